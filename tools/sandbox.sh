@@ -20,17 +20,18 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="winedbg.exe=d;mscoree=d;mshtml=d"
 export WINEARCH=win64
 
-# Private display. Each namespace has its own abstract sockets, so :99 is free.
-display=99
-rm -f /tmp/.X$display-lock "/tmp/.X11-unix/X$display"
-Xvfb :$display -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+# Private display; Xvfb picks a free number itself (lock files in /tmp are shared
+# with other namespaces) and writes it to display_file.
+display_file=$(mktemp)
+Xvfb -displayfd 4 -screen 0 1280x1024x24 -nolisten tcp 4>"$display_file" >/dev/null 2>&1 &
 xvfb_pid=$!
-export DISPLAY=:$display
 for _ in $(seq 100); do
-  [ -S /tmp/.X11-unix/X$display ] && break
+  [ -s "$display_file" ] && break
   kill -0 $xvfb_pid 2>/dev/null || { echo "Xvfb did not start" >&2; exit 1; }
   sleep 0.1
 done
+export DISPLAY=:$(head -n1 "$display_file")
+rm -f "$display_file"
 
 # Prefix: prepared once, then copied fresh for every run.
 template=$state/prefix-template

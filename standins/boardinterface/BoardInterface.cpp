@@ -1,0 +1,120 @@
+#include "BoardInterface.h"
+#include "BoardInterfaceGuid.h"
+#include <setupapi.h>
+#include <winternl.h>
+#include <cctype>
+
+namespace boardsim {
+namespace {
+
+const char kGuidText[] = "{cb98b0d6-aea0-42cc-bedd-24564f5abcee}";
+
+std::string Lower(std::string text) {
+    for (char &c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string Upper(std::string text) {
+    for (char &c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// Key whose "Linked" value decides whether the interface counts as present.
+std::string ControlKey(const std::string &instance) {
+    std::string path = BoardInterfacePath(instance);  // \\?\usb#...
+    std::string symbolic = "##?#" + path.substr(4);
+    return std::string("System\\CurrentControlSet\\Control\\DeviceClasses\\") + kGuidText + "\\" + symbolic +
+           "\\#\\Control";
+}
+
+class DeviceInfoList {
+public:
+    DeviceInfoList() : set_(::SetupDiCreateDeviceInfoList(&BoardInterfaceGuid, nullptr)) {}
+    ~DeviceInfoList() {
+        if (set_ != INVALID_HANDLE_VALUE) ::SetupDiDestroyDeviceInfoList(set_);
+    }
+    DeviceInfoList(const DeviceInfoList &) = delete;
+    DeviceInfoList &operator=(const DeviceInfoList &) = delete;
+    HDEVINFO Get() const { return set_; }
+    bool Valid() const { return set_ != INVALID_HANDLE_VALUE; }
+
+private:
+    HDEVINFO set_;
+};
+
+std::string DeviceId(const std::string &instance) { return "USB\\VID_1234&PID_5678\\" + Upper(instance); }
+
+}  // namespace
+
+std::string BoardInterfacePath(const std::string &instance) {
+    return "\\\\?\\usb#vid_1234&pid_5678#" + Lower(instance) + "#" + kGuidText;
+}
+
+DWORD RegisterBoardInterface(const std::string &instance) {
+    DeviceInfoList list;
+    if (!list.Valid()) return ::GetLastError();
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof(device);
+    std::string id = DeviceId(instance);
+    if (!::SetupDiCreateDeviceInfoA(list.Get(), id.c_str(), &BoardInterfaceGuid, nullptr, nullptr, 0, &device)) {
+        DWORD error = ::GetLastError();
+        if (error != ERROR_DEVINST_ALREADY_EXISTS) return error;
+        if (!::SetupDiOpenDeviceInfoA(list.Get(), id.c_str(), nullptr, 0, &device)) return ::GetLastError();
+    } else if (!::SetupDiRegisterDeviceInfo(list.Get(), &device, 0, nullptr, nullptr, nullptr)) {
+        return ::GetLastError();
+    }
+    SP_DEVICE_INTERFACE_DATA iface{};
+    iface.cbSize = sizeof(iface);
+    if (!::SetupDiCreateDeviceInterfaceA(list.Get(), &device, &BoardInterfaceGuid, nullptr, 0, &iface))
+        return ::GetLastError();
+    return SetBoardInterfacePresent(instance, true);
+}
+
+DWORD SetBoardInterfacePresent(const std::string &instance, bool present) {
+    HKEY key = nullptr;
+    LSTATUS status = ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, ControlKey(instance).c_str(), 0, nullptr, 0,
+                                       KEY_SET_VALUE, nullptr, &key, nullptr);
+    if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);
+    DWORD linked = present ? 1 : 0;
+    status = ::RegSetValueExA(key, "Linked", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&linked), sizeof(linked));
+    ::RegCloseKey(key);
+    return static_cast<DWORD>(status);
+}
+
+DWORD RemoveBoardInterface(const std::string &instance) {
+    DWORD result = SetBoardInterfacePresent(instance, false);
+    DeviceInfoList list;
+    if (!list.Valid()) return ::GetLastError();
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof(device);
+    if (::SetupDiOpenDeviceInfoA(list.Get(), DeviceId(instance).c_str(), nullptr, 0, &device))
+        ::SetupDiRemoveDevice(list.Get(), &device);
+    return result;
+}
+
+DWORD DeviceLink::Create(const std::string &interfacePath, const std::string &pipeName) {
+    using CreateLinkFn = LONG(NTAPI *)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PUNICODE_STRING);
+    HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+    auto createLink = reinterpret_cast<CreateLinkFn>(
+        reinterpret_cast<void *>(::GetProcAddress(ntdll, "NtCreateSymbolicLinkObject")));
+    if (!createLink) return ERROR_PROC_NOT_FOUND;
+
+    // \\?\usb#... becomes \??\usb#...
+    std::wstring name = L"\\??\\" + std::wstring(interfacePath.begin() + 4, interfacePath.end());
+    std::wstring target = L"\\Device\\NamedPipe\\" + std::wstring(pipeName.begin(), pipeName.end());
+    UNICODE_STRING nameString{static_cast<USHORT>(name.size() * 2), static_cast<USHORT>(name.size() * 2),
+                              &name[0]};
+    UNICODE_STRING targetString{static_cast<USHORT>(target.size() * 2), static_cast<USHORT>(target.size() * 2),
+                                &target[0]};
+    OBJECT_ATTRIBUTES attributes{};
+    attributes.Length = sizeof(attributes);
+    attributes.ObjectName = &nameString;
+    attributes.Attributes = OBJ_CASE_INSENSITIVE;
+    HANDLE link = nullptr;
+    LONG status = createLink(&link, 0x000F0001 /* SYMBOLIC_LINK_ALL_ACCESS */, &attributes, &targetString);
+    if (status < 0) return ::RtlNtStatusToDosError(status);
+    link_.Reset(link);
+    return ERROR_SUCCESS;
+}
+
+}  // namespace boardsim

@@ -1,0 +1,34 @@
+// Makes a simulated board look like a present USB device interface of
+// BoardInterfaceGuid, as the platform shows a plugged-in board:
+//  - a device-setup registration that SetupDiGetClassDevs lists while "present",
+//  - an NT symbolic link so that the interface path opens a named pipe.
+#pragma once
+#include "UniqueHandle.h"
+#include <windows.h>
+#include <string>
+
+namespace boardsim {
+
+// "\\?\usb#vid_1234&pid_5678#<instance>#{cb98b0d6-...}" for an instance such as "sim0".
+std::string BoardInterfacePath(const std::string &instance);
+
+// Registers (or re-uses) the device and its interface and marks it present or absent.
+// Returns 0 or a Win32 error code.
+DWORD RegisterBoardInterface(const std::string &instance);
+DWORD SetBoardInterfacePresent(const std::string &instance, bool present);
+// Marks absent and deletes the registration.
+DWORD RemoveBoardInterface(const std::string &instance);
+
+// Holds an NT symbolic link \??\<interface path> -> \Device\NamedPipe\<pipe>; the link
+// lives while this object holds it.
+class DeviceLink {
+public:
+    DWORD Create(const std::string &interfacePath, const std::string &pipeName);
+    void Remove() { link_.Reset(); }
+    bool Exists() const { return static_cast<bool>(link_); }
+
+private:
+    UniqueHandle link_;
+};
+
+}  // namespace boardsim
