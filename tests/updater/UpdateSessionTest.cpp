@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <algorithm>
+#include <new>
 
 namespace {
 
@@ -379,6 +380,27 @@ TEST_F(UpdateSessionTest, MaxPayloadWithoutRoomForDataSendsNothing) {
                   CommCalls());
         ExpectEnding("The target reported an unusable packet size.");
     }
+}
+
+TEST_F(UpdateSessionTest, MemoryShortageWhileSearchingEndsTheSessionCleanly) {
+    UseImage(PatternPayload(10));
+    RunUpdateSession(view, board.Functions(), [](std::vector<std::string> &) -> size_t { throw std::bad_alloc(); });
+    EXPECT_TRUE(CommCalls().empty());
+    ExpectEnding("Memory allocation failed.");
+}
+
+TEST_F(UpdateSessionTest, MemoryShortageWhileConnectedStillDisconnectsAndCloses) {
+    class ExhaustedView : public RecordingView {
+    public:
+        using RecordingView::RecordingView;
+        std::string ImagePath() override { throw std::bad_alloc(); }
+    } exhausted(log);
+    RunUpdateSession(exhausted, board.Functions(), [](std::vector<std::string> &paths) {
+        paths.push_back(kFirstBoard);
+        return size_t{1};
+    });
+    EXPECT_EQ(kConnectedThenClosed, CommCalls());
+    ExpectEnding("Memory allocation failed.");
 }
 
 TEST_F(UpdateSessionTest, EmptyPayloadSendsNothingAndEndsOnTheDownloadNotice) {
