@@ -199,6 +199,14 @@ TEST_F(CheckImageFileTest, LengthOneByteOffEitherWayIsCorruptedEvenWithMatchingS
     EXPECT_EQ(ImageCheckOutcome::Accepted, CheckBytes(folder, ImageBytes(payload)).outcome);
 }
 
+TEST_F(CheckImageFileTest, LengthBeyondFourGibibytesDoesNotWrapIntoAMatch) {
+    // Header-only image (data_length 0) extended by exactly 2^32 bytes: the low
+    // 32 bits of the length would match.
+    std::string path = folder.WriteSparse("wrapped.img", ImageBytes({}), 128 + 0x100000000ull);
+    ASSERT_FALSE(path.empty());
+    EXPECT_EQ(ImageCheckOutcome::Corrupted, CheckImageFile(path, kProgramVersion).outcome);
+}
+
 TEST_F(CheckImageFileTest, PayloadSumCoversEveryBlock) {
     // 2500 lies in the third 1024-byte block; the last block is partial.
     for (size_t position : {0u, 1023u, 1024u, 2500u, 2999u}) {

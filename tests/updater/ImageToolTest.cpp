@@ -256,16 +256,8 @@ TEST_F(ImageToolProgramTest, BadInputFailsWithAMessageAndNoOutput) {
 }
 
 TEST_F(ImageToolProgramTest, PayloadOfFourGibibytesIsRefused) {
-    const std::string in = folder.File("huge.bin");
-    {
-        // Sparse: only the length is set.
-        UniqueHandle file(::CreateFileA(in.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        ASSERT_TRUE(file);
-        LARGE_INTEGER end;
-        end.QuadPart = 0x100000000LL;
-        ASSERT_TRUE(::SetFilePointerEx(file.Get(), end, nullptr, FILE_BEGIN));
-        ASSERT_TRUE(::SetEndOfFile(file.Get()));
-    }
+    const std::string in = folder.WriteSparse("huge.bin", {}, 0x100000000ull);
+    ASSERT_FALSE(in.empty());
     const std::string out = folder.File("huge.img");
     ToolRun run = Tool("make --model M --version V " + Quoted(in) + " " + Quoted(out));
     EXPECT_EQ(2u, run.exitCode);

@@ -41,6 +41,22 @@ public:
         return path;
     }
 
+    // A file that starts with `head` and is then extended to `length` bytes without
+    // writing them (sparse where the file system allows); empty on failure.
+    std::string WriteSparse(const std::string &name, const std::vector<uint8_t> &head, uint64_t length) {
+        std::string path = File(name);
+        HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return std::string();
+        DWORD written = 0;
+        LARGE_INTEGER end;
+        end.QuadPart = static_cast<LONGLONG>(length);
+        bool done = (head.empty() ||
+                     ::WriteFile(file, head.data(), static_cast<DWORD>(head.size()), &written, nullptr)) &&
+                    ::SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && ::SetEndOfFile(file);
+        ::CloseHandle(file);
+        return done ? path : std::string();
+    }
+
     const std::string &Path() const { return path_; }
 
 private:

@@ -223,18 +223,8 @@ TEST_F(UpdateSessionTest, ProgressOfLargeImagesDoesNotOverflow) {
     // 200 MiB of zeros (sparse) in 64 MiB chunks: 30 times the acknowledged
     // length passes 2^32 after the third chunk.
     const uint32_t payloadLength = 200u << 20;
-    view.imagePath = folder.File("large.img");
-    {
-        UniqueHandle file(::CreateFileA(view.imagePath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        ASSERT_TRUE(file);
-        auto header = ImageBytes({});
-        DWORD written = 0;
-        ASSERT_TRUE(::WriteFile(file.Get(), header.data(), 128, &written, nullptr));
-        LARGE_INTEGER end;
-        end.QuadPart = 128 + static_cast<LONGLONG>(payloadLength);
-        ASSERT_TRUE(::SetFilePointerEx(file.Get(), end, nullptr, FILE_BEGIN));
-        ASSERT_TRUE(::SetEndOfFile(file.Get()));
-    }
+    view.imagePath = folder.WriteSparse("large.img", ImageBytes({}), 128 + static_cast<uint64_t>(payloadLength));
+    ASSERT_FALSE(view.imagePath.empty());
     board.maxPayload = (64u << 20) + 16;
     board.packetPrefixKept = 16;
     Run();
@@ -356,6 +346,15 @@ TEST_F(UpdateSessionTest, ImageShorterThanItsHeaderIsNotSent) {
     EXPECT_EQ(kConnectedThenClosed, CommCalls());
     ExpectEnding("Failed to read the image file.");
     ExpectImageClosed();
+}
+
+TEST_F(UpdateSessionTest, PayloadBeyondAPacketLengthIsNotSent) {
+    // 2^32 - 16 payload bytes (sparse) cannot travel behind a 16-byte header.
+    view.imagePath = folder.WriteSparse("oversized.img", ImageBytes({}), 128 + 0xFFFFFFF0ull);
+    ASSERT_FALSE(view.imagePath.empty());
+    Run();
+    EXPECT_EQ(kConnectedThenClosed, CommCalls());
+    ExpectEnding("The image file is too large.");
 }
 
 TEST_F(UpdateSessionTest, FailedMaxPayloadReadSendsNothing) {
