@@ -84,6 +84,25 @@ TEST_F(CommunicatorDll, ExportsNoStartupOrCleanup) {
     EXPECT_EQ(nullptr, GetProcAddress(communicator.module, "CommCleanup"));
 }
 
+TEST_F(CommunicatorDll, CarriesItsVersionResource) {
+    std::string path = libraryFolder + "\\Communicator.dll";
+    DWORD ignored = 0;
+    DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+    ASSERT_NE(0u, size);
+    std::vector<char> info(size);
+    ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, size, info.data()));
+    VS_FIXEDFILEINFO *fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void **>(&fixed), &length));
+    EXPECT_EQ(0x00010000u, fixed->dwFileVersionMS);
+    EXPECT_EQ(0x00000002u, fixed->dwFileVersionLS);
+    EXPECT_EQ(static_cast<DWORD>(VFT_DLL), fixed->dwFileType);
+    char *name = nullptr;
+    ASSERT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\040904e4\\OriginalFilename",
+                               reinterpret_cast<void **>(&name), &length));
+    EXPECT_STREQ("Communicator.dll", name);
+}
+
 TEST_F(CommunicatorDll, FirstUsbOpenLoadsOnlyWirrowAndStartsItOnce) {
     InstallAll();
     Load();
