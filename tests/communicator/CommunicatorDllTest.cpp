@@ -431,21 +431,19 @@ TEST_F(CommunicatorDll, ConnectRefusesUnusableBlocksWith87WithoutCallingTheTrans
     HCOMM handle = Open(kUsbPath);
     Page readOnly(PAGE_READONLY);
     Page noAccess(PAGE_NOACCESS);
-    Page writable(PAGE_READWRITE);
     std::array<uint8_t, 16> block{};
     ASSERT_NE(nullptr, readOnly.Base());
     EXPECT_EQ(COMM_ERROR_INVALID_PARAMETER, communicator.connect(handle, 66, nullptr, nullptr, readOnly.Base()));
     EXPECT_EQ(COMM_ERROR_INVALID_PARAMETER, communicator.connect(handle, 66, nullptr, block.data(), readOnly.Base()));
     EXPECT_EQ(COMM_ERROR_INVALID_PARAMETER, communicator.connect(handle, 66, nullptr, noAccess.Base(), nullptr));
     EXPECT_EQ(COMM_ERROR_INVALID_PARAMETER, communicator.connect(handle, 66, nullptr, noAccess.Base(), block.data()));
-    // A reply block that runs past its page into memory that is not there.
-    Page single(PAGE_READWRITE);
-    uint8_t *lastBytes = single.Base() + 4096 - 8;
-    MEMORY_BASIC_INFORMATION next{};
-    VirtualQuery(single.Base() + 4096, &next, sizeof(next));
-    if (next.State != MEM_COMMIT) {
-        EXPECT_EQ(COMM_ERROR_INVALID_PARAMETER, communicator.connect(handle, 66, nullptr, nullptr, lastBytes));
-    }
+    // A reply block that runs from a committed page into a reserved one.
+    auto *reserved = static_cast<uint8_t *>(VirtualAlloc(nullptr, 8192, MEM_RESERVE, PAGE_NOACCESS));
+    ASSERT_NE(nullptr, reserved);
+    ASSERT_NE(nullptr, VirtualAlloc(reserved, 4096, MEM_COMMIT, PAGE_READWRITE));
+    EXPECT_EQ(COMM_ERROR_INVALID_PARAMETER, communicator.connect(handle, 66, nullptr, nullptr, reserved + 4096 - 8));
+    EXPECT_EQ(COMM_ERROR_INVALID_PARAMETER, communicator.connect(handle, 66, nullptr, reserved + 4096 - 8, nullptr));
+    VirtualFree(reserved, 0, MEM_RELEASE);
     EXPECT_EQ(0u, log.Count(recording::kConnect));
 }
 
