@@ -578,6 +578,12 @@ void SimulatedBoard::SenderMain() {
             return;
         }
         if (message.writesFlash) {
+            std::function<void(const std::vector<std::uint8_t> &)> handler;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                handler = flashHandler_;
+            }
+            if (handler) handler(message.flashImage);
             {
                 std::lock_guard<std::mutex> lock(mutex_);
                 flash_ = std::move(message.flashImage);
@@ -815,6 +821,11 @@ DWORD SimulatedBoard::Replug() {
 void SimulatedBoard::SetUnplugHandler(std::function<void(const std::string &)> handler) {
     std::lock_guard<std::mutex> lock(mutex_);
     unplugHandler_ = std::move(handler);
+}
+
+void SimulatedBoard::SetFlashWrittenHandler(std::function<void(const std::vector<std::uint8_t> &)> handler) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    flashHandler_ = std::move(handler);
 }
 
 std::vector<BoardEvent> SimulatedBoard::Events() const {

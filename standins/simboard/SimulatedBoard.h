@@ -4,6 +4,7 @@
 // on the update channel, of the firmware-update protocol. Misbehaviour comes
 // from a FaultPlan. For tests and demos only.
 #pragma once
+#include "BoardConfig.h"
 #include "BoardInterface.h"
 #include "FaultPlan.h"
 #include "LinkCodec.h"
@@ -21,21 +22,6 @@
 #include <vector>
 
 namespace boardsim {
-
-struct BoardConfig {
-    std::string instance = "sim0";  // interface path \\?\usb#vid_1234&pid_5678#<instance>#{...}
-    LinkParameters link;            // stated in the connect reply; bit 4 of linkFlags also sets
-                                    // the byte order of the update protocol
-    std::uint32_t maxPayload = 16384;
-    bool updateMode = true;         // messages on channel 66 / sub-channel 1 are update packets
-    std::uint32_t flashWriteDelayMs = 0;  // time the board "writes its flash" before the last reply
-    // The board's own waits; 0 takes the value from the link parameters (at least 1 s / 1 send).
-    std::uint32_t answerTimeoutMs = 0;   // for the host's answer to a board packet
-    std::uint32_t payloadTimeoutMs = 0;  // for a host payload after its header
-    std::uint32_t sendAttempts = 0;      // sends of one board packet before giving up
-    FaultPlan faults;
-    bool listInterface = true;  // register with device setup (false: only the path opens)
-};
 
 struct HostMessage {
     std::uint8_t channel = 0;
@@ -136,6 +122,11 @@ public:
     // platform's removal notification is delivered.
     void SetUnplugHandler(std::function<void(const std::string &interfacePath)> handler);
 
+    // Called on a board worker each time an image has been written to flash,
+    // before the reply that reports it goes out (so a host that sees success
+    // finds whatever the handler saved).
+    void SetFlashWrittenHandler(std::function<void(const std::vector<std::uint8_t> &image)> handler);
+
     std::vector<BoardEvent> Events() const;
     std::vector<FaultRecord> FaultLog() const;
 
@@ -234,6 +225,7 @@ private:
     DWORD stallRequestMs_ = 0;
     bool resumeRequested_ = false;
     std::function<void(const std::string &)> unplugHandler_;
+    std::function<void(const std::vector<std::uint8_t> &)> flashHandler_;
 };
 
 }  // namespace boardsim
