@@ -648,6 +648,14 @@ DWORD SimulatedBoard::SendBoardMessage(const Outgoing &message) {
                 error = WritePacket(header.data(), payload, slice.size);
                 if (!error) error = WritePacket(header.data(), payload, slice.size);
                 break;
+            case FaultAction::DelayHeader:
+                if (WaitStop(fault.delayMs)) error = ERROR_OPERATION_ABORTED;
+                else error = WritePacket(header.data(), payload, slice.size);
+                break;
+            case FaultAction::DuplicateHeader:
+                error = WritePacket(header.data(), nullptr, 0);
+                if (!error) error = WritePacket(header.data(), payload, slice.size);
+                break;
             default: error = WritePacket(header.data(), payload, slice.size); break;
             }
             if (error) {

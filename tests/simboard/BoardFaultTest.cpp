@@ -258,6 +258,32 @@ TEST_F(FaultTest, DuplicatedAndDelayedBoardPackets) {
     EXPECT_EQ(0u, board_->WaitMessageSent(ticket, kWait));
 }
 
+TEST_F(FaultTest, DuplicatedHeaderShiftsThePayload) {
+    BoardConfig config = Base();
+    config.faults.rules.push_back(Rule(FaultPoint::BoardPacket, 1, 1, FaultAction::DuplicateHeader));
+    Start(config);
+    board_->QueueMessage(6, 2, Pattern(20));
+    std::uint8_t stream[16 + 16 + 20];
+    ASSERT_EQ(0u, host_.Read(stream, sizeof(stream), kWait));
+    EXPECT_EQ('A', stream[1]);
+    EXPECT_EQ(0, memcmp(stream, stream + 16, 16));
+    EXPECT_EQ(Pattern(20), std::vector<std::uint8_t>(stream + 32, stream + 52));
+}
+
+TEST_F(FaultTest, DelayedBoardPacket) {
+    BoardConfig config = Base();
+    config.faults.rules.push_back(Rule(FaultPoint::BoardPacket, 1, 1, FaultAction::DelayHeader, 600));
+    Start(config);
+    std::uint32_t ticket = board_->QueueMessage(6, 2, Pattern(20));
+    Header header;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_TIMEOUT), host_.ReadHeader(&header, 100));
+    std::uint8_t channel = 0, subchannel = 0;
+    std::vector<std::uint8_t> data;
+    ASSERT_EQ(0u, host_.ReceiveMessage(&channel, &subchannel, &data, true));
+    EXPECT_EQ(Pattern(20), data);
+    EXPECT_EQ(0u, board_->WaitMessageSent(ticket, kWait));
+}
+
 TEST_F(FaultTest, BoardGivesUpAfterAsManyRefusalsAsSends) {
     BoardConfig config = Base();
     config.sendAttempts = 2;
