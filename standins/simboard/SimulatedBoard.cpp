@@ -254,9 +254,8 @@ bool SimulatedBoard::AwaitClient() {
             }
         }
         if (connected) break;
-        // A failed connect: start over after a short pause, unless stopped.
-        ::DisconnectNamedPipe(pipe_.Get());
-        if (WaitStop(50)) return false;
+        // The pipe itself has failed; nobody can reach this board any more.
+        return false;
     }
     assembler_.Reset();
     ::SetEvent(connectedEvent_.Get());
