@@ -45,7 +45,9 @@ const char *SimBoardUsage() {
            "  --verbose               print the board's events when ending\n"
            "Prints \"ready <interface path>\" when present; ends when stdin closes, on \"quit\",\n"
            "or when the stop event is set. Commands on stdin, one a line: unplug, replug,\n"
-           "disconnect, stall MS, resume, repeat, send CHANNEL SUBCHANNEL HEXBYTES, quit.\n";
+           "disconnect, stall MS, resume, repeat, listening (answers once a new open will succeed),\n"
+           "send CHANNEL SUBCHANNEL HEXBYTES, quit. Each answers \"ok <command>\" or \"error <command> <code>\";\n"
+           "send answers \"queued <ticket>\". Each flash write prints \"flashed <bytes> 0x<sum>\".\n";
 }
 
 bool ParseSimBoardOptions(const std::vector<std::string> &args, SimBoardOptions *options, std::string *error) {
