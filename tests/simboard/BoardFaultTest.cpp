@@ -346,6 +346,45 @@ TEST_F(FaultTest, StalledBoardAnswersOnlyAfterResume) {
     EXPECT_EQ('a', answer.Letter());
 }
 
+TEST_F(FaultTest, StallRuleHoldsTheConnectReplyUntilResume) {
+    BoardConfig config = Base();
+    config.faults.rules.push_back(Rule(FaultPoint::ConnectRequest, 1, 1, FaultAction::Stall, 30000));
+    Start(config, false);
+    ASSERT_EQ(0u, host_.SendConnect());
+    Header reply;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_TIMEOUT), host_.ReadHeader(&reply, 300));
+    board_->ResumeReading();
+    ASSERT_EQ(0u, host_.ReadHeader(&reply, kWait));
+    EXPECT_EQ('c', reply.Letter());
+}
+
+TEST_F(FaultTest, UpdateChunkWhoseAnswerWasLostIsRepliedOnce) {
+    BoardConfig config = Base(256);
+    config.faults.rules.push_back(Rule(FaultPoint::HostPacket, 2, 1, FaultAction::DropAnswer));
+    Start(config);
+    std::vector<std::uint8_t> image = Pattern(300);
+    std::uint32_t sum = 0;
+    for (std::uint8_t b : image) sum += b;
+    std::vector<std::uint8_t> first(image.begin(), image.begin() + 200), second(image.begin() + 200, image.end());
+    std::uint16_t status = 0xFFFF;
+    ASSERT_EQ(0u, host_.UpdateExchange(rawhost::UpdatePacket(first, false, 0, true), true, &status));
+    EXPECT_EQ(0, status);
+    // The last chunk's 'a' is lost: the host sends it again after its wait.
+    std::vector<std::uint8_t> last = rawhost::UpdatePacket(second, true, sum, true);
+    ASSERT_EQ(0u, host_.DeliverMessage(66, 1, last, 256, true, 400));
+    std::uint8_t channel = 0, subchannel = 0;
+    std::vector<std::uint8_t> reply;
+    ASSERT_EQ(0u, host_.ReceiveMessage(&channel, &subchannel, &reply, true));
+    ASSERT_EQ(16u, reply.size());
+    EXPECT_EQ(0, rawhost::Get16(&reply[4], true));
+    EXPECT_EQ(image, board_->FlashImage());
+    ASSERT_TRUE(board_->WaitUpdateReplies(2, kWait));
+    // Exactly one reply per chunk: nothing more is waiting in the stream.
+    Header extra;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_TIMEOUT), host_.ReadHeader(&extra, 300));
+    EXPECT_EQ(1u, board_->FlashWrites());
+}
+
 TEST_F(FaultTest, DisconnectFailsPendingAndLaterTransfersWith233) {
     Start(Base());
     // A read is pending on the host side when the board drops the connection.
