@@ -1,0 +1,28 @@
+// The image tool's command line, parsed without touching any file.
+//   ImageTool make --model M --version V [--requires X.Y.Z.W] PAYLOAD OUT.img
+//   ImageTool show [--program-version X.Y.Z.W] FILE.img
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum class ImageToolAction { Make, Show, Help };
+
+struct ImageToolCommand {
+    ImageToolAction action = ImageToolAction::Help;
+    // make
+    std::string model;
+    std::string versionText;
+    uint32_t requiredVersion = 0;
+    std::string payloadPath;
+    std::string outputPath;
+    // show
+    std::string imagePath;
+    uint32_t programVersion = 0;
+};
+
+// Fills `command` from the arguments after the program name; on bad input
+// returns false with a one-line reason in `error`.
+bool ParseImageToolCommand(const std::vector<std::string> &arguments, ImageToolCommand &command, std::string &error);
+
+const char *ImageToolUsage();

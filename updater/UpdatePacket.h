@@ -1,0 +1,46 @@
+// The 16-byte header in front of every image chunk the updater sends, and of the
+// board's reply to it. The board states through COMM_OPT_HOST_ORDER in which
+// byte order it reads status, last_flag, length and checksum.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#pragma pack(push, 1)
+struct UpdatePacketHeader {
+    uint8_t magic[2];      // 'T', 'B'
+    uint8_t marker;        // 0xFF
+    uint8_t type;          // 1: image data
+    uint8_t status[2];     // 0 from the updater; the board's error code in a reply
+    uint8_t last_flag[2];  // 0xFFFF on the packet with the last chunk, else 0
+    uint8_t length[4];     // payload bytes behind the header
+    uint8_t checksum[4];   // last packet: sum of the whole payload; else 0
+};
+#pragma pack(pop)
+
+static_assert(sizeof(UpdatePacketHeader) == 16, "UpdatePacketHeader is 16 bytes");
+static_assert(offsetof(UpdatePacketHeader, magic) == 0, "magic at 0");
+static_assert(offsetof(UpdatePacketHeader, marker) == 2, "marker at 2");
+static_assert(offsetof(UpdatePacketHeader, type) == 3, "type at 3");
+static_assert(offsetof(UpdatePacketHeader, status) == 4, "status at 4");
+static_assert(offsetof(UpdatePacketHeader, last_flag) == 6, "last_flag at 6");
+static_assert(offsetof(UpdatePacketHeader, length) == 8, "length at 8");
+static_assert(offsetof(UpdatePacketHeader, checksum) == 12, "checksum at 12");
+
+constexpr size_t kUpdatePacketHeaderSize = sizeof(UpdatePacketHeader);
+constexpr uint8_t kUpdatePacketMarker = 0xFF;
+constexpr uint8_t kUpdatePacketTypeImageData = 1;
+
+enum class BoardByteOrder { BigEndian, LittleEndian };
+
+// COMM_OPT_HOST_ORDER: non-zero means the board reads little-endian fields.
+inline BoardByteOrder BoardByteOrderFromOption(uint32_t hostOrder) {
+    return hostOrder != 0 ? BoardByteOrder::LittleEndian : BoardByteOrder::BigEndian;
+}
+
+// Writes the header of an image-data packet carrying `length` payload bytes.
+// `checksum` goes out only on the last packet; every other packet carries 0.
+void EncodeUpdatePacketHeader(UpdatePacketHeader &header, bool lastChunk, uint32_t length, uint32_t checksum,
+                              BoardByteOrder order);
+
+// The board's status from a reply (0: accepted).
+uint16_t DecodeReplyStatus(const UpdatePacketHeader &reply, BoardByteOrder order);

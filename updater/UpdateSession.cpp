@@ -1,0 +1,214 @@
+#include "UpdateSession.h"
+#include "BoardInterfaceGuid.h"
+#include "DeviceInfoSet.h"
+#include "ImageHeader.h"
+#include "UniqueHandle.h"
+#include "UpdatePacket.h"
+#include <windows.h>
+#include <setupapi.h>
+#include <cstdio>
+#include <memory>
+#include <new>
+
+namespace {
+
+// Status texts; the last one shown is also the closing message.
+const char kSearchingTarget[] = "Searching target...";
+const char kNoTargetFound[] = "No target found.";
+const char kConnectingTarget[] = "Connecting target ...";
+const char kCannotOpenTarget[] = "Can't open target.";
+const char kCannotConnectTarget[] = "Can't connect target.";
+const char kImageFileNotFound[] = "Firmware image file not found.";
+const char kImageFileUnreadable[] = "Failed to read the image file.";
+const char kImageFileTooLarge[] = "The image file is too large.";
+const char kUnusablePacketSize[] = "The target reported an unusable packet size.";
+const char kMemoryAllocationFailed[] = "Memory allocation failed.";
+const char kDownloading[] = "Downloading the image file...";
+const char kBurningFlash[] = "Burning flash, please wait...";
+const char kSendFailed[] = "Failed to send image data to the board. Error code is %u";
+const char kReceiveFailed[] = "Failed to receive the board's reply. Error code is %u";
+const char kReplyIncomplete[] = "The board's reply was incomplete.";
+const char kBoardRefused[] = "Failed to download image file to the board. Error code is %u";
+const char kSucceeded[] = "Succeeded updating the firmware.";
+
+constexpr uint32_t kRouterPort = 26214;
+constexpr uint32_t kProgressAtLastAcknowledgement = 30;
+constexpr uint32_t kProgressDone = 100;
+// Packet sizes are 32-bit: the payload plus one packet header must fit.
+constexpr uint64_t kLargestPayload = 0xFFFFFFFFu - kUpdatePacketHeaderSize;
+
+std::string WithCode(const char *format, unsigned code) {
+    char text[128];
+    std::snprintf(text, sizeof(text), format, code);
+    return text;
+}
+
+// The open connection to the board; disconnected and closed when the session
+// is done with it, whatever the outcome.
+class BoardConnection {
+public:
+    BoardConnection(const CommFunctions &comm, HCOMM handle) : comm_(comm), handle_(handle) {}
+    ~BoardConnection() {
+        comm_.disconnect(handle_);
+        comm_.close(handle_);
+    }
+    BoardConnection(const BoardConnection &) = delete;
+    BoardConnection &operator=(const BoardConnection &) = delete;
+    HCOMM Handle() const { return handle_; }
+
+private:
+    const CommFunctions &comm_;
+    HCOMM handle_;
+};
+
+// Reads until `size` bytes have arrived; false when the file ends early or a read fails.
+bool ReadExactly(HANDLE file, uint8_t *buffer, uint32_t size) {
+    uint32_t got = 0;
+    while (got < size) {
+        DWORD chunk = 0;
+        if (!::ReadFile(file, buffer + got, size - got, &chunk, nullptr) || chunk == 0) return false;
+        got += chunk;
+    }
+    return true;
+}
+
+class UpdateRun {
+public:
+    UpdateRun(UpdateView &view, const CommFunctions &comm) : view_(view), comm_(comm) {}
+
+    void Run(const TargetFinder &findTargets) {
+        view_.EnableButtons(false);
+        Show(kSearchingTarget);
+        std::vector<std::string> targets;
+        if (findTargets(targets) == 0 || targets.empty()) {
+            status_ = kNoTargetFound;
+        } else {
+            // With several boards present only the first one found is updated.
+            Show(kConnectingTarget);
+            status_ = UpdateTarget(targets.front());
+        }
+        view_.ShowStatus(status_);
+        view_.ShowMessage(status_);
+        view_.EnableButtons(true);
+    }
+
+private:
+    void Show(const std::string &text) {
+        status_ = text;
+        view_.ShowStatus(text);
+    }
+
+    std::string UpdateTarget(const std::string &path) {
+        HCOMM handle = nullptr;
+        if (comm_.open(path.c_str(), 0, &handle, nullptr, kRouterPort) != COMM_SUCCESS) return kCannotOpenTarget;
+        BoardConnection connection(comm_, handle);
+        const uint8_t subchannel = COMM_UPDATER_SUBCHANNEL;
+        if (comm_.connect(handle, COMM_UPDATER_CHANNEL, &subchannel, nullptr, nullptr) != COMM_SUCCESS)
+            return kCannotConnectTarget;
+        return SendImage(handle);
+    }
+
+    std::string SendImage(HCOMM handle) {
+        UniqueHandle file(::CreateFileA(view_.ImagePath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) return kImageFileNotFound;
+
+        // The header was checked when the image was selected; the board gets the payload alone.
+        uint8_t header[kImageHeaderSize];
+        if (!ReadExactly(file.Get(), header, sizeof(header))) return kImageFileUnreadable;
+        LARGE_INTEGER fileLength{};
+        if (!::GetFileSizeEx(file.Get(), &fileLength) || fileLength.QuadPart < static_cast<LONGLONG>(kImageHeaderSize))
+            return kImageFileUnreadable;
+        const uint64_t payloadLength = static_cast<uint64_t>(fileLength.QuadPart) - kImageHeaderSize;
+        if (payloadLength > kLargestPayload) return kImageFileTooLarge;
+        const uint32_t total = static_cast<uint32_t>(payloadLength);
+
+        uint32_t maxData = 0;
+        if (comm_.getOption(handle, COMM_OPT_MAX_PAYLOAD, &maxData) != COMM_SUCCESS ||
+            maxData <= kUpdatePacketHeaderSize)
+            return kUnusablePacketSize;
+        uint32_t hostOrder = 1;
+        if (comm_.getOption(handle, COMM_OPT_HOST_ORDER, &hostOrder) != COMM_SUCCESS) hostOrder = 1;
+        const BoardByteOrder order = BoardByteOrderFromOption(hostOrder);
+
+        const uint32_t packetSize = total + kUpdatePacketHeaderSize < maxData ? total + kUpdatePacketHeaderSize : maxData;
+        std::unique_ptr<uint8_t[]> packet(new (std::nothrow) uint8_t[packetSize]);
+        if (!packet) return kMemoryAllocationFailed;
+        auto *packetHeader = reinterpret_cast<UpdatePacketHeader *>(packet.get());
+        uint8_t *chunk = packet.get() + kUpdatePacketHeaderSize;
+        const uint32_t largestChunk = packetSize - kUpdatePacketHeaderSize;
+
+        Show(kDownloading);
+        uint32_t remaining = total;
+        uint32_t sum = 0;
+        while (remaining > 0) {
+            const uint32_t length = remaining < largestChunk ? remaining : largestChunk;
+            remaining -= length;
+            const bool last = remaining == 0;
+            // A file that changed since it was checked must not send stale buffer bytes.
+            if (!ReadExactly(file.Get(), chunk, length)) return kImageFileUnreadable;
+            sum = AddToPayloadSum(sum, chunk, length);
+            EncodeUpdatePacketHeader(*packetHeader, last, length, sum, order);
+            if (last) Show(kBurningFlash);
+
+            const CommResult sent = comm_.sendData(handle, packet.get(), length + kUpdatePacketHeaderSize,
+                                                   COMM_UPDATER_CHANNEL, COMM_UPDATER_SUBCHANNEL);
+            // An undelivered packet gets no reply; waiting for one would never end.
+            if (sent != COMM_SUCCESS) return WithCode(kSendFailed, sent);
+            UpdatePacketHeader reply{};
+            uint32_t replyLength = sizeof(reply);
+            uint8_t replyChannel = 0, replySubchannel = 0;
+            const CommResult received =
+                comm_.receiveData(handle, &reply, &replyLength, &replyChannel, &replySubchannel);
+            if (received != COMM_SUCCESS) return WithCode(kReceiveFailed, received);
+            if (replyLength < sizeof(reply)) return kReplyIncomplete;
+            const uint16_t status = DecodeReplyStatus(reply, order);
+            if (status != 0) return WithCode(kBoardRefused, status);
+
+            // 64-bit product: payloads above 143 MB would overflow 32 bits.
+            view_.SetProgress(static_cast<unsigned>(static_cast<uint64_t>(total - remaining) *
+                                                    kProgressAtLastAcknowledgement / total));
+            if (last) {
+                view_.SetProgress(kProgressDone);
+                return kSucceeded;
+            }
+        }
+        // An empty payload: nothing to send; the status stays at the download notice.
+        return status_;
+    }
+
+    UpdateView &view_;
+    const CommFunctions &comm_;
+    std::string status_;
+};
+
+}  // namespace
+
+size_t FindTargets(std::vector<std::string> &paths) {
+    DeviceInfoSet devices(::SetupDiGetClassDevsA(nullptr, nullptr, nullptr,
+                                                 DIGCF_PRESENT | DIGCF_ALLCLASSES | DIGCF_DEVICEINTERFACE));
+    if (!devices) return 0;
+    size_t appended = 0;
+    for (DWORD index = 0;; ++index) {
+        SP_DEVICE_INTERFACE_DATA iface{};
+        iface.cbSize = sizeof(iface);
+        // ERROR_NO_MORE_ITEMS is the normal end; any other failure ends the search too.
+        if (!::SetupDiEnumDeviceInterfaces(devices.Get(), nullptr, &BoardInterfaceGuid, index, &iface)) break;
+        DWORD needed = 0;
+        ::SetupDiGetDeviceInterfaceDetailA(devices.Get(), &iface, nullptr, 0, &needed, nullptr);
+        if (needed < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) continue;
+        std::vector<char> buffer(needed, 0);
+        auto *detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A *>(buffer.data());
+        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+        SP_DEVINFO_DATA device{};
+        device.cbSize = sizeof(device);
+        if (!::SetupDiGetDeviceInterfaceDetailA(devices.Get(), &iface, detail, needed, nullptr, &device)) continue;
+        paths.emplace_back(detail->DevicePath);
+        ++appended;
+    }
+    return appended;
+}
+
+void RunUpdateSession(UpdateView &view, const CommFunctions &comm, const TargetFinder &findTargets) {
+    UpdateRun(view, comm).Run(findTargets);
+}
