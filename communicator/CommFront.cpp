@@ -1,0 +1,66 @@
+// The Comm API exports of Communicator. Each call is served by the transport
+// library of the handle's row; the front swaps its own handle for the
+// transport's and adds nothing else to the five pass-through calls.
+#include "CommApi.h"
+#include "CommHandle.h"
+#include "LibraryEntry.h"
+#include "TransportEntry.h"
+
+namespace {
+
+// Only a null handle is recognised: checking every handle against the list of
+// open ones would cost the data path a lock.
+CommResult InvalidHandle() {
+    ::SetLastError(COMM_ERROR_INVALID_HANDLE);
+    return COMM_ERROR_INVALID_HANDLE;
+}
+
+}  // namespace
+
+extern "C" {
+
+CommResult COMM_CALL CommOpen(const char *address, uint32_t reserved, HCOMM *handle, const char *routerHost,
+                              uint32_t routerPort) {
+    return TheCommunicator().Open(address, reserved, handle, routerHost, routerPort);
+}
+
+CommResult COMM_CALL CommClose(HCOMM handle) { return TheCommunicator().Close(handle); }
+
+CommResult COMM_CALL CommConnect(HCOMM handle, uint32_t channel, const uint8_t *subchannel, const void *request,
+                                 void *reply) {
+    return TheCommunicator().Connect(handle, channel, subchannel, request, reply);
+}
+
+CommResult COMM_CALL CommDisconnect(HCOMM handle) {
+    auto *record = static_cast<CommHandle *>(handle);
+    if (!record) return InvalidHandle();
+    return record->transport->disconnect(record->transportHandle);
+}
+
+CommResult COMM_CALL CommGetOption(HCOMM handle, uint32_t option, void *value) {
+    auto *record = static_cast<CommHandle *>(handle);
+    if (!record) return InvalidHandle();
+    return record->transport->getOption(record->transportHandle, option, value);
+}
+
+CommResult COMM_CALL CommSetOption(HCOMM handle, uint32_t option, const void *value) {
+    auto *record = static_cast<CommHandle *>(handle);
+    if (!record) return InvalidHandle();
+    return record->transport->setOption(record->transportHandle, option, value);
+}
+
+CommResult COMM_CALL CommSendData(HCOMM handle, const void *data, uint32_t length, uint32_t channel,
+                                  uint32_t subchannel) {
+    auto *record = static_cast<CommHandle *>(handle);
+    if (!record) return InvalidHandle();
+    return record->transport->sendData(record->transportHandle, data, length, channel, subchannel);
+}
+
+CommResult COMM_CALL CommReceiveData(HCOMM handle, void *buffer, uint32_t *length, uint8_t *channel,
+                                     uint8_t *subchannel) {
+    auto *record = static_cast<CommHandle *>(handle);
+    if (!record) return InvalidHandle();
+    return record->transport->receiveData(record->transportHandle, buffer, length, channel, subchannel);
+}
+
+}  // extern "C"

@@ -1,0 +1,158 @@
+#include "CommunicatorState.h"
+
+#include "AddressCheck.h"
+#include "MutexLock.h"
+#include "TransportKind.h"
+
+#include <algorithm>
+#include <new>
+
+namespace {
+
+constexpr uint32_t kConnectBlockSize = 16;  // a LinkHeader
+
+UniqueSocket MakeOverlappedUdpSocket() {
+    return UniqueSocket(::WSASocketA(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, WSA_FLAG_OVERLAPPED));
+}
+
+}  // namespace
+
+CommunicatorState::CommunicatorState(const TransportTable &table) {
+    transportMutex = MakeMutex();
+    connectionMutex = MakeMutex();
+    socketsLibrary.Start(MAKEWORD(1, 1));  // a failure shows later as missing sockets
+    requestSocket = MakeOverlappedUdpSocket();
+    broadcastSocket = MakeOverlappedUdpSocket();
+    transports.reserve(table.size());
+    for (const TransportRow &row : table) transports.push_back(std::make_unique<TransportEntry>(row.name, row.libraryName));
+    if (broadcastSocket) {
+        BOOL enable = TRUE;
+        ::setsockopt(broadcastSocket.Get(), SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char *>(&enable),
+                     sizeof(enable));
+    }
+}
+
+CommunicatorState::~CommunicatorState() {
+    {
+        MutexLock lock(connectionMutex.Get());
+        while (!connections.empty()) {
+            std::unique_ptr<CommHandle> record = std::move(connections.back());
+            connections.pop_back();
+            // A transport handle that an earlier record also wraps is closed with
+            // that record, so that it is closed once.
+            if (!IsWrapped(record->transport, record->transportHandle)) {
+                record->transport->close(record->transportHandle);
+            }
+        }
+    }
+    {
+        MutexLock lock(transportMutex.Get());
+        for (auto row = transports.rbegin(); row != transports.rend(); ++row) {
+            (*row)->Unload();
+            row->reset();
+        }
+        transports.clear();
+    }
+}
+
+bool CommunicatorState::Ready() const {
+    return transportMutex && connectionMutex &&
+           std::all_of(receiveSlots.begin(), receiveSlots.end(), [](const ReceiveSlot &slot) { return slot.Ready(); });
+}
+
+CommResult CommunicatorState::Open(const char *address, uint32_t reserved, HCOMM *handle, const char *routerHost,
+                                   uint32_t routerPort) {
+    // The transport writes to a local of ours, so it cannot see a missing
+    // out-parameter; check it here rather than write through null later.
+    if (handle == nullptr) return COMM_E_POINTER;
+
+    TransportEntry *row = nullptr;
+    {
+        MutexLock lock(transportMutex.Get());
+        std::array<const char *, kTransportRowCount> names{};
+        for (std::size_t index = 0; index < names.size(); ++index) names[index] = transports[index]->name;
+        row = transports[ChooseTransportRow(names.data(), names.size(), address, routerHost, routerPort)].get();
+        CommResult loaded = LoadTransport(*row);
+        if (loaded != COMM_SUCCESS) return loaded;
+    }
+
+    HCOMM transportHandle = nullptr;
+    CommResult opened = row->open(address, reserved, &transportHandle, routerHost, routerPort);
+    if (opened != COMM_SUCCESS) return opened;
+    return AddConnection(*row, transportHandle, handle);
+}
+
+CommResult CommunicatorState::AddConnection(TransportEntry &row, HCOMM transportHandle, HCOMM *handle) {
+    std::unique_ptr<CommHandle> record(new (std::nothrow) CommHandle{transportHandle, &row});
+    CommHandle *added = nullptr;
+    bool shared = false;
+    {
+        MutexLock lock(connectionMutex.Get());
+        if (record) {
+            try {
+                // Grow geometrically ourselves, so that push_back cannot throw after
+                // taking the record.
+                if (connections.size() == connections.capacity()) {
+                    connections.reserve(std::max<std::size_t>(8, 2 * connections.capacity()));
+                }
+                added = record.get();
+                connections.push_back(std::move(record));
+            } catch (const std::bad_alloc &) {
+                added = nullptr;
+            }
+        }
+        if (!added) shared = IsWrapped(&row, transportHandle);
+    }
+    if (!added) {
+        // Nobody could ever close the transport's handle: close it now, unless
+        // another open record still uses it.
+        if (!shared) row.close(transportHandle);
+        return COMM_ERROR_NOT_ENOUGH_MEMORY;
+    }
+    *handle = added;
+    return COMM_SUCCESS;
+}
+
+bool CommunicatorState::IsWrapped(const TransportEntry *row, HCOMM transportHandle) const {
+    return std::any_of(connections.begin(), connections.end(), [&](const std::unique_ptr<CommHandle> &record) {
+        return record->transport == row && record->transportHandle == transportHandle;
+    });
+}
+
+CommResult CommunicatorState::Close(HCOMM handle) {
+    std::unique_ptr<CommHandle> record;
+    bool shared = false;
+    {
+        MutexLock lock(connectionMutex.Get());
+        auto found = std::find_if(connections.begin(), connections.end(),
+                                  [&](const std::unique_ptr<CommHandle> &open) { return open.get() == handle; });
+        if (found != connections.end()) {
+            record = std::move(*found);
+            connections.erase(found);
+            shared = IsWrapped(record->transport, record->transportHandle);
+        }
+    }
+    // Not (or no longer) ours: touching it would use freed memory.
+    if (!record) {
+        ::SetLastError(COMM_ERROR_INVALID_HANDLE);
+        return COMM_ERROR_INVALID_HANDLE;
+    }
+    // The transport's handle stays open while another record wraps it; the last
+    // record to go closes it.
+    if (shared) return COMM_SUCCESS;
+    return record->transport->close(record->transportHandle);  // the record is freed whatever this returns
+}
+
+CommResult CommunicatorState::Connect(HCOMM handle, uint32_t channel, const uint8_t *subchannel, const void *request,
+                                      void *reply) {
+    if (request != nullptr && !AfxIsValidAddress(request, kConnectBlockSize, FALSE)) {
+        return COMM_ERROR_INVALID_PARAMETER;
+    }
+    if (reply != nullptr && !AfxIsValidAddress(reply, kConnectBlockSize, TRUE)) return COMM_ERROR_INVALID_PARAMETER;
+    auto *record = static_cast<CommHandle *>(handle);
+    if (record == nullptr) {
+        ::SetLastError(COMM_ERROR_INVALID_HANDLE);
+        return COMM_ERROR_INVALID_HANDLE;
+    }
+    return record->transport->connect(record->transportHandle, channel, subchannel, request, reply);
+}
