@@ -8,6 +8,7 @@
 //   WinThread.h    AfxBeginThread, CWinThread
 //   FileDialog.h   CFileDialog
 //   MessageBox.h   AfxMessageBox, AfxReportFileOpenError
+//   PaintDC.h      CPaintDC
 #pragma once
 #include "AddressCheck.h"
 #include "Controls.h"
@@ -16,6 +17,7 @@
 #include "FileDialog.h"
 #include "MessageBox.h"
 #include "MessageMap.h"
+#include "PaintDC.h"
 #include "WinApp.h"
 #include "WinThread.h"
 #include "Wnd.h"

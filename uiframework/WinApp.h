@@ -10,6 +10,9 @@
 
 class CWnd;
 
+// The standard help command.
+constexpr UINT ID_HELP = 0xE146;
+
 class CWinApp : public CCmdTarget {
 public:
     // `appName` titles message boxes; null: the program's file name.
