@@ -79,13 +79,18 @@ public:
     void Run(const TargetFinder &findTargets) {
         view_.EnableButtons(false);
         Show(kSearchingTarget);
-        std::vector<std::string> targets;
-        if (findTargets(targets) == 0 || targets.empty()) {
-            status_ = kNoTargetFound;
-        } else {
-            // With several boards present only the first one found is updated.
-            Show(kConnectingTarget);
-            status_ = UpdateTarget(targets.front());
+        try {
+            std::vector<std::string> targets;
+            if (findTargets(targets) == 0 || targets.empty()) {
+                status_ = kNoTargetFound;
+            } else {
+                // With several boards present only the first one found is updated.
+                Show(kConnectingTarget);
+                status_ = UpdateTarget(targets.front());
+            }
+        } catch (const std::bad_alloc &) {
+            // The connection, file and buffer have been released on the way out.
+            status_ = kMemoryAllocationFailed;
         }
         view_.ShowStatus(status_);
         view_.ShowMessage(status_);

@@ -1,0 +1,266 @@
+// ImageTool: its command line and header report, and the program itself run as
+// a firmware engineer runs it.
+#include "HeaderReport.h"
+#include "ImageFile.h"
+#include "ImageToolCommand.h"
+#include "TestFiles.h"
+#include "UniqueHandle.h"
+#include <gtest/gtest.h>
+#include <windows.h>
+
+namespace {
+
+bool Parse(std::vector<std::string> arguments, ImageToolCommand &command, std::string &error) {
+    return ParseImageToolCommand(arguments, command, error);
+}
+
+bool Contains(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
+
+struct ToolRun {
+    DWORD exitCode = 0xFFFFFFFF;
+    std::string out;
+    std::string err;
+};
+
+std::string ReadWhole(const std::string &path) {
+    UniqueHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+    std::string text;
+    char block[4096];
+    DWORD got = 0;
+    while (file && ::ReadFile(file.Get(), block, sizeof(block), &got, nullptr) && got > 0) text.append(block, got);
+    return text;
+}
+
+bool FileExists(const std::string &path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+class ImageToolProgramTest : public ::testing::Test {
+protected:
+    TempFolder folder;
+
+    // Runs ImageTool.exe (beside this test program) with `arguments`, its output in files.
+    ToolRun Tool(const std::string &arguments) {
+        char self[MAX_PATH] = {};
+        ::GetModuleFileNameA(nullptr, self, MAX_PATH);
+        std::string exe(self);
+        exe = exe.substr(0, exe.find_last_of("\\/") + 1) + "ImageTool.exe";
+        const std::string outPath = folder.File("stdout-" + std::to_string(++runs_) + ".txt");
+        const std::string errPath = folder.File("stderr-" + std::to_string(runs_) + ".txt");
+        SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+        ToolRun run;
+        {
+            UniqueHandle out(::CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                           CREATE_ALWAYS, 0, nullptr));
+            UniqueHandle err(::CreateFileA(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                           CREATE_ALWAYS, 0, nullptr));
+            UniqueHandle in(::CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                          OPEN_EXISTING, 0, nullptr));
+            EXPECT_TRUE(out && err && in);
+            STARTUPINFOA startup{};
+            startup.cb = sizeof(startup);
+            startup.dwFlags = STARTF_USESTDHANDLES;
+            startup.hStdInput = in.Get();
+            startup.hStdOutput = out.Get();
+            startup.hStdError = err.Get();
+            std::string commandLine = "\"" + exe + "\" " + arguments;
+            PROCESS_INFORMATION process{};
+            if (!::CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                                  &process)) {
+                ADD_FAILURE() << "cannot start " << exe << ": " << ::GetLastError();
+                return run;
+            }
+            UniqueHandle processHandle(process.hProcess), threadHandle(process.hThread);
+            if (::WaitForSingleObject(processHandle.Get(), 60000) != WAIT_OBJECT_0) {
+                ::TerminateProcess(processHandle.Get(), 99);
+                ADD_FAILURE() << "ImageTool did not finish: " << arguments;
+                return run;
+            }
+            ::GetExitCodeProcess(processHandle.Get(), &run.exitCode);
+        }
+        run.out = ReadWhole(outPath);
+        run.err = ReadWhole(errPath);
+        return run;
+    }
+
+    static std::string Quoted(const std::string &path) { return "\"" + path + "\""; }
+
+private:
+    int runs_ = 0;
+};
+
+}  // namespace
+
+// --- command line -------------------------------------------------------------
+
+TEST(ImageToolCommandLine, MakeTakesTextsVersionAndTwoFiles) {
+    ImageToolCommand command;
+    std::string error;
+    ASSERT_TRUE(Parse({"make", "--model", "Board-7", "--version", "4.1", "--requires", "1.2.0.9", "in.bin", "out.img"},
+                      command, error))
+        << error;
+    EXPECT_EQ(ImageToolAction::Make, command.action);
+    EXPECT_EQ("Board-7", command.model);
+    EXPECT_EQ("4.1", command.versionText);
+    EXPECT_EQ(0x01020009u, command.requiredVersion);
+    EXPECT_EQ("in.bin", command.payloadPath);
+    EXPECT_EQ("out.img", command.outputPath);
+}
+
+TEST(ImageToolCommandLine, DefaultsToThisReleasesVersion) {
+    ImageToolCommand command;
+    std::string error;
+    ASSERT_TRUE(Parse({"make", "in.bin", "--version", "1", "--model", "M", "out.img"}, command, error)) << error;
+    EXPECT_EQ(0x01000002u, command.requiredVersion);
+    ASSERT_TRUE(Parse({"show", "x.img"}, command, error)) << error;
+    EXPECT_EQ(ImageToolAction::Show, command.action);
+    EXPECT_EQ("x.img", command.imagePath);
+    EXPECT_EQ(0x01000002u, command.programVersion);
+    ASSERT_TRUE(Parse({"show", "--program-version", "2.0.0.0", "x.img"}, command, error)) << error;
+    EXPECT_EQ(0x02000000u, command.programVersion);
+}
+
+TEST(ImageToolCommandLine, SixteenCharacterTextsFitSeventeenDoNot) {
+    ImageToolCommand command;
+    std::string error;
+    EXPECT_TRUE(Parse({"make", "--model", "0123456789ABCDEF", "--version", "FEDCBA9876543210", "a", "b"}, command, error));
+    EXPECT_FALSE(Parse({"make", "--model", "0123456789ABCDEFG", "--version", "1", "a", "b"}, command, error));
+    EXPECT_TRUE(Contains(error, "17")) << error;
+    EXPECT_FALSE(Parse({"make", "--model", "M", "--version", "0123456789ABCDEFG", "a", "b"}, command, error));
+    EXPECT_TRUE(Contains(error, "version")) << error;
+}
+
+TEST(ImageToolCommandLine, RejectsBadInput) {
+    ImageToolCommand command;
+    std::string error;
+    const std::vector<std::vector<std::string>> bad = {
+        {},
+        {"build"},
+        {"make", "--model", "M", "a", "b"},
+        {"make", "--version", "V", "a", "b"},
+        {"make", "--model", "M", "--version", "V", "a"},
+        {"make", "--model", "M", "--version", "V", "a", "b", "c"},
+        {"make", "--model", "M", "--version", "V", "--requires", "1.0.0", "a", "b"},
+        {"make", "--model", "M", "--version", "V", "--requires", "1.0.0.300", "a", "b"},
+        {"make", "--model", "M", "--version", "V", "--fast", "a", "b"},
+        {"make", "--model"},
+        {"show"},
+        {"show", "a.img", "b.img"},
+        {"show", "--program-version", "one", "a.img"},
+        {"show", "--model", "M", "a.img"},
+    };
+    for (const auto &arguments : bad) {
+        error.clear();
+        EXPECT_FALSE(Parse(arguments, command, error)) << ::testing::PrintToString(arguments);
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+TEST(ImageToolHeaderReport, ShowsFieldsAndWhatTheChecksExpect) {
+    ImageHeader header;
+    ASSERT_TRUE(BuildImageHeader(header, "Board-7", "4.1", 0x01000002, 1009, 0x0001F7C8));
+    std::string report = FormatHeaderReport(header, 1137);
+    EXPECT_TRUE(Contains(report, "Magic:             0x42340199 (good)")) << report;
+    EXPECT_TRUE(Contains(report, "Required version:  1.0.0.2 (0x01000002)")) << report;
+    EXPECT_TRUE(Contains(report, "Model:             \"Board-7\"")) << report;
+    EXPECT_TRUE(Contains(report, "Version text:      \"4.1\"")) << report;
+    EXPECT_TRUE(Contains(report, "Data checksum:     0x0001F7C8")) << report;
+    EXPECT_TRUE(Contains(report, "Data length:       1009")) << report;
+    EXPECT_TRUE(Contains(report, "File length:       1137 (good)")) << report;
+
+    header.magic[0] = 0;
+    report = FormatHeaderReport(header, 1138);
+    EXPECT_TRUE(Contains(report, "(expected 0x42340199)")) << report;
+    EXPECT_TRUE(Contains(report, "(computed 0x")) << report;
+    EXPECT_TRUE(Contains(report, "1138 (expected 1137)")) << report;
+}
+
+// --- the program --------------------------------------------------------------
+
+TEST_F(ImageToolProgramTest, MakeWritesAnImageTheUpdaterAccepts) {
+    auto payload = PatternPayload(2500);
+    const std::string in = folder.Write("payload.bin", payload);
+    const std::string out = folder.File("made.img");
+    ToolRun made = Tool("make --model Board-7 --version \"fw 4.1\" " + Quoted(in) + " " + Quoted(out));
+    ASSERT_EQ(0u, made.exitCode) << made.err;
+    EXPECT_TRUE(made.err.empty()) << made.err;
+
+    std::string bytes = ReadWhole(out);
+    auto expected = ImageBytes(payload, 0x01000002, "Board-7", "fw 4.1");
+    EXPECT_EQ(std::string(expected.begin(), expected.end()), bytes);
+    auto check = CheckImageFile(out, 0x01000002);
+    EXPECT_EQ(ImageCheckOutcome::Accepted, check.outcome);
+    EXPECT_EQ("fw 4.1", check.versionText);
+
+    ToolRun shown = Tool("show " + Quoted(out));
+    EXPECT_EQ(0u, shown.exitCode) << shown.err;
+    EXPECT_TRUE(Contains(shown.out, "Model:             \"Board-7\"")) << shown.out;
+    EXPECT_TRUE(Contains(shown.out, "Data length:       2500")) << shown.out;
+    EXPECT_TRUE(Contains(shown.out, "accepted by Flashwell 1.0.0.2")) << shown.out;
+}
+
+TEST_F(ImageToolProgramTest, ShowAppliesTheGivenUpdaterVersion) {
+    const std::string in = folder.Write("payload.bin", PatternPayload(10));
+    const std::string out = folder.File("needs2.img");
+    ASSERT_EQ(0u, Tool("make --model M --version V --requires 2.0.0.0 " + Quoted(in) + " " + Quoted(out)).exitCode);
+    ToolRun older = Tool("show " + Quoted(out));
+    EXPECT_EQ(1u, older.exitCode);
+    EXPECT_TRUE(Contains(older.out, "rejected by Flashwell 1.0.0.2: Version misMatch.")) << older.out;
+    ToolRun newer = Tool("show --program-version 2.0.0.0 " + Quoted(out));
+    EXPECT_EQ(0u, newer.exitCode) << newer.out;
+}
+
+TEST_F(ImageToolProgramTest, ShowReportsACorruptedFile) {
+    auto bytes = ImageBytes(PatternPayload(300));
+    bytes[200] ^= 0x40;
+    const std::string path = folder.Write("bad.img", bytes);
+    ToolRun shown = Tool("show " + Quoted(path));
+    EXPECT_EQ(1u, shown.exitCode);
+    EXPECT_TRUE(Contains(shown.out, "This file is corrupted or not an image file!")) << shown.out;
+
+    const std::string tiny = folder.Write("tiny.img", std::vector<uint8_t>(20, 0));
+    shown = Tool("show " + Quoted(tiny));
+    EXPECT_EQ(1u, shown.exitCode);
+    EXPECT_TRUE(Contains(shown.out, "shorter than the 128-byte header")) << shown.out;
+}
+
+TEST_F(ImageToolProgramTest, EmptyPayloadMakesAHeaderOnlyImage) {
+    const std::string in = folder.Write("empty.bin", {});
+    const std::string out = folder.File("empty.img");
+    ASSERT_EQ(0u, Tool("make --model M --version V " + Quoted(in) + " " + Quoted(out)).exitCode);
+    EXPECT_EQ(128u, ReadWhole(out).size());
+    EXPECT_EQ(0u, Tool("show " + Quoted(out)).exitCode);
+}
+
+TEST_F(ImageToolProgramTest, BadInputFailsWithAMessageAndNoOutput) {
+    const std::string in = folder.Write("payload.bin", PatternPayload(10));
+    const std::string out = folder.File("never.img");
+    struct Case {
+        std::string arguments;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"make --model M --version V " + Quoted(folder.Path() + "\\missing.bin") + " " + Quoted(out), "cannot open payload"},
+        {"make --model 0123456789ABCDEFG --version V " + Quoted(in) + " " + Quoted(out), "at most 16"},
+        {"make --model M --version 0123456789ABCDEFG " + Quoted(in) + " " + Quoted(out), "at most 16"},
+        {"make --model M --version V --requires 1.0 " + Quoted(in) + " " + Quoted(out), "bad version text"},
+        {"show " + Quoted(folder.Path() + "\\missing.img"), "cannot open"},
+        {"show --program-version x " + Quoted(in), "bad version text"},
+        {"", "no command"},
+    };
+    for (const auto &c : cases) {
+        ToolRun run = Tool(c.arguments);
+        EXPECT_EQ(2u, run.exitCode) << c.arguments;
+        EXPECT_TRUE(Contains(run.err, c.message)) << c.arguments << "\n" << run.err;
+        EXPECT_FALSE(FileExists(out)) << c.arguments;
+    }
+}
+
+TEST_F(ImageToolProgramTest, PayloadOfFourGibibytesIsRefused) {
+    const std::string in = folder.WriteSparse("huge.bin", {}, 0x100000000ull);
+    ASSERT_FALSE(in.empty());
+    const std::string out = folder.File("huge.img");
+    ToolRun run = Tool("make --model M --version V " + Quoted(in) + " " + Quoted(out));
+    EXPECT_EQ(2u, run.exitCode);
+    EXPECT_TRUE(Contains(run.err, "smaller than 4 GiB")) << run.err;
+    EXPECT_FALSE(FileExists(out));
+}

@@ -1,0 +1,65 @@
+// Update packet headers in both byte orders, and reply status decoding.
+#include "UpdatePacket.h"
+#include <gtest/gtest.h>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+std::vector<uint8_t> Bytes(const UpdatePacketHeader &header) {
+    const auto *p = reinterpret_cast<const uint8_t *>(&header);
+    return std::vector<uint8_t>(p, p + sizeof(header));
+}
+
+}  // namespace
+
+TEST(UpdatePacketHeader, BigEndianLastPacket) {
+    UpdatePacketHeader header;
+    std::memset(&header, 0xEE, sizeof(header));
+    EncodeUpdatePacketHeader(header, true, 1008, 0x12345678, BoardByteOrder::BigEndian);
+    std::vector<uint8_t> expected = {'T', 'B', 0xFF, 0x01, 0x00, 0x00, 0xFF, 0xFF,
+                                     0x00, 0x00, 0x03, 0xF0, 0x12, 0x34, 0x56, 0x78};
+    EXPECT_EQ(expected, Bytes(header));
+}
+
+TEST(UpdatePacketHeader, LittleEndianLastPacket) {
+    UpdatePacketHeader header;
+    std::memset(&header, 0xEE, sizeof(header));
+    EncodeUpdatePacketHeader(header, true, 1008, 0x12345678, BoardByteOrder::LittleEndian);
+    std::vector<uint8_t> expected = {'T', 'B', 0xFF, 0x01, 0x00, 0x00, 0xFF, 0xFF,
+                                     0xF0, 0x03, 0x00, 0x00, 0x78, 0x56, 0x34, 0x12};
+    EXPECT_EQ(expected, Bytes(header));
+}
+
+TEST(UpdatePacketHeader, NonLastPacketCarriesNoChecksum) {
+    UpdatePacketHeader header;
+    std::memset(&header, 0xEE, sizeof(header));
+    EncodeUpdatePacketHeader(header, false, 0x01020304, 0x12345678, BoardByteOrder::LittleEndian);
+    std::vector<uint8_t> expected = {'T', 'B', 0xFF, 0x01, 0x00, 0x00, 0x00, 0x00,
+                                     0x04, 0x03, 0x02, 0x01, 0x00, 0x00, 0x00, 0x00};
+    EXPECT_EQ(expected, Bytes(header));
+    EncodeUpdatePacketHeader(header, false, 0x01020304, 0x12345678, BoardByteOrder::BigEndian);
+    expected = {'T', 'B', 0xFF, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01, 0x02, 0x03, 0x04, 0x00, 0x00, 0x00, 0x00};
+    EXPECT_EQ(expected, Bytes(header));
+}
+
+TEST(UpdatePacketReply, StatusFollowsTheBoardByteOrder) {
+    UpdatePacketHeader reply{};
+    reply.status[0] = 0x01;
+    reply.status[1] = 0x02;
+    EXPECT_EQ(258, DecodeReplyStatus(reply, BoardByteOrder::BigEndian));
+    EXPECT_EQ(513, DecodeReplyStatus(reply, BoardByteOrder::LittleEndian));
+    reply.status[0] = 0xFF;
+    reply.status[1] = 0xFF;
+    EXPECT_EQ(65535, DecodeReplyStatus(reply, BoardByteOrder::BigEndian));
+    reply.status[0] = reply.status[1] = 0;
+    // Other fields do not leak into the status.
+    std::memset(reply.last_flag, 0xFF, 2);
+    EXPECT_EQ(0, DecodeReplyStatus(reply, BoardByteOrder::BigEndian));
+}
+
+TEST(UpdatePacketReply, HostOrderOptionChoosesByteOrder) {
+    EXPECT_EQ(BoardByteOrder::BigEndian, BoardByteOrderFromOption(0));
+    EXPECT_EQ(BoardByteOrder::LittleEndian, BoardByteOrderFromOption(1));
+    EXPECT_EQ(BoardByteOrder::LittleEndian, BoardByteOrderFromOption(0x10));
+}
