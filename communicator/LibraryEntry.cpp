@@ -1,11 +1,15 @@
 // The library's entry point: builds the CommunicatorState when Communicator is
 // attached to a process and tears it down when it is detached.
 //
-// Both run under the loader lock. The teardown on a FreeLibrary closes the
+// Both run under the loader lock. The construction starts the sockets library
+// there; WS2_32.dll is a static import of Communicator, so it is initialised
+// before this entry point runs. The teardown on a FreeLibrary closes the
 // handles still open and calls each started transport's CommCleanup before
 // releasing it: transports must therefore not wait for their own threads to exit
-// in CommClose or CommCleanup (a thread's exit needs the loader lock), only for
-// a signal the thread gives before it ends.
+// in CommClose or CommCleanup (a thread's exit needs the loader lock, so such a
+// wait never ends), only for a signal the thread gives before it ends, and keep
+// their module loaded until the thread has left its code
+// (FreeLibraryAndExitThread).
 //
 // At process exit (lpReserved not null) the state is abandoned instead: every
 // other thread has already been ended wherever it stood, possibly inside a

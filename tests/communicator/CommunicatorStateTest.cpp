@@ -1,0 +1,150 @@
+// CommunicatorState driven directly, with a transport table whose rows name the
+// recording transports by full path: construction, and the paths that only a
+// failing allocation reaches.
+#include "AllocationControl.h"
+#include "CommunicatorState.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+using recording::kUsb;
+
+namespace {
+
+class CommunicatorStateTest : public testing::Test {
+protected:
+    void SetUp() override {
+        for (const char *file : {"Netrow.dll", "Serrow.dll", "Wirrow.dll"}) {
+            CopyBuildFile((std::string("testtransports\\recording\\") + file).c_str(), folder.Path());
+        }
+        tcp = folder.Path() + "\\Netrow.dll";
+        com = folder.Path() + "\\Serrow.dll";
+        usb = folder.Path() + "\\Wirrow.dll";
+        table = {{{"TCP", tcp.c_str()}, {"COM", com.c_str()}, {"USB", usb.c_str()}}};
+    }
+    void TearDown() override { AllowAllAllocations(); }
+
+    RecordingLogView log;
+    TempFolder folder;
+    std::string tcp, com, usb;
+    TransportTable table{};
+};
+
+TEST(CommunicatorStateConstruction, BuildsTheTableTheSocketsAndTheSlots) {
+    CommunicatorState state;
+    EXPECT_TRUE(state.Ready());
+    ASSERT_EQ(3u, state.transports.size());
+    const char *names[] = {"TCP", "COM", "USB"};
+    const char *files[] = {"Netrow.dll", "Serrow.dll", "Wirrow.dll"};
+    for (std::size_t row = 0; row < 3; ++row) {
+        EXPECT_STREQ(names[row], state.transports[row]->name);
+        EXPECT_STREQ(files[row], state.transports[row]->libraryName);
+        EXPECT_FALSE(state.transports[row]->module) << "nothing is loaded before the first open";
+    }
+    EXPECT_TRUE(state.connections.empty());
+    EXPECT_TRUE(state.socketsLibrary.Started());
+    ASSERT_TRUE(state.broadcastSocket);
+    ASSERT_TRUE(state.requestSocket);
+    BOOL broadcast = FALSE;
+    int size = sizeof(broadcast);
+    ASSERT_EQ(0, getsockopt(state.broadcastSocket.Get(), SOL_SOCKET, SO_BROADCAST,
+                            reinterpret_cast<char *>(&broadcast), &size));
+    EXPECT_TRUE(broadcast);
+    broadcast = TRUE;
+    size = sizeof(broadcast);
+    ASSERT_EQ(0, getsockopt(state.requestSocket.Get(), SOL_SOCKET, SO_BROADCAST,
+                            reinterpret_cast<char *>(&broadcast), &size));
+    EXPECT_FALSE(broadcast);
+    for (const ReceiveSlot &slot : state.receiveSlots) {
+        EXPECT_EQ(16, slot.fromLength);
+        EXPECT_EQ(1518u, slot.buffer.len);
+        ASSERT_NE(nullptr, slot.buffer.buf);
+        EXPECT_NE(nullptr, slot.overlapped.hEvent);
+        EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(slot.overlapped.hEvent, 0));
+        EXPECT_EQ(0u, slot.flags);
+        EXPECT_EQ(0u, slot.received);
+    }
+    EXPECT_NE(state.receiveSlots[0].buffer.buf, state.receiveSlots[1].buffer.buf);
+}
+
+TEST(ModuleFolderPath, NamesTheModuleThatHoldsTheCode) {
+    // Linked into this program, the code's module is the program itself.
+    char path[MAX_PATH];
+    GetModuleFolderPath(path);
+    char expected[MAX_PATH];
+    GetModuleFileNameA(nullptr, expected, MAX_PATH);
+    EXPECT_STRCASEEQ(expected, path);
+}
+
+TEST_F(CommunicatorStateTest, HandleRecordThatCannotBeAllocatedClosesTheTransportHandle) {
+    CommunicatorState state(table);
+    HCOMM warmUp = nullptr;
+    ASSERT_EQ(COMM_SUCCESS, state.Open(kOtherUsbPath, 0, &warmUp, nullptr, kRouterPort));
+    auto sentinel = reinterpret_cast<HCOMM>(0x5A5A);
+    HCOMM handle = sentinel;
+    FailAllocationsAfter(0);
+    CommResult result = state.Open(kUsbPath, 0, &handle, nullptr, kRouterPort);
+    AllowAllAllocations();
+    EXPECT_EQ(COMM_ERROR_NOT_ENOUGH_MEMORY, result);
+    EXPECT_EQ(sentinel, handle);
+    auto opens = log.Calls(recording::kOpen, kUsb);
+    auto closes = log.Calls(recording::kClose, kUsb);
+    ASSERT_EQ(2u, opens.size());
+    ASSERT_EQ(1u, closes.size());
+    EXPECT_EQ(opens[1].handle, closes[0].handle);
+    EXPECT_EQ(1u, state.connections.size());
+}
+
+TEST_F(CommunicatorStateTest, ListThatCannotGrowClosesTheTransportHandle) {
+    CommunicatorState state(table);
+    HCOMM handle = nullptr;
+    // The record may be made, the room for it in the empty list not.
+    FailAllocationsAfter(1);
+    CommResult result = state.Open(kUsbPath, 0, &handle, nullptr, kRouterPort);
+    AllowAllAllocations();
+    EXPECT_EQ(COMM_ERROR_NOT_ENOUGH_MEMORY, result);
+    EXPECT_EQ(nullptr, handle);
+    EXPECT_TRUE(state.connections.empty());
+    auto closes = log.Calls(recording::kClose, kUsb);
+    ASSERT_EQ(1u, closes.size());
+    EXPECT_EQ(log.Calls(recording::kOpen, kUsb).at(0).handle, closes[0].handle);
+    // Memory back, the same device opens normally.
+    ASSERT_EQ(COMM_SUCCESS, state.Open(kUsbPath, 0, &handle, nullptr, kRouterPort));
+    EXPECT_EQ(1u, state.connections.size());
+}
+
+TEST_F(CommunicatorStateTest, FailedRecordOfASharedTransportHandleLeavesItOpenForTheOtherRecord) {
+    log.Behaviour(kUsb).sameHandleForSamePath = 1;
+    CommunicatorState state(table);
+    HCOMM first = nullptr;
+    ASSERT_EQ(COMM_SUCCESS, state.Open(kUsbPath, 0, &first, nullptr, kRouterPort));
+    HCOMM second = nullptr;
+    FailAllocationsAfter(0);
+    CommResult result = state.Open(kUsbPath, 0, &second, nullptr, kRouterPort);
+    AllowAllAllocations();
+    EXPECT_EQ(COMM_ERROR_NOT_ENOUGH_MEMORY, result);
+    EXPECT_EQ(0u, log.Count(recording::kClose)) << "the first record still uses the transport handle";
+    EXPECT_EQ(COMM_SUCCESS, state.Close(first));
+    EXPECT_EQ(1u, log.Count(recording::kClose));
+}
+
+TEST_F(CommunicatorStateTest, TeardownClosesLaterFirstAndCleansUpOnce) {
+    {
+        CommunicatorState state(table);
+        HCOMM a = nullptr, b = nullptr;
+        ASSERT_EQ(COMM_SUCCESS, state.Open(kUsbPath, 0, &a, nullptr, kRouterPort));
+        ASSERT_EQ(COMM_SUCCESS, state.Open(kSerialPort, 0, &b, nullptr, kRouterPort));
+        EXPECT_EQ(2u, state.connections.size());
+    }
+    auto closes = log.Calls(recording::kClose);
+    ASSERT_EQ(2u, closes.size());
+    EXPECT_EQ(recording::kCom, closes[0].kind);
+    EXPECT_EQ(recording::kUsb, closes[1].kind);
+    EXPECT_EQ(1u, log.Count(recording::kCleanup, kUsb));
+    EXPECT_EQ(1u, log.Count(recording::kCleanup, recording::kCom));
+    EXPECT_EQ(0u, log.Count(recording::kCleanup, recording::kTcp));
+}
+
+}  // namespace
