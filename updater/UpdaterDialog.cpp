@@ -19,8 +19,10 @@ constexpr char kImageFilter[] = "Image file(*.img)|*.img|All file(*.*)|*.*|";
 const CommFunctions kCommunicator = {&CommOpen,       &CommClose,    &CommConnect,    &CommDisconnect,
                                      &CommGetOption, &CommSendData, &CommReceiveData};
 
-// The worker: one update session, then the view (and with it the session) ends.
-UINT UpdateSessionThread(LPVOID parameter) {
+// The worker thread's procedure: one update session, then the view (and with it
+// the session) ends. Its parameter is the session's view of the dialog, never the
+// dialog itself, which may be gone before the session ends.
+UINT UpdateSession(LPVOID parameter) {
     std::unique_ptr<DialogUpdateView> view(static_cast<DialogUpdateView *>(parameter));
     RunUpdateSession(*view, kCommunicator);
     return 0;
@@ -120,7 +122,7 @@ void UpdaterDialog::OnClickedUpdate() {
     m_selectImage.EnableWindow(FALSE);
     m_update.EnableWindow(FALSE);
     auto view = std::make_unique<DialogUpdateView>(m_sessionLink, session, m_imagePath, AfxApplicationName());
-    if (AfxBeginThread(&UpdateSessionThread, view.get(), THREAD_PRIORITY_NORMAL, 0, 0, nullptr)) {
+    if (AfxBeginThread(&UpdateSession, view.get(), THREAD_PRIORITY_NORMAL, 0, 0, nullptr)) {
         view.release();  // the worker owns it now
         return;
     }

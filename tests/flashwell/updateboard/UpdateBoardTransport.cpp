@@ -2,17 +2,19 @@
 // it opens the board's device path and relays every call as a record (see
 // UpdateBoardWire.h), so that a test plays the board over the update protocol.
 #include "CommApi.h"
+#include "UniqueHandle.h"
 #include "UpdateBoardWire.h"
 #include <windows.h>
 #include <cstring>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
 
 struct BoardLink {
-    HANDLE pipe = INVALID_HANDLE_VALUE;
+    UniqueHandle pipe;
     uint32_t maxPayload = 0;
     uint32_t hostOrder = 1;
 };
@@ -70,17 +72,16 @@ CommResult COMM_CALL CommCleanup(void) { return COMM_SUCCESS; }
 
 CommResult COMM_CALL CommOpen(const char *address, uint32_t, HCOMM *handle, const char *, uint32_t) {
     if (!address || !handle) return COMM_ERROR_INVALID_PARAMETER;
-    HANDLE pipe = ::CreateFileA(address, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (pipe == INVALID_HANDLE_VALUE) return ::GetLastError();
+    UniqueHandle pipe(::CreateFileA(address, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!pipe) return ::GetLastError();
     std::vector<uint8_t> payload;
     Append(payload, address, std::strlen(address));
-    uint32_t result = Request(pipe, updateboard::Open, payload) ? Result(pipe) : COMM_ERROR_DEVICE_NOT_CONNECTED;
-    auto *link = result == COMM_SUCCESS ? new (std::nothrow) BoardLink : nullptr;
-    if (!link) {
-        ::CloseHandle(pipe);
-        return result == COMM_SUCCESS ? COMM_ERROR_NOT_ENOUGH_MEMORY : result;
-    }
-    link->pipe = pipe;
+    uint32_t result =
+        Request(pipe.Get(), updateboard::Open, payload) ? Result(pipe.Get()) : COMM_ERROR_DEVICE_NOT_CONNECTED;
+    if (result != COMM_SUCCESS) return result;
+    auto *link = new (std::nothrow) BoardLink;
+    if (!link) return COMM_ERROR_NOT_ENOUGH_MEMORY;
+    link->pipe = std::move(pipe);
     *handle = link;
     return COMM_SUCCESS;
 }
@@ -88,8 +89,7 @@ CommResult COMM_CALL CommOpen(const char *address, uint32_t, HCOMM *handle, cons
 CommResult COMM_CALL CommClose(HCOMM handle) {
     BoardLink *link = LinkOf(handle);
     if (!link) return COMM_ERROR_INVALID_HANDLE;
-    ::CloseHandle(link->pipe);
-    delete link;
+    delete link;  // closes the pipe
     return COMM_SUCCESS;
 }
 
@@ -99,10 +99,10 @@ CommResult COMM_CALL CommConnect(HCOMM handle, uint32_t channel, const uint8_t *
     std::vector<uint8_t> payload;
     Append(payload, &channel, 4);
     Append(payload, subchannel, 1);
-    if (!Request(link->pipe, updateboard::Connect, payload)) return COMM_ERROR_DEVICE_NOT_CONNECTED;
-    uint32_t result = Result(link->pipe);
+    if (!Request(link->pipe.Get(), updateboard::Connect, payload)) return COMM_ERROR_DEVICE_NOT_CONNECTED;
+    uint32_t result = Result(link->pipe.Get());
     uint32_t parameters[2] = {};
-    if (!ReadAll(link->pipe, parameters, sizeof(parameters))) return COMM_ERROR_DEVICE_NOT_CONNECTED;
+    if (!ReadAll(link->pipe.Get(), parameters, sizeof(parameters))) return COMM_ERROR_DEVICE_NOT_CONNECTED;
     if (result == COMM_SUCCESS) {
         link->maxPayload = parameters[0];
         link->hostOrder = parameters[1];
@@ -113,8 +113,8 @@ CommResult COMM_CALL CommConnect(HCOMM handle, uint32_t channel, const uint8_t *
 CommResult COMM_CALL CommDisconnect(HCOMM handle) {
     BoardLink *link = LinkOf(handle);
     if (!link) return COMM_ERROR_INVALID_HANDLE;
-    if (!Request(link->pipe, updateboard::Disconnect, {})) return COMM_ERROR_DEVICE_NOT_CONNECTED;
-    return Result(link->pipe);
+    if (!Request(link->pipe.Get(), updateboard::Disconnect, {})) return COMM_ERROR_DEVICE_NOT_CONNECTED;
+    return Result(link->pipe.Get());
 }
 
 CommResult COMM_CALL CommGetOption(HCOMM handle, uint32_t option, void *value) {
@@ -141,8 +141,8 @@ CommResult COMM_CALL CommSendData(HCOMM handle, const void *data, uint32_t lengt
     Append(payload, data, length);
     Append(payload, &channel, 4);
     Append(payload, &subchannel, 4);
-    if (!Request(link->pipe, updateboard::Send, payload)) return COMM_ERROR_DEVICE_NOT_CONNECTED;
-    return Result(link->pipe);
+    if (!Request(link->pipe.Get(), updateboard::Send, payload)) return COMM_ERROR_DEVICE_NOT_CONNECTED;
+    return Result(link->pipe.Get());
 }
 
 CommResult COMM_CALL CommReceiveData(HCOMM handle, void *buffer, uint32_t *length, uint8_t *channel,
@@ -151,12 +151,12 @@ CommResult COMM_CALL CommReceiveData(HCOMM handle, void *buffer, uint32_t *lengt
     if (!link || !buffer || !length) return COMM_ERROR_INVALID_PARAMETER;
     std::vector<uint8_t> payload;
     Append(payload, length, 4);
-    if (!Request(link->pipe, updateboard::Receive, payload)) return COMM_ERROR_DEVICE_NOT_CONNECTED;
-    uint32_t result = Result(link->pipe);
+    if (!Request(link->pipe.Get(), updateboard::Receive, payload)) return COMM_ERROR_DEVICE_NOT_CONNECTED;
+    uint32_t result = Result(link->pipe.Get());
     uint32_t replyLength = 0;
-    if (!ReadAll(link->pipe, &replyLength, 4)) return COMM_ERROR_DEVICE_NOT_CONNECTED;
+    if (!ReadAll(link->pipe.Get(), &replyLength, 4)) return COMM_ERROR_DEVICE_NOT_CONNECTED;
     std::vector<uint8_t> reply(replyLength);
-    if (replyLength && !ReadAll(link->pipe, reply.data(), replyLength)) return COMM_ERROR_DEVICE_NOT_CONNECTED;
+    if (replyLength && !ReadAll(link->pipe.Get(), reply.data(), replyLength)) return COMM_ERROR_DEVICE_NOT_CONNECTED;
     if (result != COMM_SUCCESS) return result;
     if (replyLength > *length) return COMM_ERROR_MORE_DATA;
     std::memcpy(buffer, reply.data(), replyLength);
