@@ -224,6 +224,13 @@ TEST(Dialog, UnhandledCommandsReachTheApplicationsCommandMap) {
     EXPECT_EQ(1, app.appCommands);
 }
 
+TEST(Application, RegistryKeyNamesTheCompanyAndTheProgram) {
+    TestApp app;
+    EXPECT_STREQ("FrameworkTest", app.m_pszAppName);
+    app.SetRegistryKey("Kelvrin digital video");
+    EXPECT_EQ("Software\\Kelvrin digital video\\FrameworkTest", app.RegistryKey());
+}
+
 TEST(Dialog, PreTranslateMessageTakesMessagesOfTheModalLoopOnceEvenWhenNested) {
     TestDialog outer;
     TestDialog inner;
