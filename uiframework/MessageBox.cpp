@@ -1,5 +1,6 @@
 #include "MessageBox.h"
 #include "WinApp.h"
+#include "Wnd.h"
 
 std::string AfxApplicationName() {
     if (CWinApp *app = AfxGetApp(); app && app->m_pszAppName) return app->m_pszAppName;
@@ -16,7 +17,13 @@ std::string AfxApplicationName() {
 int AfxMessageBox(const std::string &text, UINT type) {
     if ((type & MB_ICONMASK) == 0 && (type & MB_TYPEMASK) <= MB_OKCANCEL) type |= MB_ICONEXCLAMATION;
     HWND owner = ::GetActiveWindow();
-    if (owner) owner = ::GetAncestor(owner, GA_ROOT);
+    if (owner) {
+        owner = ::GetAncestor(owner, GA_ROOT);
+    } else if (CWinApp *app = AfxGetApp(); app && app->m_pMainWnd && app->m_pMainWnd->m_hWnd &&
+                                           ::GetWindowThreadProcessId(app->m_pMainWnd->m_hWnd, nullptr) ==
+                                               ::GetCurrentThreadId()) {
+        owner = app->m_pMainWnd->m_hWnd;  // the program's main window, if this thread runs it
+    }
     return ::MessageBoxA(owner, text.c_str(), AfxApplicationName().c_str(), type);
 }
 

@@ -7,7 +7,8 @@
 // extension when there is no application object (a library's dialogs).
 std::string AfxApplicationName();
 
-// Owned by the calling thread's active window, if it has one. Without an icon in
+// Owned by the calling thread's active window, else by the program's main window
+// when this thread runs it, else by no window. Without an icon in
 // `type`, an OK-style box gets the exclamation icon. Returns the button's id.
 int AfxMessageBox(const std::string &text, UINT type = MB_OK);
 
