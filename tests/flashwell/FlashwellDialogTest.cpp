@@ -173,9 +173,11 @@ TEST_F(FlashwellDialog, AboutEntryShowsTheProgramVersion) {
     HWND about = app.WaitForWindow("About Flashwell", 1008);
     ASSERT_NE(nullptr, about);
     EXPECT_EQ("Flashwell version : 1.0.0.2", flashwelltest::ItemText(about, 1008));
+    EXPECT_FALSE(::IsWindowEnabled(app.Dialog()));  // modal to the main dialog
     ::PostMessageW(about, WM_COMMAND, IDOK, 0);
     EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(about) || !::IsWindowVisible(about); }, 10000));
     EXPECT_TRUE(app.Sync());  // the main dialog goes on
+    EXPECT_TRUE(::IsWindowEnabled(app.Dialog()));
 }
 
 TEST_F(FlashwellDialog, EnterActivatesExitAndEndsTheProgram) {
@@ -334,6 +336,7 @@ TEST_F(FlashwellDialog, UpdateSendsTheImageAndReportsEachStep) {
     EXPECT_EQ(100, app.ProgressPosition());
     EXPECT_EQ("Succeeded updating the firmware.", app.Text(IDC_STATUS));
     EXPECT_TRUE(ButtonsDisabled(app));  // until the message is closed
+    EXPECT_TRUE(::IsWindowEnabled(app.Dialog()));  // the message leaves Exit and the close box usable
     ASSERT_TRUE(app.AnswerMessageBox(text));
     EXPECT_EQ("Succeeded updating the firmware.", text);
     EXPECT_TRUE(WaitUntil([&] { return ButtonsEnabled(app); }, 10000));
