@@ -1,0 +1,78 @@
+// How an update session running on a worker thread reaches the main dialog.
+//
+// DialogSessionLink is shared (std::shared_ptr) by the dialog and every session's
+// DialogUpdateView. It holds the window handles of the controls a session drives
+// while the dialog exists, and which session runs. The dialog detaches it while
+// its window is being destroyed; from then on no view call touches the dialog.
+// Its lock is only held to copy or change those few values, never across a window
+// message, so the dialog's thread can take it while a worker waits for the
+// dialog's thread to handle a message. A call that copied the handles just before
+// the detach reaches, at worst, a window that is gone; the platform then fails the
+// call, since window handles are checked, unlike object pointers.
+#pragma once
+#include "UniqueHandle.h"
+#include "UpdateSession.h"
+#include <windows.h>
+#include <memory>
+#include <string>
+
+struct SessionControls {
+    HWND status = nullptr;
+    HWND progress = nullptr;
+    HWND selectImage = nullptr;
+    HWND update = nullptr;
+};
+
+class DialogSessionLink {
+public:
+    DialogSessionLink();
+    DialogSessionLink(const DialogSessionLink &) = delete;
+    DialogSessionLink &operator=(const DialogSessionLink &) = delete;
+
+    // Dialog thread: the dialog's controls exist / are about to go.
+    void Attach(const SessionControls &controls);
+    void Detach();
+
+    // Dialog thread: marks a new session as running and returns its number, or 0
+    // when a session runs already (a second click that came before the buttons
+    // were disabled).
+    unsigned BeginSession();
+    // Any thread: `session` is over, if it is the one running.
+    void EndSession(unsigned session);
+    bool SessionRunning() const;
+
+    // The controls while the dialog exists; false once detached.
+    bool Controls(SessionControls &controls) const;
+
+private:
+    UniqueHandle m_lock;
+    SessionControls m_controls;
+    bool m_attached = false;
+    unsigned m_running = 0;
+    unsigned m_lastSession = 0;
+};
+
+// The UpdateView of one session. Made on the dialog's thread when Update is
+// clicked, with the image path and the message-box title as they are then; used
+// and deleted by the worker. Its end (EnableButtons(true), or its destruction)
+// ends the session in the link, before the buttons come back.
+class DialogUpdateView : public UpdateView {
+public:
+    DialogUpdateView(std::shared_ptr<DialogSessionLink> link, unsigned session, std::string imagePath,
+                     std::string messageTitle);
+    ~DialogUpdateView() override;
+
+    std::string ImagePath() override;
+    void EnableButtons(bool enabled) override;
+    void ShowStatus(const std::string &text) override;
+    void SetProgress(unsigned position) override;
+    // A message box of its own (no owner, so that the dialog stays usable), only
+    // while the dialog exists.
+    void ShowMessage(const std::string &text) override;
+
+private:
+    std::shared_ptr<DialogSessionLink> m_link;
+    unsigned m_session;
+    std::string m_imagePath;
+    std::string m_messageTitle;
+};
