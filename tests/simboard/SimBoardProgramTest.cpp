@@ -1,0 +1,269 @@
+// SimBoard.exe as another process: ready line, update with saved image,
+// stdin commands, and its ways to end.
+#include "BoardInterface.h"
+#include "RawHost.h"
+#include "Thread.h"
+#include "UniqueHandle.h"
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <deque>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <string>
+#include <vector>
+
+using rawhost::Header;
+using rawhost::Host;
+
+namespace {
+
+constexpr DWORD kWait = 10000;
+
+std::string BinFolder() {
+    char path[MAX_PATH];
+    DWORD n = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string text(path, n);
+    return text.substr(0, text.find_last_of("\\/") + 1);
+}
+
+std::string UniqueName(const char *stem) {
+    static int counter = 0;
+    return std::string(stem) + std::to_string(::GetCurrentProcessId()) + "x" + std::to_string(++counter);
+}
+
+// The program with pipes on stdin and stdout; stdout is read line by line on a thread.
+class Child {
+public:
+    ~Child() {
+        CloseStdin();
+        if (process_ && ::WaitForSingleObject(process_.Get(), 5000) != WAIT_OBJECT_0)
+            ::TerminateProcess(process_.Get(), 99);
+        reader_.Join(5000);
+    }
+
+    bool Start(const std::string &arguments) {
+        SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+        HANDLE inRead = nullptr, inWrite = nullptr, outRead = nullptr, outWrite = nullptr;
+        if (!::CreatePipe(&inRead, &inWrite, &inherit, 0)) return false;
+        UniqueHandle childIn(inRead);
+        stdin_.Reset(inWrite);
+        if (!::CreatePipe(&outRead, &outWrite, &inherit, 0)) return false;
+        UniqueHandle childOut(outWrite);
+        stdout_.Reset(outRead);
+        ::SetHandleInformation(stdin_.Get(), HANDLE_FLAG_INHERIT, 0);
+        ::SetHandleInformation(stdout_.Get(), HANDLE_FLAG_INHERIT, 0);
+
+        STARTUPINFOA startup{};
+        startup.cb = sizeof(startup);
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = childIn.Get();
+        startup.hStdOutput = childOut.Get();
+        startup.hStdError = childOut.Get();
+        std::string exe = BinFolder() + "SimBoard.exe";
+        std::string command = "\"" + exe + "\" " + arguments;
+        PROCESS_INFORMATION info{};
+        if (!::CreateProcessA(exe.c_str(), &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info))
+            return false;
+        process_.Reset(info.hProcess);
+        ::CloseHandle(info.hThread);
+        lineEvent_ = MakeEvent(true, false);
+        return reader_.Start([this] { ReadLines(); });
+    }
+
+    // The next line that starts with `prefix` (others are kept in Seen()).
+    bool WaitLine(const std::string &prefix, std::string *line, DWORD timeoutMs = kWait) {
+        DWORD start = ::GetTickCount();
+        for (;;) {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                for (; next_ < lines_.size(); ++next_)
+                    if (lines_[next_].compare(0, prefix.size(), prefix) == 0) {
+                        *line = lines_[next_++];
+                        return true;
+                    }
+                ::ResetEvent(lineEvent_.Get());
+            }
+            DWORD spent = ::GetTickCount() - start;
+            if (spent >= timeoutMs || ::WaitForSingleObject(lineEvent_.Get(), timeoutMs - spent) != WAIT_OBJECT_0)
+                return false;
+        }
+    }
+
+    bool Command(const std::string &line) {
+        std::string text = line + "\n";
+        DWORD written = 0;
+        return ::WriteFile(stdin_.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+               written == text.size();
+    }
+    void CloseStdin() { stdin_.Reset(); }
+
+    // Exit code, or 259 (still running) when it has not ended in time.
+    DWORD WaitExit(DWORD timeoutMs = kWait) {
+        DWORD code = STILL_ACTIVE;
+        if (::WaitForSingleObject(process_.Get(), timeoutMs) == WAIT_OBJECT_0) ::GetExitCodeProcess(process_.Get(), &code);
+        return code;
+    }
+
+private:
+    void ReadLines() {
+        std::string pending;
+        char buffer[256];
+        DWORD got = 0;
+        while (::ReadFile(stdout_.Get(), buffer, sizeof(buffer), &got, nullptr) && got > 0) {
+            pending.append(buffer, got);
+            std::size_t newline;
+            while ((newline = pending.find('\n')) != std::string::npos) {
+                std::string line = pending.substr(0, newline);
+                if (!line.empty() && line.back() == '\r') line.pop_back();
+                pending.erase(0, newline + 1);
+                std::lock_guard<std::mutex> lock(mutex_);
+                lines_.push_back(line);
+                ::SetEvent(lineEvent_.Get());
+            }
+        }
+    }
+
+    UniqueHandle process_, stdin_, stdout_, lineEvent_;
+    Thread reader_;
+    std::mutex mutex_;
+    std::vector<std::string> lines_;
+    std::size_t next_ = 0;
+};
+
+std::vector<std::uint8_t> Image(std::size_t size) {
+    std::vector<std::uint8_t> image(size);
+    for (std::size_t i = 0; i < size; ++i) image[i] = static_cast<std::uint8_t>((i * 13) ^ (i >> 7));
+    return image;
+}
+
+std::uint32_t Sum(const std::vector<std::uint8_t> &data) {
+    std::uint32_t sum = 0;
+    for (std::uint8_t b : data) sum += b;
+    return sum;
+}
+
+std::vector<std::uint8_t> ReadFileBytes(const std::string &path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// Sends the image in update packets of maxPacket bytes; returns the statuses.
+std::vector<std::uint16_t> Update(Host &host, const std::vector<std::uint8_t> &image, std::size_t maxPacket, bool le) {
+    std::vector<std::uint16_t> statuses;
+    for (std::size_t offset = 0; offset < image.size();) {
+        std::size_t n = std::min(maxPacket - 16, image.size() - offset);
+        std::vector<std::uint8_t> chunk(image.begin() + offset, image.begin() + offset + n);
+        offset += n;
+        std::uint16_t status = 0xFFFF;
+        if (host.UpdateExchange(rawhost::UpdatePacket(chunk, offset == image.size(), Sum(image), le), le, &status))
+            break;
+        statuses.push_back(status);
+        if (status) break;
+    }
+    return statuses;
+}
+
+}  // namespace
+
+TEST(SimBoardProgram, UpdateSavesTheImageAndStdinEndEndsTheProgram) {
+    const std::string instance = UniqueName("sbprog");
+    char tempFolder[MAX_PATH];
+    ::GetTempPathA(MAX_PATH, tempFolder);
+    const std::string output = std::string(tempFolder) + instance + ".bin";
+    Child child;
+    ASSERT_TRUE(child.Start("--instance " + instance + " --max-payload 512 --byte-order big --flash-delay 50 --output \"" +
+                            output + "\""));
+    std::string ready;
+    ASSERT_TRUE(child.WaitLine("ready ", &ready));
+    EXPECT_EQ(0, _stricmp(("ready " + boardsim::BoardInterfacePath(instance)).c_str(), ready.c_str())) << ready;
+
+    Host host;
+    ASSERT_EQ(0u, host.Open(boardsim::BoardInterfacePath(instance)));
+    Header reply;
+    ASSERT_EQ(0u, host.Connect(&reply));
+    const std::uint8_t expected[12] = {'s', 'c', 0, 0, 6, 1, 3, 0x00, 0, 0, 0x02, 0x00};
+    EXPECT_EQ(0, memcmp(expected, reply.bytes, sizeof(expected)));
+
+    std::vector<std::uint8_t> image = Image(1500);
+    std::vector<std::uint16_t> statuses = Update(host, image, 512, false);
+    EXPECT_EQ(std::vector<std::uint16_t>(4, 0), statuses);  // 496 + 496 + 496 + 12 bytes
+    std::string flashed;
+    ASSERT_TRUE(child.WaitLine("flashed ", &flashed));
+    EXPECT_EQ(0, flashed.find("flashed 1500 "));
+    EXPECT_EQ(image, ReadFileBytes(output));
+    ::DeleteFileA(output.c_str());
+
+    host.Close();
+    child.CloseStdin();
+    EXPECT_EQ(0u, child.WaitExit());
+    // Gone with the program: the path no longer opens.
+    EXPECT_NE(0u, host.Open(boardsim::BoardInterfacePath(instance)));
+}
+
+TEST(SimBoardProgram, RejectedChunkEndsTheUpdateWithTheCode) {
+    const std::string instance = UniqueName("sbprog");
+    Child child;
+    ASSERT_TRUE(child.Start("--instance " + instance + " --max-payload 128 --reject-chunk 2:0x0102 --unlisted"));
+    std::string ready;
+    ASSERT_TRUE(child.WaitLine("ready ", &ready));
+    Host host;
+    ASSERT_EQ(0u, host.Open(boardsim::BoardInterfacePath(instance)));
+    Header reply;
+    ASSERT_EQ(0u, host.Connect(&reply));
+    EXPECT_EQ((std::vector<std::uint16_t>{0, 0x0102}), Update(host, Image(1000), 128, true));
+    ASSERT_TRUE(child.Command("quit"));
+    EXPECT_EQ(0u, child.WaitExit());
+}
+
+TEST(SimBoardProgram, StopEventEndsTheProgram) {
+    const std::string eventName = "Local\\" + UniqueName("simboard-stop");
+    UniqueHandle stop(::CreateEventA(nullptr, TRUE, FALSE, eventName.c_str()));
+    ASSERT_TRUE(stop);
+    Child child;
+    ASSERT_TRUE(child.Start("--instance " + UniqueName("sbprog") + " --no-stdin --stop-event " + eventName));
+    std::string ready;
+    ASSERT_TRUE(child.WaitLine("ready ", &ready));
+    ASSERT_TRUE(::SetEvent(stop.Get()));
+    EXPECT_EQ(0u, child.WaitExit());
+}
+
+TEST(SimBoardProgram, UnplugAndReplugCommands) {
+    const std::string instance = UniqueName("sbprog");
+    const std::string path = boardsim::BoardInterfacePath(instance);
+    Child child;
+    ASSERT_TRUE(child.Start("--instance " + instance));
+    std::string line;
+    ASSERT_TRUE(child.WaitLine("ready ", &line));
+    Host host;
+    ASSERT_EQ(0u, host.Open(path));
+    Header reply;
+    ASSERT_EQ(0u, host.Connect(&reply));
+    ASSERT_TRUE(child.Command("unplug"));
+    ASSERT_TRUE(child.WaitLine("ok unplug", &line));
+    // The connection is dropped (a pipe sees 233) and the path no longer opens.
+    EXPECT_EQ(static_cast<DWORD>(ERROR_PIPE_NOT_CONNECTED), host.ReadHeader(&reply, kWait));
+    host.Close();
+    EXPECT_NE(0u, host.Open(path));
+    ASSERT_TRUE(child.Command("replug"));
+    ASSERT_TRUE(child.WaitLine("ok replug", &line));
+    ASSERT_EQ(0u, host.Open(path));
+    ASSERT_EQ(0u, host.Connect(&reply));
+    ASSERT_TRUE(child.Command("send 9 2 0a0b0c"));
+    ASSERT_TRUE(child.WaitLine("queued 1", &line));
+    std::uint8_t channel = 0, subchannel = 0;
+    std::vector<std::uint8_t> data;
+    ASSERT_EQ(0u, host.ReceiveMessage(&channel, &subchannel, &data, true));
+    EXPECT_EQ(9, channel);
+    EXPECT_EQ((std::vector<std::uint8_t>{0x0a, 0x0b, 0x0c}), data);
+    child.CloseStdin();
+    EXPECT_EQ(0u, child.WaitExit());
+}
+
+TEST(SimBoardProgram, BadOptionEndsWithTwo) {
+    Child child;
+    ASSERT_TRUE(child.Start("--max-payload zero"));
+    std::string line;
+    EXPECT_TRUE(child.WaitLine("bad value for --max-payload", &line));
+    EXPECT_EQ(2u, child.WaitExit());
+}
