@@ -11,6 +11,7 @@
 #include "SimulatedBoard.h"
 #include "UpdateReceiver.h"
 #include <cstdio>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -18,7 +19,7 @@ namespace {
 
 constexpr uint32_t kMiB = 1u << 20;
 constexpr uint32_t kMaxPayload = 16384;
-constexpr int kSendMessages = 32;          // 32 MiB through CommSendData
+constexpr int kSendMessages = 16;          // 32 MiB through CommSendData
 constexpr uint32_t kImageBytes = 8 * kMiB;  // the update-shaped exchange
 
 double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
@@ -70,52 +71,75 @@ private:
     bool ok_ = false;
 };
 
-// Raw: 1 MiB messages as header+payload writes of the largest packet, the board end reading
-// each packet and answering it with 16 bytes, as the link's least work per packet.
-double RawSendSeconds(RawPipe &pipe, int messages) {
-    std::vector<uint8_t> payload(kMaxPayload, 0x5A);
-    uint8_t header[16] = {}, answer[16] = {};
-    const int packets = messages * int(kMiB / kMaxPayload);
-    std::thread boardSide([&] {
-        std::vector<uint8_t> in(kMaxPayload + 16);
-        for (int i = 0; i < packets; ++i) {
-            if (!pipe.Board().ReadExact(in.data(), 16) || !pipe.Board().ReadExact(in.data() + 16, kMaxPayload)) return;
-            if (!pipe.Board().Write(answer, 16)) return;
+// A board with no work of its own: it answers every data packet with 'a' and, in the
+// update shape, sends a 16-byte reply message after it and reads the host's answer to that.
+// The raw host and Wirrow both talk to it, so their figures differ by the engine alone.
+void MinimalBoard(PipeBoard &board, bool updateShape, int packets) {
+    std::vector<uint8_t> payload(kMaxPayload);
+    const uint8_t reply[16] = {'T', 'B', 0xFF, 1};
+    for (int i = 0; i < packets; ++i) {
+        wirrow::LinkHeader header{};
+        if (!board.ReadHeader(header, 30000) || header.letter != 'A') return;
+        const uint32_t length = board.Length(header);
+        if (length > kMaxPayload || (length && !board.ReadExact(payload.data(), length, 30000))) return;
+        uint8_t out[48];
+        const wirrow::LinkHeader answer = board.Header('a', header.channel, header.subchannel, board.Sequence(header), 0);
+        std::memcpy(out, &answer, 16);
+        if (!updateShape) {
+            if (!board.Write(out, 16)) return;
+            continue;
         }
-    });
+        const wirrow::LinkHeader replyHeader = board.Header('A', header.channel, header.subchannel, 0xFFFFFFFFu, 16);
+        std::memcpy(out + 16, &replyHeader, 16);
+        std::memcpy(out + 32, reply, 16);
+        if (!board.Write(out, 48)) return;
+        if (!board.ReadHeader(header, 30000)) return;  // the host's answer to the reply
+    }
+}
+
+// The raw host: the same packets written and read by hand on the pipe.
+double RawSeconds(bool updateShape, int packets) {
+    RawPipe pipe;
+    if (!pipe.Ok()) return -1;
+    std::thread boardSide([&] { MinimalBoard(pipe.Board(), updateShape, packets); });
+    std::vector<uint8_t> payload(kMaxPayload, 0x5A);
+    const wirrow::LinkHeader header = wirrow::BuildHeader('A', 'B', 1, 0xFFFFFFFFu, kMaxPayload, false);
+    const wirrow::LinkHeader answer = wirrow::BuildHeader('a', 'B', 1, 0xFFFFFFFFu, 0, false);
+    uint8_t in[48];
     LARGE_INTEGER start = Now();
     for (int i = 0; i < packets; ++i) {
-        if (!pipe.Write(header, 16) || !pipe.Write(payload.data(), kMaxPayload) || !pipe.Read(answer, 16)) break;
+        if (!pipe.Write(&header, 16) || !pipe.Write(payload.data(), kMaxPayload)) break;
+        if (!pipe.Read(in, updateShape ? 48 : 16)) break;
+        if (updateShape && !pipe.Write(&answer, 16)) break;
     }
     LARGE_INTEGER end = Now();
     boardSide.join();
     return Seconds(start, end);
 }
 
-// Raw: the update shape without the engine: a packet out, its answer and a 32-byte reply
-// message (16-byte header and 16-byte reply) back, the host answering the reply.
-double RawUpdateSeconds(RawPipe &pipe, uint32_t imageBytes) {
-    const uint32_t chunk = kMaxPayload - 16;
-    const int packets = int((imageBytes + chunk - 1) / chunk);
-    std::vector<uint8_t> packet(16 + kMaxPayload, 0x33);
-    std::thread boardSide([&] {
-        std::vector<uint8_t> in(16 + kMaxPayload);
-        uint8_t out[16 + 16 + 16] = {};
-        for (int i = 0; i < packets; ++i) {
-            if (!pipe.Board().ReadExact(in.data(), 16 + kMaxPayload)) return;
-            if (!pipe.Board().Write(out, sizeof(out))) return;   // answer, reply header, reply
-            if (!pipe.Board().ReadExact(in.data(), 16)) return;  // the host's answer to the reply
-        }
-    });
-    uint8_t in[48];
+// Wirrow against the same minimal board: 1 MiB messages, or update-shaped packets each
+// followed by a CommReceiveData of the 16-byte reply.
+double WirrowMinimalSeconds(bool updateShape, int packets) {
+    PipeBoard board(UniqueInstance("benchmin"));
+    HCOMM handle = nullptr;
+    if (!board.Ready() || CommOpen(board.Path().c_str(), 0, &handle, nullptr, 0) != 0 || !board.AcceptHost())
+        return -1;
+    LinkParametersForTest parameters;
+    parameters.maxPayload = kMaxPayload;
+    if (ConnectWithBoard(board, handle, parameters) != 0) return -1;
+    std::thread boardSide([&] { MinimalBoard(board, updateShape, packets); });
+    std::vector<uint8_t> data(updateShape ? kMaxPayload : kMiB, 0x5A);
+    const int calls = updateShape ? packets : packets / int(kMiB / kMaxPayload);
+    uint8_t reply[16];
     LARGE_INTEGER start = Now();
-    for (int i = 0; i < packets; ++i) {
-        if (!pipe.Write(packet.data(), 16) || !pipe.Write(packet.data() + 16, kMaxPayload) || !pipe.Read(in, 48) ||
-            !pipe.Write(in, 16))
-            break;
+    for (int i = 0; i < calls; ++i) {
+        if (CommSendData(handle, data.data(), uint32_t(data.size()), 'B', 1) != 0) break;
+        uint32_t length = sizeof(reply);
+        if (updateShape && CommReceiveData(handle, reply, &length, nullptr, nullptr) != 0) break;
     }
     LARGE_INTEGER end = Now();
     boardSide.join();
+    CommClose(handle);
     return Seconds(start, end);
 }
 
@@ -213,28 +237,32 @@ bool IdleCpuSeconds(double &used) {
 
 int main() {
     CommStartup();
-    {
-        RawPipe pipe;
-        if (!pipe.Ok()) {
-            std::printf("raw pipe could not be set up\n");
-            return 1;
-        }
-        const double raw = RawSendSeconds(pipe, kSendMessages);
-        const double wirrow = WirrowSendSeconds(kSendMessages);
-        const double rawRate = kSendMessages / raw, wirrowRate = kSendMessages / wirrow;
-        std::printf("1 MiB messages, %d of them, packets of %u bytes:\n", kSendMessages, kMaxPayload);
-        std::printf("  raw pipe (packet + 16-byte answer)  %8.1f MiB/s\n", rawRate);
-        std::printf("  CommSendData to simulated board     %8.1f MiB/s   ratio %.2f\n", wirrowRate,
-                    wirrowRate / rawRate);
-        const double rawUpdate = RawUpdateSeconds(pipe, kImageBytes);
-        bool accepted = false;
-        const double wirrowUpdate = WirrowUpdateSeconds(kImageBytes, accepted);
-        std::printf("Update-shaped exchange, %u MiB image, %u-byte packets with a 16-byte reply each:\n",
-                    kImageBytes / kMiB, kMaxPayload);
-        std::printf("  raw pipe                            %8.3f s\n", rawUpdate);
-        std::printf("  Wirrow with simulated board         %8.3f s     ratio %.2f (time / raw time)%s\n",
-                    wirrowUpdate, wirrowUpdate / rawUpdate, accepted ? "" : "  [board did not accept the image]");
-    }
+    const int sendPackets = kSendMessages * int(kMiB / kMaxPayload);
+    const int updatePackets = int((kImageBytes + kMaxPayload - 17) / (kMaxPayload - 16));
+
+    const double rawSend = RawSeconds(false, sendPackets);
+    const double minimalSend = WirrowMinimalSeconds(false, sendPackets);
+    const double simSend = WirrowSendSeconds(kSendMessages);
+    const double rawRate = kSendMessages / rawSend;
+    std::printf("1 MiB messages, %d of them, packets of %u bytes, each answered:\n", kSendMessages, kMaxPayload);
+    std::printf("  raw pipe, packets written by hand           %8.1f MiB/s\n", rawRate);
+    std::printf("  CommSendData, same minimal board            %8.1f MiB/s   ratio %.2f of raw\n",
+                kSendMessages / minimalSend, rawSend / minimalSend);
+    std::printf("  CommSendData, simulated board               %8.1f MiB/s   ratio %.2f of raw\n",
+                kSendMessages / simSend, rawSend / simSend);
+
+    const double rawUpdate = RawSeconds(true, updatePackets);
+    const double minimalUpdate = WirrowMinimalSeconds(true, updatePackets);
+    bool accepted = false;
+    const double simUpdate = WirrowUpdateSeconds(kImageBytes, accepted);
+    std::printf("Update-shaped exchange, %u MiB image, %d packets of %u bytes, a 16-byte reply to each:\n",
+                kImageBytes / kMiB, updatePackets, kMaxPayload);
+    std::printf("  raw pipe, packets written by hand           %8.3f s\n", rawUpdate);
+    std::printf("  Wirrow, same minimal board                  %8.3f s     ratio %.2f of raw time\n", minimalUpdate,
+                minimalUpdate / rawUpdate);
+    std::printf("  Wirrow, simulated board (real update)       %8.3f s     ratio %.2f of raw time%s\n", simUpdate,
+                simUpdate / rawUpdate, accepted ? "" : "  [board did not accept the image]");
+
     double idle = 0;
     if (IdleCpuSeconds(idle))
         std::printf("Idle connected link, 10 s: CPU time %.3f s\n", idle);
