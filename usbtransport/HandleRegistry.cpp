@@ -1,4 +1,5 @@
 #include "HandleRegistry.h"
+#include "Library.h"
 #include "MemoryAccess.h"
 #include "MutexLock.h"
 #include "UsbLink.h"
@@ -40,7 +41,25 @@ CommResult HandleRegistry::Cleanup() {
     return COMM_SUCCESS;
 }
 
+namespace {
+
+// A reference to this library, held by every open link. The link's threads run code of this
+// library, and its teardown waits for them, which cannot be done inside the library's unload
+// (the loader lock held there is what an ending thread needs). So an unload with links still
+// open leaves the library loaded instead; CommClose and CommCleanup give the references back.
+Library PinThisLibrary() {
+    HMODULE self = nullptr;
+    ::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                         reinterpret_cast<LPCSTR>(reinterpret_cast<const void *>(&PinThisLibrary)), &self);
+    return Library(self);
+}
+
+}  // namespace
+
 void HandleRegistry::Destroy(UsbLink *link) {
+    // The caller still holds its own reference to the library, so giving this one back after the
+    // teardown does not unload the code that runs here.
+    Library pin = link->TakeLibraryPin();
     link->Teardown();
     delete link;
 }
@@ -73,6 +92,7 @@ CommResult HandleRegistry::Open(const char *address, HCOMM *handle) {
         *handle = nullptr;
         return error;
     }
+    link->HoldLibraryPin(PinThisLibrary());
     {
         MutexLock hold(lock_.Get());
         handles_.push_back(link.get());

@@ -4,6 +4,7 @@
 // packets and waits for their answers, the AssembleWorker puts received packets
 // together into the callers' buffers.
 #include "UsbLink.h"
+#include <algorithm>
 #include <cstring>
 
 namespace wirrow {
@@ -242,7 +243,7 @@ void UsbLink::ReadWorker() {
             });
             break;
         case letters::kRepeat:
-            if (lastWriteWasReply_) {
+            if (lastWriteWasReply_ && replyPacket_.kind != 0) {  // an answer has been written
                 if (!WaitUnlessStopped(stop, writeLock_.Get(), INFINITE)) {
                     stopped = true;
                     break;
@@ -284,6 +285,9 @@ void UsbLink::SendWorker() {
 bool UsbLink::ServeSend(SendRequest *request, DWORD answerWait, uint32_t sendsPerPacket) {
     HANDLE stop = stopEvent_.Get();
     const bool littleEndian = LittleEndian();
+    // A board that takes nothing in must not hold the send forever: a write that does not finish
+    // within the answer wait (at least the connect write's 3 s) counts as an unanswered send.
+    const DWORD writeWait = answerWait == INFINITE ? INFINITE : std::max<DWORD>(answerWait, kConnectWriteTimeoutMs);
     uint32_t result = ERROR_SUCCESS;
     bool workerEnds = false;
     while (result == ERROR_SUCCESS && request->sent < request->length) {
@@ -303,8 +307,8 @@ bool UsbLink::ServeSend(SendRequest *request, DWORD answerWait, uint32_t sendsPe
             const LinkHeader header =
                 BuildHeader(letters::kData, request->channel, request->subchannel, request->sequence, size,
                             littleEndian);
-            DWORD written = WriteAndWait(&header, kHeaderSize, answerWait);
-            if (written == ERROR_SUCCESS) written = WriteAndWait(payload, size, answerWait);
+            DWORD written = WriteAndWait(&header, kHeaderSize, writeWait);
+            if (written == ERROR_SUCCESS) written = WriteAndWait(payload, size, writeWait);
             ::ReleaseSemaphore(writeLock_.Get(), 1, nullptr);
             if (written == ERROR_SHUTDOWN_IN_PROGRESS || written == ERROR_DEVICE_NOT_CONNECTED) {
                 workerEnds = true;

@@ -98,9 +98,10 @@ DWORD UsbLink::StartWorkers() {
         if (!payloadBuffer_ || !spareBuffer_) error = ERROR_NOT_ENOUGH_MEMORY;
     }
     lastWriteWasReply_ = 1;
-    if (!error && !readWorker_.Start([this] { ReadWorker(); })) error = ::GetLastError();
-    if (!error && !sendWorker_.Start([this] { SendWorker(); })) error = ::GetLastError();
-    if (!error && !assembleWorker_.Start([this] { AssembleWorker(); })) error = ::GetLastError();
+    replyPacket_ = LinkHeader{};
+    if (!error) error = StartWorker(readWorker_, &UsbLink::ReadWorker);
+    if (!error) error = StartWorker(sendWorker_, &UsbLink::SendWorker);
+    if (!error) error = StartWorker(assembleWorker_, &UsbLink::AssembleWorker);
     if (error) {
         StopWorkers();
         return error ? error : ERROR_NOT_ENOUGH_MEMORY;
@@ -110,6 +111,16 @@ DWORD UsbLink::StartWorkers() {
     // A device lost while the workers started has moved the link to Closed already.
     if (!state_.compare_exchange_strong(expected, LinkState::Running)) return ERROR_DEVICE_NOT_CONNECTED;
     return ERROR_SUCCESS;
+}
+
+DWORD UsbLink::StartWorker(Thread &worker, void (UsbLink::*body)()) {
+    try {
+        if (worker.Start([this, body] { (this->*body)(); })) return ERROR_SUCCESS;
+        DWORD error = ::GetLastError();
+        return error ? error : ERROR_NOT_ENOUGH_MEMORY;
+    } catch (...) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
 }
 
 namespace {

@@ -7,6 +7,7 @@
 #include "CriticalSection.h"
 #include "DeviceFile.h"
 #include "GuardedTransfer.h"
+#include "Library.h"
 #include "LinkHeader.h"
 #include "PacketRing.h"
 #include "RequestQueue.h"
@@ -54,6 +55,8 @@ public:
     CommResult ReceiveData(void *buffer, uint32_t *length, uint8_t *channel, uint8_t *subchannel);
 
     const std::string &Path() const { return device_.Path(); }
+    void HoldLibraryPin(Library pin) { libraryPin_ = std::move(pin); }
+    Library TakeLibraryPin() { return std::move(libraryPin_); }
     LinkState State() const { return state_.load(); }
 
 private:
@@ -72,6 +75,7 @@ private:
 
     // Engine operations (UsbLink.cpp).
     DWORD StartWorkers();
+    DWORD StartWorker(Thread &worker, void (UsbLink::*body)());
     void StopWorkers();
     void CloseDevice();
     void ReleaseDeviceObjects();
@@ -134,6 +138,7 @@ private:
     CriticalSection stopSerial_;
     bool workersExist_ = false;      // between StartWorkers and StopWorkers
     bool deviceObjectsOwed_ = false; // the device was lost while workers ran; close after they end
+    Library libraryPin_;             // keeps the library loaded while the link is open
 };
 
 }  // namespace wirrow

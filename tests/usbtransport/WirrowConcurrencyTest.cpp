@@ -177,3 +177,28 @@ TEST_F(BoardLinkTest, ThousandConnectionsLeaveNoHandlesOrThreads) {
     stop = true;
     board.join();
 }
+
+TEST_F(BoardLinkTest, BoardLeavingWhileTheCallerDisconnectsClosesEverythingOnce) {
+    DWORD handlesAfterFirst = 0;
+    for (int i = 0; i < 20; ++i) {
+        ConnectRunning();
+        uint8_t buffer[16];
+        uint32_t length = sizeof(buffer);
+        AsyncCall receive([&] { return CommReceiveData(handle_, buffer, &length, nullptr, nullptr); });
+        // The read worker meets the lost device while the caller stops the link.
+        AsyncCall hangup([&] {
+            Board().Hangup();
+            return CommResult(0);
+        });
+        EXPECT_EQ(0u, CommDisconnect(handle_));
+        ASSERT_TRUE(receive.Finished());
+        EXPECT_EQ(1167u, receive.Result());
+        ASSERT_TRUE(hangup.Finished());
+        EXPECT_EQ(0u, CommClose(handle_));
+        ASSERT_TRUE(Board().Relisten());
+        ASSERT_EQ(0u, CommOpen(Board().Path().c_str(), 0, &handle_, nullptr, 0));
+        ASSERT_TRUE(Board().AcceptHost());
+        if (i == 0) handlesAfterFirst = ProcessHandleCount();
+    }
+    EXPECT_LE(ProcessHandleCount(), handlesAfterFirst + 2);
+}
