@@ -142,6 +142,9 @@ TEST_F(SimBoardLinkTest, DuplicatedBoardPacketIsDeliveredOnce) {
 TEST_F(SimBoardLinkTest, LostPayloadIsRefusedAndSentAgain) {
     BoardConfig config = Config(0x00, 1024);
     config.faults.rules.push_back(FaultRule{FaultPoint::BoardPacket, 1, 1, FaultAction::DropPayload, 0, 0});
+    // The board waits for the refusal longer than the host waits for the payload (1 s); a resend
+    // before the refusal would be read as the missing payload, the stream carrying no marks.
+    config.answerTimeoutMs = 4000;
     StartAndConnect(config);
     const auto message = Pattern(700, 6);
     const uint32_t ticket = board_->QueueMessage('B', 1, message);
