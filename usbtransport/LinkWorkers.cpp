@@ -294,7 +294,9 @@ bool UsbLink::ServeSend(SendRequest *request, DWORD answerWait, uint32_t sendsPe
         const uint8_t *payload = request->data + request->sent;
         const uint32_t size = NextPayloadSize(request->length, request->sent, maxPayload_);
         request->sent += size;
-        if (request->sent == request->length) request->sequence = kLastSequence;
+        if (request->sent == request->length) {
+            sendQueue_.WithLock([&] { request->sequence = kLastSequence; });
+        }
         uint32_t tries = 0;
         uint32_t refusalsLeft = sendsPerPacket;
         for (;;) {
@@ -324,7 +326,12 @@ bool UsbLink::ServeSend(SendRequest *request, DWORD answerWait, uint32_t sendsPe
             if (!timedOut) {
                 const uint8_t letter = request->replyLetter;
                 if (letter == letters::kAck) {
-                    ++request->sequence;
+                    // Under the queue's lock, where the ReadWorker matches answers: a second answer
+                    // to this packet that is matched before the step cannot wake the next packet.
+                    sendQueue_.WithLock([&] {
+                        ++request->sequence;
+                        ::ResetEvent(request->ackEvent.Get());
+                    });
                     break;
                 }
                 if (letter == letters::kRefuse || letter == letters::kRepeat) {

@@ -110,6 +110,12 @@ public:
         return true;
     }
 
+    // Runs work under the queue's lock (changes that answer matching must see whole).
+    template <typename Work> void WithLock(Work work) {
+        MutexLock hold(mutex_.Get());
+        work();
+    }
+
     void Remove(Request *request) {
         MutexLock hold(mutex_.Get());
         Request **link = &head_;

@@ -106,11 +106,14 @@ DWORD UsbLink::StartWorkers() {
         StopWorkers();
         return error ? error : ERROR_NOT_ENOUGH_MEMORY;
     }
-    SectionHold gate(requestGate_);
-    LinkState expected = LinkState::Starting;
-    // A device lost while the workers started has moved the link to Closed already.
-    if (!state_.compare_exchange_strong(expected, LinkState::Running)) return ERROR_DEVICE_NOT_CONNECTED;
-    return ERROR_SUCCESS;
+    {
+        SectionHold gate(requestGate_);
+        LinkState expected = LinkState::Starting;
+        if (state_.compare_exchange_strong(expected, LinkState::Running)) return ERROR_SUCCESS;
+    }
+    // The device was lost while the workers started (the link is Closed): none is left running.
+    StopWorkers();
+    return ERROR_DEVICE_NOT_CONNECTED;
 }
 
 DWORD UsbLink::StartWorker(Thread &worker, void (UsbLink::*body)()) {

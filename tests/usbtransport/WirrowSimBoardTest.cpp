@@ -129,6 +129,27 @@ TEST_F(SimBoardLinkTest, LostAnswerMakesADuplicateThatIsTakenOnce) {
     EXPECT_FALSE(board_->WaitHostMessage(&taken, 100));
 }
 
+TEST_F(SimBoardLinkTest, DoubledAnswersAndRefusalsKeepMessagesWhole) {
+    // Answers come twice at random and packets are refused at random; every message arrives whole.
+    BoardConfig config = Config(0x10, 256);
+    config.faults.seed = 7;
+    config.faults.randomFaults.push_back(
+        boardsim::RandomFault{FaultPoint::HostPacket, FaultAction::DuplicateAnswer, 500, 0, 0});
+    // Refusals make a wrongly skipped packet show as a hole in the message.
+    config.faults.randomFaults.push_back(boardsim::RandomFault{FaultPoint::HostPacket, FaultAction::Refuse, 200, 0, 0});
+    StartAndConnect(config);
+    for (int round = 0; round < 5; ++round) {
+        const auto message = Pattern(256 * 20 + round, uint8_t(round));
+        ASSERT_EQ(0u, CommSendData(handle_, message.data(), uint32_t(message.size()), 'B', 1));
+        boardsim::HostMessage taken;
+        ASSERT_TRUE(board_->WaitHostMessage(&taken, 5000));
+        EXPECT_EQ(message, taken.data);
+    }
+    size_t doubled = 0;
+    for (const auto &fault : board_->FaultLog()) doubled += fault.action == FaultAction::DuplicateAnswer;
+    EXPECT_GT(doubled, 10u);
+}
+
 TEST_F(SimBoardLinkTest, DuplicatedBoardPacketIsDeliveredOnce) {
     BoardConfig config = Config(0x10, 1024);
     config.faults.rules.push_back(FaultRule{FaultPoint::BoardPacket, 2, 1, FaultAction::DuplicatePacket, 0, 0});
