@@ -272,3 +272,14 @@ TEST_F(BoardLinkTest, ConnectChecksItsOptionalPointers) {
     EXPECT_EQ(COMM_E_POINTER, CommConnect(handle_, 'B', nullptr, nullptr, page.Get()));
     EXPECT_TRUE(Board().QuietFor(100));  // nothing was sent
 }
+
+TEST_F(BoardLinkTest, PathInOtherLetterCaseIsNotTheOpenHandle) {
+    std::string upper = Board().Path();
+    for (char &c : upper) c = static_cast<char>(::toupper(static_cast<unsigned char>(c)));
+    HCOMM other = reinterpret_cast<HCOMM>(uintptr_t(1));
+    ::SetLastError(0);
+    // Not found in the list, so the device itself is opened, which the open handle holds.
+    EXPECT_NE(0u, CommOpen(upper.c_str(), 0, &other, nullptr, 0));
+    EXPECT_EQ(nullptr, other);
+    EXPECT_NE(183u, ::GetLastError());
+}
