@@ -47,6 +47,7 @@ const char *const kPointNames[] = {"connect", "host", "board", "chunk"};
 const char *const kActionNames[] = {"none",        "stale",      "drop-answer",  "delay-answer",
                                     "duplicate-answer", "ignore", "refuse",      "repeat",
                                     "drop-header", "drop-payload", "delay-payload", "duplicate",
+                                    "delay-header", "duplicate-header",
                                     "reject",      "stall",      "disconnect",   "unplug"};
 static_assert(sizeof(kActionNames) / sizeof(kActionNames[0]) == static_cast<int>(FaultAction::Unplug) + 1,
               "every action has a name");

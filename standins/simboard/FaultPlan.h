@@ -31,6 +31,8 @@ enum class FaultAction : std::uint8_t {
     DropPayload,      // BoardPacket: the header goes out, its payload does not
     DelayPayload,     // BoardPacket: the payload follows its header `delayMs` later
     DuplicatePacket,  // BoardPacket: header and payload go out twice
+    DelayHeader,      // BoardPacket: the whole packet goes out `delayMs` late
+    DuplicateHeader,  // BoardPacket: the header goes out twice, then the payload once
     RejectChunk,      // UpdateChunk: the chunk is refused with error code `value` (default 0x0201)
     Stall,            // any: the board stops reading for `delayMs` first, then goes on normally
     Disconnect,       // any: the board drops the connection (the host sees 233) instead
@@ -121,7 +123,8 @@ const char *FaultActionName(FaultAction action);
 //   random: POINT:ACTION:PERMILLE[:DELAYMS[:VALUE]]       e.g. "board:drop-payload:50"
 // POINT is connect, host, board or chunk; ACTION is the name FaultActionName gives
 // (stale, drop-answer, delay-answer, duplicate-answer, ignore, refuse, repeat,
-// drop-header, drop-payload, delay-payload, duplicate, reject, stall, disconnect, unplug).
+// drop-header, drop-payload, delay-payload, duplicate, delay-header, duplicate-header,
+// reject, stall, disconnect, unplug).
 // VALUE may be decimal or 0x-hexadecimal.
 bool ParseFaultRule(const std::string &text, FaultRule *rule);
 bool ParseRandomFault(const std::string &text, RandomFault *fault);

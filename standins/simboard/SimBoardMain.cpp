@@ -130,6 +130,9 @@ bool RunCommand(SimulatedBoard &board, const std::string &line) {
     } else if (command == "resume") {
         board.ResumeReading();
         PrintLine("ok resume");
+    } else if (command == "listening") {
+        // Answers once a new open of the path will succeed (no host holds the board).
+        PrintLine(board.WaitListening(10000) ? "ok listening" : "error listening 1460");
     } else if (command == "repeat") {
         PrintLine(Result("repeat", board.SendRepeatRequest()));
     } else if (command == "send") {

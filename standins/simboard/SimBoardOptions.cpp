@@ -36,7 +36,8 @@ const char *SimBoardUsage() {
            "  --random POINT:ACTION:PERMILLE[:DELAYMS[:VALUE]]     a random fault (repeatable)\n"
            "      POINT: connect host board chunk\n"
            "      ACTION: stale drop-answer delay-answer duplicate-answer ignore refuse repeat\n"
-           "              drop-header drop-payload delay-payload duplicate reject stall disconnect unplug\n"
+           "              drop-header drop-payload delay-payload duplicate delay-header duplicate-header\n"
+           "              reject stall disconnect unplug\n"
            "  --output FILE           save the written image here after each flash write\n"
            "  --stop-event NAME       end when this named event is set\n"
            "  --unlisted              no device-setup listing; only the path opens\n"
@@ -44,7 +45,9 @@ const char *SimBoardUsage() {
            "  --verbose               print the board's events when ending\n"
            "Prints \"ready <interface path>\" when present; ends when stdin closes, on \"quit\",\n"
            "or when the stop event is set. Commands on stdin, one a line: unplug, replug,\n"
-           "disconnect, stall MS, resume, repeat, send CHANNEL SUBCHANNEL HEXBYTES, quit.\n";
+           "disconnect, stall MS, resume, repeat, listening (answers once a new open will succeed),\n"
+           "send CHANNEL SUBCHANNEL HEXBYTES, quit. Each answers \"ok <command>\" or \"error <command> <code>\";\n"
+           "send answers \"queued <ticket>\". Each flash write prints \"flashed <bytes> 0x<sum>\".\n";
 }
 
 bool ParseSimBoardOptions(const std::vector<std::string> &args, SimBoardOptions *options, std::string *error) {

@@ -83,14 +83,15 @@ DWORD SimulatedBoard::Start() {
     controlEvent_ = MakeEvent(false, false);
     linkUpEvent_ = MakeEvent(true, false);
     connectedEvent_ = MakeEvent(true, false);
+    listeningEvent_ = MakeEvent(true, false);
     outgoingEvent_ = MakeEvent(true, false);
     answerEvent_ = MakeEvent(false, false);
     readEvent_ = MakeEvent(true, false);
     writeEvent_ = MakeEvent(true, false);
     writeLock_ = MakeMutex();
     DWORD error = ERROR_SUCCESS;
-    if (!stopEvent_ || !controlEvent_ || !linkUpEvent_ || !connectedEvent_ || !outgoingEvent_ || !answerEvent_ ||
-        !readEvent_ || !writeEvent_ || !writeLock_)
+    if (!stopEvent_ || !controlEvent_ || !linkUpEvent_ || !connectedEvent_ || !listeningEvent_ ||
+        !outgoingEvent_ || !answerEvent_ || !readEvent_ || !writeEvent_ || !writeLock_)
         error = ::GetLastError();
     if (!error) error = link_.Create(InterfacePath(), pipeName_);
     if (!error && config_.listInterface) {
@@ -230,6 +231,7 @@ bool SimulatedBoard::AwaitClient() {
             ::DisconnectNamedPipe(pipe_.Get());
             continue;
         }
+        if (error == ERROR_IO_PENDING) ::SetEvent(listeningEvent_.Get());
         while (!connected && error == ERROR_IO_PENDING) {
             HANDLE waits[3] = {stopEvent_.Get(), controlEvent_.Get(), readEvent_.Get()};
             DWORD waited = ::WaitForMultipleObjects(3, waits, FALSE, INFINITE);
@@ -254,10 +256,10 @@ bool SimulatedBoard::AwaitClient() {
             }
         }
         if (connected) break;
-        // A failed connect: start over after a short pause, unless stopped.
-        ::DisconnectNamedPipe(pipe_.Get());
-        if (WaitStop(50)) return false;
+        // The pipe itself has failed; nobody can reach this board any more.
+        return false;
     }
+    ::ResetEvent(listeningEvent_.Get());
     assembler_.Reset();
     ::SetEvent(connectedEvent_.Get());
     Record({BoardEventKind::ClientConnected, 0, 0, 0, 0, 0, 0});
@@ -648,6 +650,14 @@ DWORD SimulatedBoard::SendBoardMessage(const Outgoing &message) {
                 error = WritePacket(header.data(), payload, slice.size);
                 if (!error) error = WritePacket(header.data(), payload, slice.size);
                 break;
+            case FaultAction::DelayHeader:
+                if (WaitStop(fault.delayMs)) error = ERROR_OPERATION_ABORTED;
+                else error = WritePacket(header.data(), payload, slice.size);
+                break;
+            case FaultAction::DuplicateHeader:
+                error = WritePacket(header.data(), nullptr, 0);
+                if (!error) error = WritePacket(header.data(), payload, slice.size);
+                break;
             default: error = WritePacket(header.data(), payload, slice.size); break;
             }
             if (error) {
@@ -687,6 +697,10 @@ DWORD SimulatedBoard::SendBoardMessage(const Outgoing &message) {
 
 bool SimulatedBoard::WaitClientConnected(DWORD timeoutMs) {
     return connectedEvent_ && ::WaitForSingleObject(connectedEvent_.Get(), timeoutMs) == WAIT_OBJECT_0;
+}
+
+bool SimulatedBoard::WaitListening(DWORD timeoutMs) {
+    return listeningEvent_ && ::WaitForSingleObject(listeningEvent_.Get(), timeoutMs) == WAIT_OBJECT_0;
 }
 
 bool SimulatedBoard::WaitLinkUp(DWORD timeoutMs) {
@@ -769,13 +783,17 @@ void SimulatedBoard::ResumeReading() {
 DWORD SimulatedBoard::RequestDrop(DWORD timeoutMs) {
     if (!started_) return ERROR_NOT_READY;
     if (reader_.IsCurrent()) return ERROR_INVALID_THREAD_ID;  // the reader drops by ending its session
-    std::unique_lock<std::mutex> lock(mutex_);
-    std::uint32_t target = drops_ + 1;
-    dropRequested_ = true;
-    ::SetEvent(controlEvent_.Get());
-    if (!changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return drops_ >= target; }))
-        return ERROR_TIMEOUT;
-    return ERROR_SUCCESS;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        std::uint32_t target = drops_ + 1;
+        dropRequested_ = true;
+        ::SetEvent(controlEvent_.Get());
+        if (!changed_.wait_until(lock, deadline, [&] { return drops_ >= target; })) return ERROR_TIMEOUT;
+    }
+    // Done when the board could take the next open, as a board back from a reset.
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return WaitListening(left.count() > 0 ? static_cast<DWORD>(left.count()) : 0) ? ERROR_SUCCESS : ERROR_TIMEOUT;
 }
 
 DWORD SimulatedBoard::Disconnect(DWORD timeoutMs) { return RequestDrop(timeoutMs); }

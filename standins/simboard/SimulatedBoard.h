@@ -87,6 +87,10 @@ public:
 
     // --- the host's side of things, as the board saw it ---
     bool WaitClientConnected(DWORD timeoutMs);
+    // True once no host holds the board and a new open of the path will succeed.
+    // A host that closes the path and opens it again at once can meet 231 (busy)
+    // in the moment before the board takes the next open; wait for this first.
+    bool WaitListening(DWORD timeoutMs);
     bool WaitLinkUp(DWORD timeoutMs);  // a connect reply has gone out in the current session
     // Next complete host message (update packets are not listed here in update mode).
     bool WaitHostMessage(HostMessage *message, DWORD timeoutMs);
@@ -112,7 +116,8 @@ public:
     void StallReading(DWORD durationMs);  // stops reading the host's data for a while
     void ResumeReading();
     // Drops the connection as a board that resets its USB side: the host's pending
-    // and later transfers fail with 233; the board then waits for a new open.
+    // and later transfers fail with 233; the board then waits for a new open
+    // (already waiting when this returns 0).
     DWORD Disconnect(DWORD timeoutMs = 5000);
     // Pulls the board: the path stops opening, the interface is listed as absent,
     // the connection is dropped, and the unplug handler runs with the path.
@@ -191,6 +196,7 @@ private:
     UniqueHandle controlEvent_;   // auto: the reader has a drop, stall or resume request
     UniqueHandle linkUpEvent_;    // manual: a connect reply went out in this session
     UniqueHandle connectedEvent_; // manual: a host holds the pipe
+    UniqueHandle listeningEvent_; // manual: the pipe waits for the next host
     UniqueHandle outgoingEvent_;  // manual: the outgoing queue is not empty
     UniqueHandle answerEvent_;    // auto: an answer for the packet in flight (or the session ended)
     UniqueHandle readEvent_;      // reader's overlapped reads and connects

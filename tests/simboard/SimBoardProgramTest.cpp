@@ -256,6 +256,12 @@ TEST(SimBoardProgram, UnplugAndReplugCommands) {
     ASSERT_EQ(0u, host.ReceiveMessage(&channel, &subchannel, &data, true));
     EXPECT_EQ(9, channel);
     EXPECT_EQ((std::vector<std::uint8_t>{0x0a, 0x0b, 0x0c}), data);
+    // Closed and opened again once the board says it is listening.
+    host.Close();
+    ASSERT_TRUE(child.Command("listening"));
+    ASSERT_TRUE(child.WaitLine("ok listening", &line));
+    ASSERT_EQ(0u, host.Open(path));
+    ASSERT_EQ(0u, host.Connect(&reply));
     child.CloseStdin();
     EXPECT_EQ(0u, child.WaitExit());
 }

@@ -323,3 +323,50 @@ TEST_P(BoardOrderTest, ChecksumFailureReplyInBoardOrder) {
     EXPECT_EQ(0u, board_->FlashWrites());
     EXPECT_TRUE(board_->FlashImage().empty());
 }
+
+// ------------------------------------------------------------ lifetime
+
+TEST_F(BoardTest, HostThatClosesAndReopensIsServedAgain) {
+    StartBoard(Config(0x10, 64));
+    ASSERT_EQ(0u, host_.DeliverMessage(3, 1, Pattern(10, 1), 64, true));
+    EXPECT_FALSE(board_->WaitListening(0));  // held by this host
+    host_.Close();
+    ASSERT_TRUE(board_->WaitListening(kWait));
+    ASSERT_EQ(0u, host_.Open(board_->InterfacePath()));
+    Header reply;
+    ASSERT_EQ(0u, host_.Connect(&reply));
+    ASSERT_EQ(0u, host_.DeliverMessage(3, 1, Pattern(10, 2), 64, true));
+    boardsim::HostMessage first, second;
+    ASSERT_TRUE(board_->WaitHostMessage(&first, kWait));
+    ASSERT_TRUE(board_->WaitHostMessage(&second, kWait));
+    EXPECT_EQ(Pattern(10, 2), second.data);
+    EXPECT_EQ(2u, Count(BoardEventKind::ClientConnected));
+}
+
+TEST_F(BoardTest, StoppedBoardBreaksTheHostsPipe) {
+    StartBoard(Config(0x10, 64));
+    board_->Stop();
+    Header header;
+    DWORD error = host_.ReadHeader(&header, kWait);
+    printf("read after the board stopped: %lu\n", error);
+    EXPECT_TRUE(error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED) << error;
+    host_.Close();
+    EXPECT_NE(0u, host_.Open(board_->InterfacePath()));
+}
+
+TEST_F(BoardTest, QueuedBoardMessageWaitsForAHost) {
+    BoardConfig config = Config(0x10, 64);
+    config.instance = NextInstance();
+    board_ = std::make_unique<SimulatedBoard>(config);
+    ASSERT_EQ(0u, board_->Start());
+    std::uint32_t ticket = board_->QueueMessage(3, 3, Pattern(5));
+    EXPECT_EQ(boardsim::kSendPending, board_->WaitMessageSent(ticket, 0));
+    ASSERT_EQ(0u, host_.Open(board_->InterfacePath()));
+    Header reply;
+    ASSERT_EQ(0u, host_.Connect(&reply));  // nothing of the message comes before the reply
+    std::uint8_t channel = 0, subchannel = 0;
+    std::vector<std::uint8_t> data;
+    ASSERT_EQ(0u, host_.ReceiveMessage(&channel, &subchannel, &data, true));
+    EXPECT_EQ(Pattern(5), data);
+    EXPECT_EQ(0u, board_->WaitMessageSent(ticket, kWait));
+}
