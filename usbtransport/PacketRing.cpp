@@ -1,6 +1,5 @@
 #include "PacketRing.h"
 #include "LinkHeader.h"
-#include "MutexLock.h"
 #include <new>
 
 namespace wirrow {
@@ -15,8 +14,7 @@ DWORD PacketRing::Init(uint32_t slots, uint32_t maxPayload) {
     if (!storage_) return ERROR_NOT_ENOUGH_MEMORY;
     filled_ = MakeSemaphore(0, static_cast<LONG>(slots));
     free_ = MakeSemaphore(static_cast<LONG>(slots), static_cast<LONG>(slots));
-    mutex_ = MakeMutex();
-    if (!filled_ || !free_ || !mutex_) {
+    if (!filled_ || !free_) {
         DWORD error = ::GetLastError();
         Reset();
         return error ? error : ERROR_NOT_ENOUGH_MEMORY;
@@ -31,7 +29,6 @@ void PacketRing::Reset() {
     storage_.reset();
     filled_.Reset();
     free_.Reset();
-    mutex_.Reset();
     slots_ = 0;
     slotSize_ = 0;
     readPosition_ = writePosition_ = nullptr;
@@ -43,18 +40,18 @@ uint8_t *PacketRing::Advance(uint8_t *position) const {
 }
 
 uint8_t *PacketRing::WriteSlot() {
-    MutexLock hold(mutex_.Get());
+    SectionHold hold(positions_);
     return writePosition_;
 }
 
 uint8_t *PacketRing::ReadSlot() {
-    MutexLock hold(mutex_.Get());
+    SectionHold hold(positions_);
     return readPosition_;
 }
 
 void PacketRing::Commit() {
     {
-        MutexLock hold(mutex_.Get());
+        SectionHold hold(positions_);
         writePosition_ = Advance(writePosition_);
     }
     ::ReleaseSemaphore(filled_.Get(), 1, nullptr);
@@ -62,7 +59,7 @@ void PacketRing::Commit() {
 
 void PacketRing::Consume() {
     {
-        MutexLock hold(mutex_.Get());
+        SectionHold hold(positions_);
         readPosition_ = Advance(readPosition_);
     }
     ::ReleaseSemaphore(free_.Get(), 1, nullptr);

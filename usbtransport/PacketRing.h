@@ -3,6 +3,7 @@
 // `free` counts empty slots (the ReadWorker takes one before it fills a slot),
 // `filled` counts waiting packets (the AssembleWorker takes one before it reads).
 #pragma once
+#include "CriticalSection.h"
 #include "UniqueHandle.h"
 #include <windows.h>
 #include <cstdint>
@@ -36,7 +37,7 @@ private:
 
     UniqueHandle filled_;
     UniqueHandle free_;
-    UniqueHandle mutex_;
+    CriticalSection positions_;  // guards the two positions only
     uint32_t slots_ = 0;
     size_t slotSize_ = 0;
     std::unique_ptr<uint8_t[]> storage_;

@@ -3,7 +3,7 @@
 // on its caller's stack frame owner (QueueSend / QueueReceive) and is linked
 // into a queue through its own `next` field, so queueing allocates nothing.
 #pragma once
-#include "MutexLock.h"
+#include "CriticalSection.h"
 #include "UniqueHandle.h"
 #include <windows.h>
 #include <cstdint>
@@ -51,18 +51,18 @@ public:
 template <typename Request>
 class RequestQueue {
 public:
-    RequestQueue() : notEmpty_(MakeEvent(true, false)), mutex_(MakeMutex()) {}
+    RequestQueue() : notEmpty_(MakeEvent(true, false)) {}
     // Requests still listed belong to callers that have been released already; they are only unlinked.
     virtual ~RequestQueue() = default;
     RequestQueue(const RequestQueue &) = delete;
     RequestQueue &operator=(const RequestQueue &) = delete;
 
-    bool Valid() const { return notEmpty_ && mutex_; }
+    bool Valid() const { return static_cast<bool>(notEmpty_); }
     HANDLE NotEmpty() const { return notEmpty_.Get(); }
 
     void Push(Request *request) {
         {
-            MutexLock hold(mutex_.Get());
+            SectionHold hold(lock_);
             request->next = nullptr;
             if (tail_) tail_->next = request;
             else head_ = request;
@@ -74,13 +74,13 @@ public:
     // The head without removing it. An empty list resets notEmpty in the same lock hold, so a
     // Push that follows cannot be lost.
     Request *Peek() {
-        MutexLock hold(mutex_.Get());
+        SectionHold hold(lock_);
         if (!head_) ::ResetEvent(notEmpty_.Get());
         return head_;
     }
 
     Request *Pop() {
-        MutexLock hold(mutex_.Get());
+        SectionHold hold(lock_);
         Request *request = head_;
         if (request) {
             head_ = request->next;
@@ -93,7 +93,7 @@ public:
 
     // First request with this address (the send queue's answer matching).
     template <typename Visit> bool VisitFirstWithAddress(uint8_t channel, uint8_t subchannel, Visit visit) {
-        MutexLock hold(mutex_.Get());
+        SectionHold hold(lock_);
         for (Request *r = head_; r; r = r->next)
             if (r->channel == channel && r->subchannel == subchannel) {
                 visit(*r);
@@ -104,7 +104,7 @@ public:
 
     // Runs visit on the head under the lock (the answer to a repeat request), false when empty.
     template <typename Visit> bool VisitHead(Visit visit) {
-        MutexLock hold(mutex_.Get());
+        SectionHold hold(lock_);
         if (!head_) return false;
         visit(*head_);
         return true;
@@ -112,12 +112,12 @@ public:
 
     // Runs work under the queue's lock (changes that answer matching must see whole).
     template <typename Work> void WithLock(Work work) {
-        MutexLock hold(mutex_.Get());
+        SectionHold hold(lock_);
         work();
     }
 
     void Remove(Request *request) {
-        MutexLock hold(mutex_.Get());
+        SectionHold hold(lock_);
         Request **link = &head_;
         Request *previous = nullptr;
         while (*link && *link != request) {
@@ -132,13 +132,15 @@ public:
     }
 
     bool Empty() {
-        MutexLock hold(mutex_.Get());
+        SectionHold hold(lock_);
         return head_ == nullptr;
     }
 
 private:
     UniqueHandle notEmpty_;
-    UniqueHandle mutex_;
+    // Held only for a list operation, never across a wait: a critical section keeps the
+    // uncontended case out of the kernel.
+    CriticalSection lock_;
     Request *head_ = nullptr;
     Request *tail_ = nullptr;
 };
