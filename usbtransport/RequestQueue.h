@@ -1,7 +1,7 @@
 // The requests through which callers hand sends and receives to the link
 // workers, and the first-in-first-out queues that carry them. A request lives
-// on its caller's stack frame owner (QueueSend / QueueReceive) and is linked
-// into a queue through its own `next` field, so queueing allocates nothing.
+// in the stack frame of the call that made it (QueueSend / QueueReceive) and is
+// linked into a queue through its own `next` field, so queueing allocates nothing.
 #pragma once
 #include "CriticalSection.h"
 #include "UniqueHandle.h"
