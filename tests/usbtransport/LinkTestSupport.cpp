@@ -1,0 +1,20 @@
+#include "LinkTestSupport.h"
+#include <tlhelp32.h>
+
+DWORD ProcessHandleCount() {
+    DWORD count = 0;
+    ::GetProcessHandleCount(::GetCurrentProcess(), &count);
+    return count;
+}
+
+DWORD ProcessThreadCount() {
+    UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    if (!snapshot) return 0;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    DWORD count = 0;
+    const DWORD self = ::GetCurrentProcessId();
+    for (BOOL more = ::Thread32First(snapshot.Get(), &entry); more; more = ::Thread32Next(snapshot.Get(), &entry))
+        if (entry.th32OwnerProcessID == self) ++count;
+    return count;
+}

@@ -1,0 +1,49 @@
+#include "DeviceFile.h"
+
+namespace wirrow {
+
+DWORD DeviceFile::Open(const std::string &path) {
+    path_ = path;
+    HANDLE handle = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_OVERLAPPED, nullptr);
+    if (!UniqueHandle::IsValid(handle)) {
+        DWORD error = ::GetLastError();
+        return error ? error : ERROR_OPEN_FAILED;
+    }
+    handle_.Reset(handle);
+    return ERROR_SUCCESS;
+}
+
+bool DeviceFile::Write(const void *buffer, DWORD count, OVERLAPPED &block) const {
+    if (!handle_) {
+        ::SetLastError(ERROR_DEVICE_NOT_CONNECTED);
+        return false;
+    }
+    return ::WriteFile(handle_.Get(), buffer, count, nullptr, &block) != FALSE;
+}
+
+bool DeviceFile::Read(void *buffer, DWORD count, OVERLAPPED &block) const {
+    if (!handle_) {
+        ::SetLastError(ERROR_DEVICE_NOT_CONNECTED);
+        return false;
+    }
+    return ::ReadFile(handle_.Get(), buffer, count, nullptr, &block) != FALSE;
+}
+
+bool DeviceFile::Reset(OVERLAPPED &block) const {
+    if (!handle_) {
+        ::SetLastError(ERROR_DEVICE_NOT_CONNECTED);
+        return false;
+    }
+    return ::DeviceIoControl(handle_.Get(), kLinkResetControlCode, const_cast<DWORD *>(&resetInput_),
+                             sizeof(resetInput_), nullptr, 0, nullptr, &block) != FALSE;
+}
+
+bool DeviceFile::CancelAndSettle(OVERLAPPED &block, DWORD &transferred) const {
+    transferred = 0;
+    if (!handle_) return false;
+    ::CancelIoEx(handle_.Get(), &block);
+    return ::GetOverlappedResult(handle_.Get(), &block, &transferred, TRUE) != FALSE;
+}
+
+}  // namespace wirrow

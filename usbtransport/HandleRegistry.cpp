@@ -1,0 +1,114 @@
+#include "HandleRegistry.h"
+#include "Library.h"
+#include "MemoryAccess.h"
+#include "MutexLock.h"
+#include "UsbLink.h"
+#include <mbstring.h>
+#include <algorithm>
+#include <memory>
+#include <new>
+
+namespace wirrow {
+
+bool HandleRegistry::processEnding_ = false;
+
+HandleRegistry &Registry() {
+    static HandleRegistry registry;
+    return registry;
+}
+
+HandleRegistry::~HandleRegistry() {
+    if (started_ && !processEnding_) Cleanup();
+}
+
+CommResult HandleRegistry::Startup() {
+    if (!started_) {
+        lock_ = MakeMutex();
+        started_ = true;
+    }
+    return COMM_SUCCESS;
+}
+
+CommResult HandleRegistry::Cleanup() {
+    if (!started_) return COMM_SUCCESS;
+    while (!handles_.empty()) {
+        UsbLink *link = handles_.back();
+        handles_.pop_back();
+        Destroy(link);
+    }
+    lock_.Reset();
+    started_ = false;
+    return COMM_SUCCESS;
+}
+
+namespace {
+
+// A reference to this library, held by every open link. The link's threads run code of this
+// library, and its teardown waits for them, which cannot be done inside the library's unload
+// (the loader lock held there is what an ending thread needs). So an unload with links still
+// open leaves the library loaded instead; CommClose and CommCleanup give the references back.
+Library PinThisLibrary() {
+    HMODULE self = nullptr;
+    ::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                         reinterpret_cast<LPCSTR>(reinterpret_cast<const void *>(&PinThisLibrary)), &self);
+    return Library(self);
+}
+
+}  // namespace
+
+void HandleRegistry::Destroy(UsbLink *link) {
+    // The caller still holds its own reference to the library, so giving this one back after the
+    // teardown does not unload the code that runs here.
+    Library pin = link->TakeLibraryPin();
+    link->Teardown();
+    delete link;
+}
+
+CommResult HandleRegistry::Open(const char *address, HCOMM *handle) {
+    if (!handle || !CanWrite(handle, sizeof(*handle))) return COMM_E_POINTER;
+    if (!address || !CanRead(address, 1)) {
+        *handle = nullptr;
+        return COMM_E_POINTER;
+    }
+    {
+        MutexLock hold(lock_.Get());
+        for (UsbLink *link : handles_) {
+            if (_mbscmp(reinterpret_cast<const unsigned char *>(link->Path().c_str()),
+                        reinterpret_cast<const unsigned char *>(address)) == 0) {
+                *handle = link;
+                ::SetLastError(ERROR_ALREADY_EXISTS);
+                return COMM_SUCCESS;
+            }
+        }
+    }
+    std::unique_ptr<UsbLink> link(new (std::nothrow) UsbLink);
+    if (!link) {
+        *handle = nullptr;
+        return COMM_ERROR_NOT_ENOUGH_MEMORY;
+    }
+    DWORD error = link->Open(address);
+    if (error) {
+        Destroy(link.release());
+        *handle = nullptr;
+        return error;
+    }
+    link->HoldLibraryPin(PinThisLibrary());
+    {
+        MutexLock hold(lock_.Get());
+        handles_.push_back(link.get());
+    }
+    *handle = link.release();
+    return COMM_SUCCESS;
+}
+
+CommResult HandleRegistry::Close(UsbLink *link) {
+    MutexLock hold(lock_.Get());
+    auto found = std::find(handles_.begin(), handles_.end(), link);
+    if (found != handles_.end()) {
+        handles_.erase(found);
+        Destroy(link);
+    }
+    return COMM_SUCCESS;
+}
+
+}  // namespace wirrow

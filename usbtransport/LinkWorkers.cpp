@@ -1,0 +1,414 @@
+// What the link says to the board: the connect exchange on the caller's thread,
+// and the three workers that serve a running link. The ReadWorker reads every
+// packet and answers data packets, the SendWorker cuts queued messages into
+// packets and waits for their answers, the AssembleWorker puts received packets
+// together into the callers' buffers.
+#include "UsbLink.h"
+#include <algorithm>
+#include <cstring>
+
+namespace wirrow {
+namespace {
+
+constexpr DWORD kConnectWriteTimeoutMs = 3000;
+// Failed header reads in a row, for reasons other than a lost device, after which the device is
+// taken as unusable rather than read again forever.
+constexpr int kFailedHeaderReadsInARow = 64;
+
+DWORD SecondsToMs(uint8_t seconds) { return static_cast<DWORD>(seconds) * 1000; }
+
+bool IsSet(HANDLE event) { return ::WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }
+
+// Waits for stop (first, wins ties) or the other object. True when the other object came.
+bool WaitUnlessStopped(HANDLE stop, HANDLE object, DWORD timeoutMs, bool *timedOut = nullptr) {
+    HANDLE waits[2] = {stop, object};
+    DWORD waited = ::WaitForMultipleObjects(2, waits, FALSE, timeoutMs);
+    if (timedOut) *timedOut = waited == WAIT_TIMEOUT;
+    return waited == WAIT_OBJECT_0 + 1;
+}
+
+}  // namespace
+
+// ---- Connect exchange ------------------------------------------------------------------------
+
+DWORD UsbLink::ConnectExchange(uint32_t channel, const uint8_t *subchannel, const void *request, void *reply) {
+    channel_ = static_cast<uint8_t>(channel);
+    if (state_.load() >= LinkState::Negotiated) {
+        if (subchannel) subchannel_ = *subchannel;
+        return ERROR_SUCCESS;
+    }
+    LinkHeader connectRequest = BuildConnectRequest();
+    if (request) std::memcpy(&connectRequest, request, kHeaderSize);
+    // No worker runs yet: the exchange has no stop event and writes without the write lock.
+    const TransferGuard guard{&device_, nullptr, &UsbLink::OnDeviceLost, this};
+    uint32_t failed = 0;
+    int strays = 0;
+    while (failed < attempts_) {
+        if (GuardedTransfer(guard, TransferDirection::Write, &connectRequest, kHeaderSize, writeIo_,
+                            kConnectWriteTimeoutMs, true) != ERROR_SUCCESS) {
+            ++failed;
+            strays = 0;
+            continue;
+        }
+        LinkHeader answer{};
+        if (GuardedTransfer(guard, TransferDirection::Read, &answer, kHeaderSize, headerIo_,
+                            SecondsToMs(replyTimeout_), false) != ERROR_SUCCESS) {
+            ++failed;
+            strays = 0;
+            continue;
+        }
+        if (!IsValidHeader(answer) || answer.letter != letters::kConnectReply) {
+            // Packets left over from an earlier session are drained without using up an attempt; a
+            // board that answers with nothing else uses one up after a bounded number of them.
+            if (++strays >= kStrayHeadersPerConnectAttempt) {
+                ++failed;
+                strays = 0;
+            }
+            continue;
+        }
+        const LinkParameters parameters = ParseConnectReply(answer);
+        attempts_ = parameters.attempts;
+        packetTimeout_ = parameters.packetTimeout;
+        replyTimeout_ = parameters.replyTimeout;
+        linkFlags_ = parameters.linkFlags;
+        state_ = LinkState::Negotiated;
+        maxPayload_ = parameters.maxPayload;
+        if (subchannel) subchannel_ = *subchannel;
+        if (reply) std::memcpy(reply, &answer, kHeaderSize);
+        return ERROR_SUCCESS;
+    }
+    ::SetLastError(ERROR_DEVICE_NOT_CONNECTED);
+    return ERROR_DEVICE_NOT_CONNECTED;
+}
+
+// ---- Writes shared by the ReadWorker and the SendWorker --------------------------------------
+
+// One write on writeIo, the caller holding writeLock. 0 when written (or when it failed at once
+// for a reason other than a lost device: the answer wait then decides), 1460 when it did not
+// finish in time (cancelled), 1115 when stopped, 1167 when the device is gone.
+DWORD UsbLink::WriteAndWait(const void *data, DWORD count, DWORD timeoutMs) {
+    OVERLAPPED &block = writeIo_.Fresh();
+    if (device_.Write(data, count, block)) return ERROR_SUCCESS;
+    DWORD error = ::GetLastError();
+    if (error == ERROR_IO_PENDING) {
+        HANDLE stop = stopEvent_.Get();
+        bool timedOut = false;
+        DWORD moved = 0;
+        if (WaitUnlessStopped(stop, block.hEvent, timeoutMs, &timedOut)) {
+            if (::GetOverlappedResult(device_.Handle(), &block, &moved, FALSE)) return ERROR_SUCCESS;
+            error = ::GetLastError();
+        } else {
+            // The caller's buffer must be let go of before the request ends.
+            const bool finished = device_.CancelAndSettle(block, moved) && moved == count;
+            if (!timedOut) return ERROR_SHUTDOWN_IN_PROGRESS;
+            if (finished) return ERROR_SUCCESS;
+            return ERROR_TIMEOUT;
+        }
+    }
+    if (IsDeviceGoneError(error)) {
+        CloseDevice();
+        return ERROR_DEVICE_NOT_CONNECTED;
+    }
+    return ERROR_SUCCESS;
+}
+
+bool UsbLink::SendAnswer(uint8_t letter, uint8_t channel, uint8_t subchannel, uint32_t sequence) {
+    if (channel == kUnansweredChannel) return true;
+    HANDLE stop = stopEvent_.Get();
+    if (!WaitUnlessStopped(stop, writeLock_.Get(), INFINITE)) return false;
+    replyPacket_ = BuildHeader(letter, channel, subchannel, sequence, 0, LittleEndian());
+    lastWriteWasReply_ = 1;
+    DWORD written = WriteAndWait(&replyPacket_, kHeaderSize, INFINITE);
+    ::ReleaseSemaphore(writeLock_.Get(), 1, nullptr);
+    return written == ERROR_SUCCESS;
+}
+
+// ---- ReadWorker ------------------------------------------------------------------------------
+
+// Reads a data packet's payload into payloadBuffer: 0, 1460 when it did not all come within the
+// wait (the transfer is cancelled), 1115 when stopped, 1167 when the device is gone. A byte stream
+// may hand the payload over in parts; they are read until it is complete.
+DWORD UsbLink::ReadPayload(uint32_t length, DWORD waitMs) {
+    HANDLE stop = stopEvent_.Get();
+    uint8_t *at = payloadBuffer_.get();
+    uint32_t left = length;
+    const DWORD start = ::GetTickCount();
+    while (left > 0) {
+        DWORD remaining = INFINITE;
+        if (waitMs != INFINITE) {
+            DWORD elapsed = ::GetTickCount() - start;
+            remaining = elapsed >= waitMs ? 0 : waitMs - elapsed;
+        }
+        OVERLAPPED &block = payloadIo_.Fresh();
+        DWORD moved = 0;
+        if (device_.Read(at, left, block)) {
+            ::GetOverlappedResult(device_.Handle(), &block, &moved, FALSE);
+        } else {
+            DWORD error = ::GetLastError();
+            if (error != ERROR_IO_PENDING) {
+                if (IsDeviceGoneError(error)) CloseDevice();
+                return IsDeviceGoneError(error) ? ERROR_DEVICE_NOT_CONNECTED : ERROR_TIMEOUT;
+            }
+            bool timedOut = false;
+            if (WaitUnlessStopped(stop, block.hEvent, remaining, &timedOut)) {
+                if (!::GetOverlappedResult(device_.Handle(), &block, &moved, FALSE)) {
+                    error = ::GetLastError();
+                    if (IsDeviceGoneError(error)) {
+                        CloseDevice();
+                        return ERROR_DEVICE_NOT_CONNECTED;
+                    }
+                    if (IsSet(stop)) return ERROR_SHUTDOWN_IN_PROGRESS;
+                    return ERROR_TIMEOUT;
+                }
+            } else {
+                const bool finished = device_.CancelAndSettle(block, moved);
+                if (!timedOut) return ERROR_SHUTDOWN_IN_PROGRESS;
+                if (!finished || moved < left) return ERROR_TIMEOUT;
+            }
+        }
+        if (moved == 0) return ERROR_TIMEOUT;  // nothing handed over: refuse rather than read again forever
+        at += moved;
+        left -= moved;
+    }
+    return ERROR_SUCCESS;
+}
+
+void UsbLink::ReadWorker() {
+    const DWORD payloadWait = (linkFlags_ & kFlagNoTimeouts) ? INFINITE : SecondsToMs(packetTimeout_);
+    const bool littleEndian = LittleEndian();
+    const TransferGuard guard = Guard();
+    HANDLE stop = stopEvent_.Get();
+    uint32_t lastSequence = kLastSequence;
+    uint8_t lastChannel = 0;
+    uint8_t lastSubchannel = 0;
+    int failedInARow = 0;
+    bool stopped = false;
+    while (!stopped) {
+        LinkHeader header{};
+        const DWORD read = GuardedTransfer(guard, TransferDirection::Read, &header, kHeaderSize, headerIo_,
+                                           kNoTimeout, false);
+        if (IsSet(stop) || read == ERROR_DEVICE_NOT_CONNECTED || read == ERROR_CRC) break;
+        if (read != ERROR_SUCCESS) {
+            if (read != ERROR_MORE_DATA && ++failedInARow >= kFailedHeaderReadsInARow) break;
+            continue;
+        }
+        failedInARow = 0;
+        if (!IsValidHeader(header)) continue;
+        const uint32_t sequence = ReadField(header.sequence, littleEndian);
+        const uint32_t length = ReadField(header.length, littleEndian);
+        const uint8_t channel = header.channel;
+        const uint8_t subchannel = header.subchannel;
+        switch (header.letter) {
+        case letters::kData: {
+            if (channel == 0 || subchannel == 0 || sequence == 0 || length > maxPayload_) break;
+            const DWORD payload = length ? ReadPayload(length, payloadWait) : ERROR_SUCCESS;
+            if (payload == ERROR_TIMEOUT) {
+                ::ClearCommError(device_.Handle(), nullptr, nullptr);
+                stopped = !SendAnswer(letters::kRefuse, channel, subchannel, sequence);
+                break;
+            }
+            if (payload != ERROR_SUCCESS) {
+                stopped = true;
+                break;
+            }
+            const bool sameAddress = channel == lastChannel && subchannel == lastSubchannel;
+            const SequenceVerdict verdict = JudgeSequence(sequence, lastSequence, sameAddress);
+            if (verdict == SequenceVerdict::Drop) break;
+            lastSequence = sequence;
+            lastChannel = channel;
+            lastSubchannel = subchannel;
+            if (!SendAnswer(letters::kAck, channel, subchannel, sequence)) {
+                stopped = true;
+                break;
+            }
+            if (verdict == SequenceVerdict::Duplicate) break;
+            // A full ring holds the board back: nothing more is read until a slot is free.
+            if (!WaitUnlessStopped(stop, ring_.Free(), INFINITE)) {
+                stopped = true;
+                break;
+            }
+            uint8_t *slot = ring_.WriteSlot();
+            std::memcpy(slot, &header, kHeaderSize);
+            std::memcpy(slot + kHeaderSize, payloadBuffer_.get(), length);
+            ring_.Commit();
+            break;
+        }
+        case letters::kAck:
+        case letters::kRefuse:
+            if (channel == 0 || subchannel == 0 || sequence == 0) break;
+            sendQueue_.VisitFirstWithAddress(channel, subchannel, [&](SendRequest &request) {
+                if (request.sequence != sequence) return;
+                request.replyLetter = header.letter;
+                ::SetEvent(request.ackEvent.Get());
+            });
+            break;
+        case letters::kRepeat:
+            if (lastWriteWasReply_ && replyPacket_.kind != 0) {  // an answer has been written
+                if (!WaitUnlessStopped(stop, writeLock_.Get(), INFINITE)) {
+                    stopped = true;
+                    break;
+                }
+                const DWORD written = WriteAndWait(&replyPacket_, kHeaderSize, INFINITE);
+                ::ReleaseSemaphore(writeLock_.Get(), 1, nullptr);
+                stopped = written != ERROR_SUCCESS;
+            } else {
+                sendQueue_.VisitHead([](SendRequest &request) {
+                    request.replyLetter = letters::kRepeat;
+                    ::SetEvent(request.ackEvent.Get());
+                });
+            }
+            break;
+        default:
+            break;  // valid, but nothing for the host to do
+        }
+    }
+    // A reader that ends on its own leaves nobody to read the board: the link cannot go on.
+    if (!IsSet(stop)) CloseDevice();
+}
+
+// ---- SendWorker ------------------------------------------------------------------------------
+
+void UsbLink::SendWorker() {
+    // Both fixed for the worker's lifetime from the board's flags.
+    const bool waitsWithoutTimeouts = linkFlags_ == kFlagNoTimeouts;
+    const DWORD answerWait = waitsWithoutTimeouts ? INFINITE : SecondsToMs(replyTimeout_);
+    const uint32_t sendsPerPacket = waitsWithoutTimeouts ? 1 : attempts_;
+    HANDLE stop = stopEvent_.Get();
+    while (WaitUnlessStopped(stop, sendQueue_.NotEmpty(), INFINITE)) {
+        SendRequest *request = sendQueue_.Peek();
+        if (!request) continue;
+        if (!ServeSend(request, answerWait, sendsPerPacket)) break;
+    }
+    DrainSendQueue();
+}
+
+bool UsbLink::ServeSend(SendRequest *request, DWORD answerWait, uint32_t sendsPerPacket) {
+    HANDLE stop = stopEvent_.Get();
+    const bool littleEndian = LittleEndian();
+    // A board that takes nothing in must not hold the send forever: a write that does not finish
+    // within the answer wait (at least the connect write's 3 s) counts as an unanswered send.
+    const DWORD writeWait = answerWait == INFINITE ? INFINITE : std::max<DWORD>(answerWait, kConnectWriteTimeoutMs);
+    uint32_t result = ERROR_SUCCESS;
+    bool workerEnds = false;
+    while (result == ERROR_SUCCESS && request->sent < request->length) {
+        const uint8_t *payload = request->data + request->sent;
+        const uint32_t size = NextPayloadSize(request->length, request->sent, maxPayload_);
+        request->sent += size;
+        if (request->sent == request->length) {
+            sendQueue_.WithLock([&] { request->sequence = kLastSequence; });
+        }
+        uint32_t tries = 0;
+        uint32_t refusalsLeft = sendsPerPacket;
+        for (;;) {
+            if (!WaitUnlessStopped(stop, writeLock_.Get(), INFINITE)) {
+                workerEnds = true;
+                break;
+            }
+            lastWriteWasReply_ = 0;
+            // Header and payload go out as two writes, the payload straight from the caller's buffer.
+            const LinkHeader header =
+                BuildHeader(letters::kData, request->channel, request->subchannel, request->sequence, size,
+                            littleEndian);
+            DWORD written = WriteAndWait(&header, kHeaderSize, writeWait);
+            if (written == ERROR_SUCCESS) written = WriteAndWait(payload, size, writeWait);
+            ::ReleaseSemaphore(writeLock_.Get(), 1, nullptr);
+            if (written == ERROR_SHUTDOWN_IN_PROGRESS || written == ERROR_DEVICE_NOT_CONNECTED) {
+                workerEnds = true;
+                break;
+            }
+            bool timedOut = written == ERROR_TIMEOUT;
+            if (!timedOut) {
+                if (!WaitUnlessStopped(stop, request->ackEvent.Get(), answerWait, &timedOut) && !timedOut) {
+                    workerEnds = true;
+                    break;
+                }
+            }
+            if (!timedOut) {
+                const uint8_t letter = request->replyLetter;
+                if (letter == letters::kAck) {
+                    // Under the queue's lock, where the ReadWorker matches answers: a second answer
+                    // to this packet that is matched before the step cannot wake the next packet.
+                    sendQueue_.WithLock([&] {
+                        ++request->sequence;
+                        ::ResetEvent(request->ackEvent.Get());
+                    });
+                    break;
+                }
+                if (letter == letters::kRefuse || letter == letters::kRepeat) {
+                    if (refusalsLeft <= 1) {
+                        result = ERROR_TIMEOUT;
+                        break;
+                    }
+                    --refusalsLeft;
+                    tries = 1;
+                } else {
+                    ++tries;
+                }
+            } else {
+                ++tries;
+            }
+            if (tries >= sendsPerPacket) {
+                result = ERROR_TIMEOUT;
+                break;
+            }
+        }
+        if (workerEnds) break;
+    }
+    if (workerEnds) result = ERROR_DEVICE_NOT_CONNECTED;
+    CompleteRequest(sendQueue_, sendDone_, request, result);
+    return !workerEnds;
+}
+
+// ---- AssembleWorker --------------------------------------------------------------------------
+
+void UsbLink::AssembleWorker() {
+    const bool littleEndian = LittleEndian();
+    HANDLE stop = stopEvent_.Get();
+    bool stopped = false;
+    while (!stopped && WaitUnlessStopped(stop, receiveQueue_.NotEmpty(), INFINITE)) {
+        ReceiveRequest *request = receiveQueue_.Peek();
+        if (!request) continue;
+        for (;;) {
+            if (!WaitUnlessStopped(stop, ring_.Filled(), INFINITE)) {
+                CompleteRequest(receiveQueue_, receiveDone_, request, ERROR_DEVICE_NOT_CONNECTED);
+                stopped = true;
+                break;
+            }
+            const uint8_t *slot = ring_.ReadSlot();
+            LinkHeader header;
+            std::memcpy(&header, slot, kHeaderSize);
+            const uint32_t sequence = ReadField(header.sequence, littleEndian);
+            const uint32_t length = ReadField(header.length, littleEndian);
+            *request->channel = header.channel;
+            *request->subchannel = header.subchannel;
+            if (uint64_t(request->received) + length > *request->length) {
+                // The packet stays for the next request.
+                ::ReleaseSemaphore(ring_.Filled(), 1, nullptr);
+                if (request->received > 0) {
+                    *request->length = request->received;
+                    CompleteRequest(receiveQueue_, receiveDone_, request, ERROR_SUCCESS);
+                } else {
+                    *request->length = length;
+                    CompleteRequest(receiveQueue_, receiveDone_, request, ERROR_NOT_ENOUGH_MEMORY);
+                }
+                break;
+            }
+            if (sequence == 1 && request->received > 0) {
+                ::ReleaseSemaphore(ring_.Filled(), 1, nullptr);
+                CompleteRequest(receiveQueue_, receiveDone_, request, ERROR_TIMEOUT);
+                break;
+            }
+            std::memcpy(request->buffer + request->received, slot + kHeaderSize, length);
+            request->received += length;
+            ring_.Consume();
+            if (sequence == kLastSequence) {
+                *request->length = request->received;
+                CompleteRequest(receiveQueue_, receiveDone_, request, ERROR_SUCCESS);
+                break;
+            }
+        }
+    }
+    DrainReceiveQueue();
+}
+
+}  // namespace wirrow

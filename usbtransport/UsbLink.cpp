@@ -1,0 +1,293 @@
+#include "UsbLink.h"
+#include "MemoryAccess.h"
+#include <cstring>
+#include <new>
+
+namespace wirrow {
+
+UsbLink::UsbLink() = default;
+
+UsbLink::~UsbLink() {
+    // A stale copy of the handle must not pass the tag check.
+    tag_ = 0;
+}
+
+UsbLink *UsbLink::FromHandle(HCOMM handle) {
+    const auto value = reinterpret_cast<uintptr_t>(handle);
+    if (value == 0 || value == UINTPTR_MAX || value == 0xFFFFFFFFu) return nullptr;
+    const auto *bytes = static_cast<const uint8_t *>(handle);
+    if (!CanRead(bytes, sizeof(void *) + sizeof(uint32_t))) return nullptr;
+    uint32_t tag = 0;
+    std::memcpy(&tag, bytes + sizeof(void *), sizeof(tag));
+    return tag == kLinkTag ? static_cast<UsbLink *>(handle) : nullptr;
+}
+
+DWORD UsbLink::Open(const std::string &path) {
+    DWORD error = device_.Open(path);
+    if (error) return error;
+    if (!sendQueue_.Valid() || !sendDone_.Valid() || !receiveQueue_.Valid() || !receiveDone_.Valid()) {
+        error = ::GetLastError();
+        return error ? error : ERROR_NOT_ENOUGH_MEMORY;
+    }
+    if ((error = writeIo_.Create()) != 0 || (error = headerIo_.Create()) != 0) {
+        writeIo_.Close();
+        headerIo_.Close();
+        return error;
+    }
+    state_ = LinkState::Opened;
+    return ERROR_SUCCESS;
+}
+
+void UsbLink::Teardown() {
+    bool workersExist;
+    {
+        SectionHold hold(deviceGuard_);
+        workersExist = workersExist_;
+    }
+    if (workersExist) StopWorkers();
+    if (state_.load() >= LinkState::Negotiated) {
+        channel_ = 0;
+        state_ = LinkState::Opened;
+    }
+    if (device_.IsOpen() || window_ || writeIo_.Exists() || headerIo_.Exists()) CloseDevice();
+    notifyWorker_.Join();
+    notifyWorker_.Reset();
+}
+
+// ---- Connecting and disconnecting -------------------------------------------------------------
+
+CommResult UsbLink::Connect(uint32_t channel, const uint8_t *subchannel, const void *request, void *reply) {
+    if ((subchannel && !CanRead(subchannel, 1)) || (request && !CanRead(request, kHeaderSize)) ||
+        (reply && !CanWrite(reply, kHeaderSize)))
+        return COMM_E_POINTER;
+    if (state_.load() == LinkState::Running) return COMM_SUCCESS;
+    DWORD error = ConnectExchange(channel, subchannel, request, reply);
+    if (error) return error;
+    return StartWorkers();
+}
+
+CommResult UsbLink::Disconnect() {
+    StopWorkers();
+    channel_ = 0;
+    SectionHold gate(requestGate_);
+    if (state_.load() >= LinkState::Negotiated) state_ = LinkState::Opened;
+    return COMM_SUCCESS;
+}
+
+// ---- Workers ---------------------------------------------------------------------------------
+
+DWORD UsbLink::StartWorkers() {
+    if (maxPayload_ == 0) return ERROR_INVALID_PARAMETER;  // a board stating no payload cannot carry data
+    DWORD error = ring_.Init(ringSlots_, maxPayload_);
+    if (error) return error;
+    state_ = LinkState::Starting;
+    {
+        SectionHold hold(deviceGuard_);
+        stopEvent_ = MakeEvent(true, false);
+        if (!stopEvent_) error = ::GetLastError();
+        workersExist_ = true;
+    }
+    if (!error) {
+        writeLock_ = MakeSemaphore(1, 1);
+        if (!writeLock_) error = ::GetLastError();
+    }
+    if (!error) error = payloadIo_.Create();
+    if (!error) {
+        payloadBuffer_.reset(new (std::nothrow) uint8_t[maxPayload_]());
+        spareBuffer_.reset(new (std::nothrow) uint8_t[maxPayload_]);
+        if (!payloadBuffer_ || !spareBuffer_) error = ERROR_NOT_ENOUGH_MEMORY;
+    }
+    lastWriteWasReply_ = 1;
+    replyPacket_ = LinkHeader{};
+    if (!error) error = StartWorker(readWorker_, &UsbLink::ReadWorker);
+    if (!error) error = StartWorker(sendWorker_, &UsbLink::SendWorker);
+    if (!error) error = StartWorker(assembleWorker_, &UsbLink::AssembleWorker);
+    if (error) {
+        StopWorkers();
+        return error ? error : ERROR_NOT_ENOUGH_MEMORY;
+    }
+    {
+        SectionHold gate(requestGate_);
+        LinkState expected = LinkState::Starting;
+        if (state_.compare_exchange_strong(expected, LinkState::Running)) return ERROR_SUCCESS;
+    }
+    // The device was lost while the workers started (the link is Closed): none is left running.
+    StopWorkers();
+    return ERROR_DEVICE_NOT_CONNECTED;
+}
+
+DWORD UsbLink::StartWorker(Thread &worker, void (UsbLink::*body)()) {
+    try {
+        if (worker.Start([this, body] { (this->*body)(); })) return ERROR_SUCCESS;
+        DWORD error = ::GetLastError();
+        return error ? error : ERROR_NOT_ENOUGH_MEMORY;
+    } catch (...) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+}
+
+namespace {
+
+// Waits the stop allowance, and then on: the worker runs on the link's memory, so the link is
+// never freed under it. Every wait of a worker includes the stop event, so only a device that
+// does not let go of a cancelled transfer can hold it beyond the allowance.
+void JoinWorker(Thread &worker) {
+    if (!worker.Join(kWorkerStopAllowanceMs)) worker.Join(INFINITE);
+    worker.Reset();
+}
+
+}  // namespace
+
+void UsbLink::StopWorkers() {
+    SectionHold serial(stopSerial_);
+    {
+        SectionHold gate(requestGate_);
+        // From here on no request is queued.
+        LinkState state = state_.load();
+        if (state == LinkState::Starting || state == LinkState::Running) state_ = LinkState::Negotiated;
+    }
+    {
+        SectionHold hold(deviceGuard_);
+        if (!workersExist_) return;
+        if (stopEvent_) ::SetEvent(stopEvent_.Get());
+    }
+    JoinWorker(readWorker_);
+    JoinWorker(sendWorker_);
+    JoinWorker(assembleWorker_);
+    // Requests that no worker served any more.
+    DrainQueues();
+    payloadBuffer_.reset();
+    spareBuffer_.reset();
+    payloadIo_.Close();
+    writeLock_.Reset();
+    ring_.Reset();
+    SectionHold hold(deviceGuard_);
+    stopEvent_.Reset();
+    workersExist_ = false;
+    if (deviceObjectsOwed_) {
+        deviceObjectsOwed_ = false;
+        ReleaseDeviceObjects();
+    }
+}
+
+// Requests still queued when the link stops are ended with 1167, so no caller waits for a worker
+// that is gone. Callers queue only while the link runs, and the state leaves Running before the
+// stop event is set, so a drain after a worker has seen the stop event finds every request.
+void UsbLink::DrainSendQueue() {
+    while (SendRequest *request = sendQueue_.Pop()) {
+        request->result = ERROR_DEVICE_NOT_CONNECTED;
+        sendDone_.Push(request);
+        ::SetEvent(request->doneEvent.Get());
+    }
+}
+
+void UsbLink::DrainReceiveQueue() {
+    while (ReceiveRequest *request = receiveQueue_.Pop()) {
+        request->result = ERROR_DEVICE_NOT_CONNECTED;
+        receiveDone_.Push(request);
+        ::SetEvent(request->doneEvent.Get());
+    }
+}
+
+// ---- The device ------------------------------------------------------------------------------
+
+void UsbLink::CloseDevice() {
+    SectionHold hold(deviceGuard_);
+    {
+        SectionHold gate(requestGate_);
+        state_ = LinkState::Closed;
+    }
+    if (stopEvent_) ::SetEvent(stopEvent_.Get());
+    EndNotification();
+    if (workersExist_) {
+        // Workers may still be inside a transfer on these objects: wake them and let the stop that
+        // joins them close the objects.
+        if (device_.IsOpen()) ::CancelIoEx(device_.Handle(), nullptr);
+        deviceObjectsOwed_ = true;
+        return;
+    }
+    ReleaseDeviceObjects();
+}
+
+void UsbLink::ReleaseDeviceObjects() {
+    writeIo_.Close();
+    headerIo_.Close();
+    device_.Close();
+}
+
+void UsbLink::EndNotification() {
+    // The removal watch is not wired up yet: there is no registration or window to end.
+    notification_ = nullptr;
+    window_ = nullptr;
+}
+
+void UsbLink::OnDeviceLost(void *link) { static_cast<UsbLink *>(link)->CloseDevice(); }
+
+TransferGuard UsbLink::Guard() { return TransferGuard{&device_, stopEvent_.Get(), &UsbLink::OnDeviceLost, this}; }
+
+// ---- Data calls ------------------------------------------------------------------------------
+
+uint32_t UsbLink::QueueSend(uint8_t channel, uint8_t subchannel, const void *data, uint32_t length) {
+    SendRequest request(channel, subchannel, data, length);
+    if (!request.Valid()) return ::GetLastError();
+    {
+        SectionHold gate(requestGate_);
+        if (state_.load() != LinkState::Running) return ERROR_DEVICE_NOT_CONNECTED;
+        sendQueue_.Push(&request);
+    }
+    ::WaitForSingleObject(request.doneEvent.Get(), INFINITE);
+    sendDone_.Remove(&request);
+    return request.result;
+}
+
+uint32_t UsbLink::QueueReceive(void *buffer, uint32_t *length, uint8_t *channel, uint8_t *subchannel) {
+    ReceiveRequest request(channel, subchannel, buffer, length);
+    if (!request.Valid()) return ::GetLastError();
+    {
+        SectionHold gate(requestGate_);
+        if (state_.load() != LinkState::Running) return ERROR_DEVICE_NOT_CONNECTED;
+        // A null buffer asks for the link's spare buffer, which lives only while the link runs.
+        if (!request.buffer) {
+            request.buffer = spareBuffer_.get();
+            *length = maxPayload_;
+        }
+        receiveQueue_.Push(&request);
+    }
+    ::WaitForSingleObject(request.doneEvent.Get(), INFINITE);
+    receiveDone_.Remove(&request);
+    return request.result;
+}
+
+CommResult UsbLink::SendData(const void *data, uint32_t length, uint32_t channel, uint32_t subchannel) {
+    if (length == 0) return COMM_SUCCESS;
+    if (!data || !CanRead(data, length)) return COMM_E_POINTER;
+    return QueueSend(static_cast<uint8_t>(channel), static_cast<uint8_t>(subchannel), data, length);
+}
+
+CommResult UsbLink::ReceiveData(void *buffer, uint32_t *length, uint8_t *channel, uint8_t *subchannel) {
+    if (!buffer || !length || !CanWrite(length, sizeof(*length))) return COMM_E_POINTER;
+    const uint32_t capacity = *length;
+    if (!CanWrite(buffer, capacity)) return COMM_E_POINTER;
+    if ((channel && !CanWrite(channel, 1)) || (subchannel && !CanWrite(subchannel, 1))) return COMM_E_POINTER;
+    uint8_t messageChannel = 0;
+    uint8_t messageSubchannel = 0;
+    uint32_t result;
+    for (;;) {
+        *length = capacity;
+        result = QueueReceive(buffer, length, &messageChannel, &messageSubchannel);
+        if (result != COMM_SUCCESS && result != COMM_ERROR_NOT_ENOUGH_MEMORY) break;
+        if (!filterOn_ || (messageChannel == channel_ && (messageSubchannel == subchannel_ || messageSubchannel == 0xFF)))
+            break;
+        // Not for this handle: a message too large for the caller's buffer is taken off into the spare one.
+        if (result == COMM_ERROR_NOT_ENOUGH_MEMORY) {
+            uint8_t ignoredChannel = 0;
+            uint8_t ignoredSubchannel = 0;
+            QueueReceive(nullptr, length, &ignoredChannel, &ignoredSubchannel);
+        }
+    }
+    if (channel) *channel = messageChannel;
+    if (subchannel) *subchannel = messageSubchannel;
+    return result;
+}
+
+}  // namespace wirrow

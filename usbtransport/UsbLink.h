@@ -1,0 +1,144 @@
+// One opened board: its device file, its link parameters and options, the queues
+// through which callers hand work to the three link workers, the ring of received
+// packets, and the workers themselves. The address of a UsbLink is the handle that
+// CommOpen delivers; the tag right after the vtable pointer identifies it.
+#pragma once
+#include "CommApi.h"
+#include "CriticalSection.h"
+#include "DeviceFile.h"
+#include "GuardedTransfer.h"
+#include "Library.h"
+#include "LinkHeader.h"
+#include "PacketRing.h"
+#include "RequestQueue.h"
+#include "Thread.h"
+#include "UniqueHandle.h"
+#include <windows.h>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace wirrow {
+
+constexpr uint32_t kLinkTag = 0x00425355;  // 'U','S','B',0
+
+enum class LinkState : uint32_t { Closed = 0, Opened = 1, Negotiated = 2, Starting = 3, Running = 4 };
+
+// A stop that has waited this long for a worker keeps waiting: the link's memory is what the
+// worker runs on, so it is never freed under a running worker.
+constexpr DWORD kWorkerStopAllowanceMs = 3000;
+// Headers other than the connect reply accepted in one connect attempt before it counts as failed.
+constexpr int kStrayHeadersPerConnectAttempt = 64;
+
+class UsbLink {
+public:
+    UsbLink();
+    virtual ~UsbLink();
+    UsbLink(const UsbLink &) = delete;
+    UsbLink &operator=(const UsbLink &) = delete;
+
+    // The UsbLink behind a handle value, or null when the value is 0, all ones, unreadable
+    // memory or memory without the tag.
+    static UsbLink *FromHandle(HCOMM handle);
+
+    // Opens the device and the two transfer blocks: state Opened. 0 or the platform's code.
+    DWORD Open(const std::string &path);
+    // The common end of CommClose and CommCleanup: stops, closes and waits for everything the link runs.
+    void Teardown();
+
+    CommResult Connect(uint32_t channel, const uint8_t *subchannel, const void *request, void *reply);
+    CommResult Disconnect();
+    CommResult GetOption(uint32_t option, void *value);
+    CommResult SetOption(uint32_t option, const void *value);
+    CommResult SendData(const void *data, uint32_t length, uint32_t channel, uint32_t subchannel);
+    CommResult ReceiveData(void *buffer, uint32_t *length, uint8_t *channel, uint8_t *subchannel);
+
+    const std::string &Path() const { return device_.Path(); }
+    void HoldLibraryPin(Library pin) { libraryPin_ = std::move(pin); }
+    Library TakeLibraryPin() { return std::move(libraryPin_); }
+    LinkState State() const { return state_.load(); }
+
+private:
+    // Connect exchange and the three workers (LinkWorkers.cpp).
+    DWORD ConnectExchange(uint32_t channel, const uint8_t *subchannel, const void *request, void *reply);
+    void ReadWorker();
+    void SendWorker();
+    void AssembleWorker();
+    // false when the worker is to end.
+    bool SendAnswer(uint8_t letter, uint8_t channel, uint8_t subchannel, uint32_t sequence);
+    DWORD ReadPayload(uint32_t length, DWORD waitMs);
+    // false when the worker is to end (the request has been completed with 1167).
+    bool ServeSend(SendRequest *request, DWORD answerWaitMs, uint32_t sendsPerPacket);
+    DWORD WriteAndWait(const void *data, DWORD count, DWORD timeoutMs);
+    TransferGuard Guard();
+
+    // Engine operations (UsbLink.cpp).
+    DWORD StartWorkers();
+    DWORD StartWorker(Thread &worker, void (UsbLink::*body)());
+    void StopWorkers();
+    void CloseDevice();
+    void ReleaseDeviceObjects();
+    void EndNotification();
+    void DrainQueues() {
+        DrainSendQueue();
+        DrainReceiveQueue();
+    }
+    void DrainSendQueue();
+    void DrainReceiveQueue();
+    uint32_t QueueSend(uint8_t channel, uint8_t subchannel, const void *data, uint32_t length);
+    uint32_t QueueReceive(void *buffer, uint32_t *length, uint8_t *channel, uint8_t *subchannel);
+    bool LittleEndian() const { return IsLittleEndianLink(linkFlags_); }
+    static void OnDeviceLost(void *link);
+
+    // Fields in the order the handle layout fixes: the tag comes right after the vtable pointer.
+    volatile uint32_t tag_ = kLinkTag;
+    int32_t spareA_ = -1;
+    int32_t spareB_ = 10;
+    uint32_t ringSlots_ = 64;
+    uint32_t maxPayload_ = 16384;
+    uint8_t attempts_ = 6;
+    uint8_t packetTimeout_ = 1;  // seconds
+    uint8_t replyTimeout_ = 3;   // seconds
+    uint8_t linkFlags_ = 0;
+    volatile uint8_t channel_ = 0x58;
+    volatile uint8_t subchannel_ = 0xFF;
+    volatile uint32_t filterOn_ = 1;
+    std::unique_ptr<uint8_t[]> spareBuffer_;
+    DeviceFile device_;
+    std::atomic<LinkState> state_{LinkState::Closed};
+    UniqueHandle stopEvent_;
+    RequestQueue<SendRequest> sendQueue_;
+    RequestQueue<SendRequest> sendDone_;
+    UniqueHandle writeLock_;
+    IoBlock writeIo_;
+    Thread sendWorker_;
+    LinkHeader replyPacket_{};
+    PacketRing ring_;
+    RequestQueue<ReceiveRequest> receiveQueue_;
+    RequestQueue<ReceiveRequest> receiveDone_;
+    std::unique_ptr<uint8_t[]> payloadBuffer_;
+    IoBlock headerIo_;
+    IoBlock payloadIo_;
+    Thread readWorker_;
+    Thread assembleWorker_;
+    volatile uint32_t lastWriteWasReply_ = 1;
+    HDEVNOTIFY notification_ = nullptr;
+    HWND window_ = nullptr;
+    Thread notifyWorker_;
+
+    // Guards added to the layout above:
+    // requestGate_ orders the callers' state check and queueing against a stop, so that no
+    // request is queued after the queues were drained.
+    CriticalSection requestGate_;
+    // deviceGuard_ makes each closing of the device objects happen once when a worker that meets a
+    // lost device and a caller's stop or close race.
+    CriticalSection deviceGuard_;
+    // stopSerial_ keeps two stops (a caller's and the removal handler's) from overlapping.
+    CriticalSection stopSerial_;
+    bool workersExist_ = false;      // between StartWorkers and StopWorkers
+    bool deviceObjectsOwed_ = false; // the device was lost while workers ran; close after they end
+    Library libraryPin_;             // keeps the library loaded while the link is open
+};
+
+}  // namespace wirrow

@@ -1,0 +1,93 @@
+// The Comm API as Wirrow exports it: each call checks its handle and hands the
+// work to the handle's UsbLink or to the registry. No exception leaves here.
+#include "CommApi.h"
+#include "HandleRegistry.h"
+#include "UsbLink.h"
+#include <windows.h>
+
+using wirrow::Registry;
+using wirrow::UsbLink;
+
+namespace {
+
+UsbLink *CheckedLink(HCOMM handle) {
+    UsbLink *link = UsbLink::FromHandle(handle);
+    if (!link) ::SetLastError(ERROR_INVALID_HANDLE);
+    return link;
+}
+
+template <typename Body> CommResult Guarded(Body body) {
+    try {
+        return body();
+    } catch (...) {
+        return COMM_ERROR_NOT_ENOUGH_MEMORY;
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+    if (reason == DLL_PROCESS_DETACH && reserved != nullptr) wirrow::HandleRegistry::NoteProcessEnding();
+    return TRUE;
+}
+
+CommResult COMM_CALL CommStartup(void) {
+    return Guarded([] { return Registry().Startup(); });
+}
+
+CommResult COMM_CALL CommCleanup(void) {
+    return Guarded([] { return Registry().Cleanup(); });
+}
+
+CommResult COMM_CALL CommOpen(const char *address, uint32_t, HCOMM *handle, const char *, uint32_t) {
+    return Guarded([&] { return Registry().Open(address, handle); });
+}
+
+CommResult COMM_CALL CommClose(HCOMM handle) {
+    UsbLink *link = CheckedLink(handle);
+    if (!link) return COMM_ERROR_INVALID_HANDLE;
+    return Guarded([&] { return Registry().Close(link); });
+}
+
+CommResult COMM_CALL CommConnect(HCOMM handle, uint32_t channel, const uint8_t *subchannel, const void *request,
+                                 void *reply) {
+    UsbLink *link = CheckedLink(handle);
+    if (!link) return COMM_ERROR_INVALID_HANDLE;
+    return Guarded([&] { return link->Connect(channel, subchannel, request, reply); });
+}
+
+CommResult COMM_CALL CommDisconnect(HCOMM handle) {
+    UsbLink *link = CheckedLink(handle);
+    if (!link) return COMM_ERROR_INVALID_HANDLE;
+    return Guarded([&] { return link->Disconnect(); });
+}
+
+CommResult COMM_CALL CommGetOption(HCOMM handle, uint32_t option, void *value) {
+    UsbLink *link = CheckedLink(handle);
+    if (!link) return COMM_ERROR_INVALID_HANDLE;
+    return Guarded([&] { return link->GetOption(option, value); });
+}
+
+CommResult COMM_CALL CommSetOption(HCOMM handle, uint32_t option, const void *value) {
+    UsbLink *link = CheckedLink(handle);
+    if (!link) return COMM_ERROR_INVALID_HANDLE;
+    return Guarded([&] { return link->SetOption(option, value); });
+}
+
+CommResult COMM_CALL CommSendData(HCOMM handle, const void *data, uint32_t length, uint32_t channel,
+                                  uint32_t subchannel) {
+    UsbLink *link = CheckedLink(handle);
+    if (!link) return COMM_ERROR_INVALID_HANDLE;
+    return Guarded([&] { return link->SendData(data, length, channel, subchannel); });
+}
+
+CommResult COMM_CALL CommReceiveData(HCOMM handle, void *buffer, uint32_t *length, uint8_t *channel,
+                                     uint8_t *subchannel) {
+    UsbLink *link = CheckedLink(handle);
+    if (!link) return COMM_ERROR_INVALID_HANDLE;
+    return Guarded([&] { return link->ReceiveData(buffer, length, channel, subchannel); });
+}
+
+}  // extern "C"
