@@ -3,6 +3,7 @@
 // block for its kind says. Handles are numbers, never memory.
 #include "CommApi.h"
 #include "RecordingLog.h"
+#include "UniqueHandle.h"
 
 #include <windows.h>
 
@@ -17,7 +18,7 @@ namespace {
 using recording::Call;
 using recording::Entry;
 
-HANDLE logMapping = nullptr;
+UniqueHandle logMapping;
 recording::Log *theLog = nullptr;
 SRWLOCK pathLock = SRWLOCK_INIT;
 uintptr_t nextHandleNumber = 1;
@@ -60,9 +61,9 @@ void OpenLog(HINSTANCE self) {
     char name[128];
     DWORD length = GetEnvironmentVariableA(recording::kLogNameVariable, name, sizeof(name));
     if (length == 0 || length >= sizeof(name)) return;
-    logMapping = OpenFileMappingA(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, name);
+    logMapping.Reset(OpenFileMappingA(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, name));
     if (!logMapping) return;
-    theLog = static_cast<recording::Log *>(MapViewOfFile(logMapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0));
+    theLog = static_cast<recording::Log *>(MapViewOfFile(logMapping.Get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0));
     if (Entry *entry = Record(recording::kAttach, nullptr, 0)) {
         GetModuleFileNameA(self, entry->text[0], sizeof(entry->text[0]) - 1);
     }
@@ -71,9 +72,8 @@ void OpenLog(HINSTANCE self) {
 void CloseLog(LPVOID reserved) {
     Record(recording::kDetach, nullptr, 0, reserved != nullptr ? 1 : 0);
     if (theLog) UnmapViewOfFile(theLog);
-    if (logMapping) CloseHandle(logMapping);
     theLog = nullptr;
-    logMapping = nullptr;
+    logMapping.Reset();
 }
 
 HCOMM NewHandle() {
