@@ -3,8 +3,9 @@
  *   HostExample.exe "\\?\usb#vid_1234&pid_5678#...#{cb98b0d6-aea0-42cc-bedd-24564f5abcee}"
  * Opens the board, connects channel 65 / sub-channel 1, sends one message,
  * waits for the board's answer and closes everything again.
- * Build (MinGW):  gcc HostExample.c -Iinclude -Llib -lCommunicator -o HostExample.exe
- * Build (MSVC):   cl HostExample.c /Iinclude lib\Communicator.lib
+ * Build in the package folder:
+ *   MinGW: gcc examples/HostExample.c -Iinclude -Llib -lCommunicator -o HostExample.exe
+ *   MSVC:  cl examples\HostExample.c /Iinclude lib\Communicator.lib
  */
 #include "CommApi.h"
 #include <stdio.h>
