@@ -296,6 +296,38 @@ TEST_F(EndToEnd, ABoardUnpluggedWhileWritingItsFlashFailsCleanlyAndTheNextUpdate
     EXPECT_TRUE(board.FlashImage() == payload) << "the written image differs from the payload";
 }
 
+TEST_F(EndToEnd, ABoardUnpluggedDuringTheDownloadFailsCleanlyAndTheNextUpdateSucceeds) {
+    const std::vector<uint8_t> payload = RandomPayload(kOneMiB, 29);
+    const std::string image = MakeImage(payload);
+    ASSERT_FALSE(image.empty());
+    BoardConfig config;
+    // The board disappears when the 20th of the 65 chunks arrives.
+    config.faults.rules.push_back({FaultPoint::UpdateChunk, 20, 1, FaultAction::Unplug, 0, 0});
+    SimulatedBoard &board = AddBoard(config);
+    FlashwellDriver &app = StartWithImage(image);
+
+    const Outcome outcome = RunUpdate(app);
+    ASSERT_TRUE(outcome.boxShown) << "Flashwell still waits for the unplugged board";
+    EXPECT_NE(std::string::npos, outcome.status.find("Failed")) << outcome.status;
+    EXPECT_EQ(outcome.status, outcome.message);
+    EXPECT_GT(outcome.progress, 0);
+    EXPECT_LT(outcome.progress, 30);
+    EXPECT_TRUE(outcome.buttonsEnabledAfter);
+    EXPECT_EQ(0u, board.FlashWrites());
+    std::printf("[ figures  ] unplugged during the download: \"%s\" after %.2f s\n", outcome.status.c_str(),
+                outcome.seconds);
+    std::fflush(stdout);
+
+    ASSERT_EQ(0u, board.Replug());
+    ASSERT_TRUE(board.WaitListening(10000));
+    const Outcome second = RunUpdate(app);
+    ASSERT_TRUE(second.boxShown);
+    EXPECT_EQ(kSucceeded, second.message);
+    EXPECT_EQ(100, second.progress);
+    EXPECT_EQ(1u, board.FlashWrites());
+    EXPECT_TRUE(board.FlashImage() == payload) << "the written image differs from the payload";
+}
+
 TEST_F(EndToEnd, WithTwoBoardsOnlyTheFirstListedOneIsUpdated) {
     const std::vector<uint8_t> payload = RandomPayload(100000, 31);
     const std::string image = MakeImage(payload);
