@@ -71,7 +71,7 @@ while IFS= read -r -t 180 line <&"$demo_out"; do
   line=${line%$'\r'}
   if [[ $line == screenshot\ * ]]; then
     read -r _ left top width height <<<"$line"
-    import -window root -crop "${width}x${height}+${left}+${top}" +repage "$shot"
+    import -window root -crop "${width}x${height}+${left}+${top}" +repage -define png:exclude-chunk=date,time "$shot"
     echo next >&"$demo_in" 2>/dev/null || true
     echo "  picture of the finished dialog: build/demo/flashwell-update-done.png (${width}x${height})"
   elif [[ $line != wine:* ]]; then  # Wine's own notes are not the program's
