@@ -95,9 +95,11 @@ else
   echo "  the board's flash does not hold the payload"; ok=0
 fi
 [ "$demo_rc" = 0 ] || ok=0
-[ -s "$shot" ] && cp "$shot" "$root/docs/flashwell-update-done.png" || ok=0
+[ -s "$shot" ] || ok=0
 
 if [ "$ok" = 1 ]; then
+  # Only the picture of a successful update goes into the README.
+  cp "$shot" "$root/docs/flashwell-update-done.png"
   echo "== DEMO PASSED: firmware update succeeded"
 else
   echo "== DEMO FAILED"
