@@ -277,6 +277,8 @@ void SimulatedBoard::EndSession() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         ++session_;
+        // An update broken off with the connection starts afresh with the next host.
+        updates_.AbandonUpdate();
         dropRequested_ = false;
         ++drops_;
         if (expecting_) {

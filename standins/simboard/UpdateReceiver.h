@@ -60,6 +60,13 @@ public:
     // that code (a board that refuses it for reasons of its own).
     Result Take(const std::uint8_t *packet, std::size_t length, std::uint16_t forcedError = 0);
 
+    // Drops the chunks of an update that will never be finished (the host went away);
+    // the next packet starts a new image. The flash keeps what it held.
+    void AbandonUpdate() {
+        collected_.clear();
+        chunks_ = 0;
+    }
+
     // The image written by the last successful update; empty before.
     const std::vector<std::uint8_t> &FlashImage() const { return flash_; }
     // Chunks taken into the update in progress.

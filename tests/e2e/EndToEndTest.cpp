@@ -1,0 +1,386 @@
+// A firmware update from the user's click to the board's flash, with nothing
+// replaced: Flashwell.exe, Communicator.dll and Wirrow.dll as built for
+// shipping, copied into a folder of their own, an image made by ImageTool.exe,
+// and simulated boards (this process) behind USB device interfaces of the board
+// class. Flashwell is driven through its real windows from outside.
+#include "BoardInterfaceGuid.h"
+#include "FlashwellDriver.h"
+#include "SimulatedBoard.h"
+#include "UniqueHandle.h"
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <setupapi.h>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+using boardsim::BoardConfig;
+using boardsim::FaultAction;
+using boardsim::FaultPoint;
+using boardsim::SimulatedBoard;
+using flashwelltest::FlashwellDriver;
+using flashwelltest::WaitUntil;
+
+namespace {
+
+constexpr int IDC_STATUS = 1000, IDC_UPDATE = 1001, IDC_SELECT_IMAGE = 1003;
+constexpr int kMessageBoxText = 0xFFFF;
+constexpr DWORD kUpdateWaitMs = 60000;  // a 1 MiB update under Wine takes a few seconds
+constexpr size_t kOneMiB = 1024 * 1024;
+
+const char kSucceeded[] = "Succeeded updating the firmware.";
+
+std::string ProgramFolder() {
+    char path[MAX_PATH] = {};
+    DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string folder(path, length);
+    return folder.substr(0, folder.find_last_of('\\'));
+}
+
+std::string UniqueInstance(const char *stem) {
+    static int counter = 0;
+    return std::string(stem) + std::to_string(::GetCurrentProcessId()) + "n" + std::to_string(++counter);
+}
+
+std::vector<uint8_t> RandomPayload(size_t length, uint32_t seed) {
+    std::mt19937 generator(seed);
+    std::vector<uint8_t> payload(length);
+    for (uint8_t &byte : payload) byte = static_cast<uint8_t>(generator() >> 24);
+    return payload;
+}
+
+// The interface paths of the present boards, in the order device setup lists them.
+std::vector<std::string> ListedBoardPaths() {
+    std::vector<std::string> paths;
+    HDEVINFO set = ::SetupDiGetClassDevsA(nullptr, nullptr, nullptr,
+                                          DIGCF_PRESENT | DIGCF_ALLCLASSES | DIGCF_DEVICEINTERFACE);
+    if (set == INVALID_HANDLE_VALUE) return paths;
+    for (DWORD index = 0;; ++index) {
+        SP_DEVICE_INTERFACE_DATA iface{};
+        iface.cbSize = sizeof(iface);
+        if (!::SetupDiEnumDeviceInterfaces(set, nullptr, &BoardInterfaceGuid, index, &iface)) break;
+        DWORD needed = 0;
+        ::SetupDiGetDeviceInterfaceDetailA(set, &iface, nullptr, 0, &needed, nullptr);
+        if (needed < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) continue;
+        std::vector<char> buffer(needed, 0);
+        auto *detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A *>(buffer.data());
+        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+        if (::SetupDiGetDeviceInterfaceDetailA(set, &iface, detail, needed, nullptr, nullptr))
+            paths.emplace_back(detail->DevicePath);
+    }
+    ::SetupDiDestroyDeviceInfoList(set);
+    return paths;
+}
+
+bool SamePath(const std::string &a, const std::string &b) { return ::lstrcmpiA(a.c_str(), b.c_str()) == 0; }
+
+// What the user saw when the closing message box came up.
+struct Outcome {
+    bool boxShown = false;
+    std::string message;
+    std::string status;
+    int progress = -1;
+    bool buttonsDisabledUnderBox = false;
+    bool buttonsEnabledAfter = false;
+    double seconds = 0;
+};
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char temp[MAX_PATH] = {};
+        ::GetTempPathA(MAX_PATH, temp);
+        static int run = 0;
+        folder_ = std::string(temp) + "flashwell-e2e-" + std::to_string(::GetCurrentProcessId()) + "-" +
+                  std::to_string(++run);
+        ASSERT_TRUE(::CreateDirectoryA(folder_.c_str(), nullptr));
+        const std::string bin = ProgramFolder();
+        for (const char *name : {"Flashwell.exe", "Communicator.dll", "Wirrow.dll"}) {
+            const std::string to = folder_ + "\\" + name;
+            files_.push_back(to);
+            ASSERT_TRUE(::CopyFileA((bin + "\\" + name).c_str(), to.c_str(), FALSE)) << name;
+        }
+    }
+
+    void TearDown() override {
+        flashwell_.reset();
+        boards_.clear();
+        for (const std::string &file : files_) ::DeleteFileA(file.c_str());
+        ::RemoveDirectoryA(folder_.c_str());
+    }
+
+    std::string WriteFile(const std::string &name, const std::vector<uint8_t> &bytes) {
+        const std::string path = folder_ + "\\" + name;
+        files_.push_back(path);
+        std::ofstream out(path, std::ios::binary);
+        out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        return out ? path : std::string();
+    }
+
+    // An image around `payload`, made the way firmware engineers make them.
+    std::string MakeImage(const std::vector<uint8_t> &payload) {
+        const std::string payloadPath = WriteFile("payload.bin", payload);
+        const std::string imagePath = folder_ + "\\firmware.img";
+        files_.push_back(imagePath);
+        const std::string tool = ProgramFolder() + "\\ImageTool.exe";
+        std::string command = "\"" + tool + "\" make --model KV-220 --version 3.1.4 \"" + payloadPath + "\" \"" +
+                              imagePath + "\"";
+        STARTUPINFOA startup{};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION info{};
+        if (!::CreateProcessA(tool.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, folder_.c_str(),
+                              &startup, &info))
+            return std::string();
+        UniqueHandle process(info.hProcess), thread(info.hThread);
+        DWORD code = STILL_ACTIVE;
+        if (::WaitForSingleObject(process.Get(), 20000) != WAIT_OBJECT_0) {
+            ::TerminateProcess(process.Get(), 1);
+            return std::string();
+        }
+        ::GetExitCodeProcess(process.Get(), &code);
+        return code == 0 ? imagePath : std::string();
+    }
+
+    SimulatedBoard &AddBoard(BoardConfig config = BoardConfig()) {
+        config.instance = UniqueInstance("e2e");
+        boards_.push_back(std::make_unique<SimulatedBoard>(config));
+        EXPECT_EQ(0u, boards_.back()->Start());
+        return *boards_.back();
+    }
+
+    // Starts Flashwell.exe and selects `imagePath` through its open-file dialog.
+    FlashwellDriver &StartWithImage(const std::string &imagePath) {
+        flashwell_ = std::make_unique<FlashwellDriver>();
+        EXPECT_TRUE(flashwell_->Start(folder_));
+        EXPECT_TRUE(flashwell_->ChooseImage(imagePath));
+        EXPECT_TRUE(WaitUntil([&] { return flashwell_->Enabled(IDC_UPDATE); }, 10000));
+        return *flashwell_;
+    }
+
+    // Clicks Update, waits for the closing message box, reads the dialog while
+    // the box is up, then closes it with OK.
+    static Outcome RunUpdate(FlashwellDriver &app) {
+        Outcome outcome;
+        const auto start = std::chrono::steady_clock::now();
+        app.Click(IDC_UPDATE);
+        HWND box = app.WaitForWindow("", kMessageBoxText, kUpdateWaitMs);
+        outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (!box) return outcome;
+        outcome.boxShown = true;
+        outcome.status = app.Text(IDC_STATUS);
+        outcome.progress = app.ProgressPosition();
+        outcome.buttonsDisabledUnderBox = !app.Enabled(IDC_UPDATE) && !app.Enabled(IDC_SELECT_IMAGE);
+        if (!app.AnswerMessageBox(outcome.message)) return outcome;
+        outcome.buttonsEnabledAfter =
+            WaitUntil([&] { return app.Enabled(IDC_UPDATE) && app.Enabled(IDC_SELECT_IMAGE); }, 10000);
+        return outcome;
+    }
+
+    std::string folder_;
+    std::vector<std::string> files_;
+    std::vector<std::unique_ptr<SimulatedBoard>> boards_;
+    std::unique_ptr<FlashwellDriver> flashwell_;
+};
+
+bool EndsWith(const std::string &text, const std::string &tail) {
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+}  // namespace
+
+TEST_F(EndToEnd, UpdatesABoardWithA1MiBRandomImageByteForByte) {
+    const uint32_t seed = static_cast<uint32_t>(::GetTickCount());
+    SCOPED_TRACE("payload seed " + std::to_string(seed));
+    const std::vector<uint8_t> payload = RandomPayload(kOneMiB, seed);
+    const std::string image = MakeImage(payload);
+    ASSERT_FALSE(image.empty());
+    SimulatedBoard &board = AddBoard();
+    FlashwellDriver &app = StartWithImage(image);
+
+    const Outcome outcome = RunUpdate(app);
+    ASSERT_TRUE(outcome.boxShown);
+    EXPECT_TRUE(EndsWith(outcome.status, kSucceeded)) << outcome.status;
+    EXPECT_EQ(kSucceeded, outcome.message);
+    EXPECT_EQ(100, outcome.progress);
+    EXPECT_TRUE(outcome.buttonsDisabledUnderBox);
+    EXPECT_TRUE(outcome.buttonsEnabledAfter);
+    ASSERT_EQ(1u, board.FlashWrites());
+    EXPECT_TRUE(board.FlashImage() == payload) << "the written image differs from the payload";
+    std::printf("[ figures  ] 1 MiB update, click to closing message: %.2f s (%.0f KiB/s)\n", outcome.seconds,
+                1024.0 / outcome.seconds);
+    std::fflush(stdout);
+}
+
+TEST_F(EndToEnd, WithoutABoardSaysNoTargetFound) {
+    const std::string image = MakeImage(RandomPayload(4096, 7));
+    ASSERT_FALSE(image.empty());
+    ASSERT_TRUE(ListedBoardPaths().empty());
+    FlashwellDriver &app = StartWithImage(image);
+
+    const Outcome outcome = RunUpdate(app);
+    ASSERT_TRUE(outcome.boxShown);
+    EXPECT_EQ("No target found.", outcome.status);
+    EXPECT_EQ("No target found.", outcome.message);
+    EXPECT_EQ(0, outcome.progress);
+    EXPECT_TRUE(outcome.buttonsEnabledAfter);
+}
+
+TEST_F(EndToEnd, ARejectedChunkEndsTheUpdateWithTheBoardsErrorCode) {
+    const std::vector<uint8_t> payload = RandomPayload(200000, 11);
+    const std::string image = MakeImage(payload);
+    ASSERT_FALSE(image.empty());
+    BoardConfig config;
+    config.faults.rules.push_back({FaultPoint::UpdateChunk, 3, 1, FaultAction::RejectChunk, 0, 0x0201});
+    SimulatedBoard &board = AddBoard(config);
+    FlashwellDriver &app = StartWithImage(image);
+
+    const Outcome outcome = RunUpdate(app);
+    ASSERT_TRUE(outcome.boxShown);
+    EXPECT_EQ("Failed to download image file to the board. Error code is 513", outcome.status);
+    EXPECT_EQ(outcome.status, outcome.message);
+    // Two chunks were acknowledged before the refusal; the flash stays untouched.
+    EXPECT_GT(outcome.progress, 0);
+    EXPECT_LT(outcome.progress, 30);
+    EXPECT_TRUE(outcome.buttonsEnabledAfter);
+    EXPECT_EQ(0u, board.FlashWrites());
+    // No chunk after the refused one was sent.
+    EXPECT_TRUE(board.WaitUpdateReplies(3, 1000));
+    EXPECT_FALSE(board.WaitUpdateReplies(4, 0));
+}
+
+TEST_F(EndToEnd, ABoardUnpluggedWhileWritingItsFlashFailsCleanlyAndTheNextUpdateSucceeds) {
+    const std::vector<uint8_t> payload = RandomPayload(kOneMiB, 23);
+    const std::string image = MakeImage(payload);
+    ASSERT_FALSE(image.empty());
+    BoardConfig config;
+    config.flashWriteDelayMs = 2000;  // long enough to pull the board while it writes
+    SimulatedBoard &board = AddBoard(config);
+    FlashwellDriver &app = StartWithImage(image);
+
+    app.Click(IDC_UPDATE);
+    ASSERT_TRUE(
+        WaitUntil([&] { return app.Text(IDC_STATUS) == "Burning flash, please wait..."; }, kUpdateWaitMs));
+    const auto unplugged = std::chrono::steady_clock::now();
+    ASSERT_EQ(0u, board.Unplug());
+    HWND box = app.WaitForWindow("", kMessageBoxText, 30000);
+    ASSERT_NE(nullptr, box) << "Flashwell still waits for the unplugged board: " << app.Text(IDC_STATUS);
+    const double secondsToMessage =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - unplugged).count();
+    const std::string status = app.Text(IDC_STATUS);
+    EXPECT_NE(std::string::npos, status.find("Failed")) << status;
+    EXPECT_FALSE(EndsWith(status, kSucceeded)) << status;
+    EXPECT_NE(100, app.ProgressPosition());
+    // The board was pulled before it could report its flash written.
+    EXPECT_EQ(0u, board.FlashWrites());
+    std::string message;
+    ASSERT_TRUE(app.AnswerMessageBox(message));
+    EXPECT_EQ(status, message);
+    EXPECT_TRUE(WaitUntil([&] { return app.Enabled(IDC_UPDATE) && app.Enabled(IDC_SELECT_IMAGE); }, 10000));
+    std::printf("[ figures  ] unplug to closing message: %.2f s; status \"%s\"\n", secondsToMessage,
+                status.c_str());
+    std::fflush(stdout);
+
+    // Plugged in again, the same image goes through.
+    ASSERT_EQ(0u, board.Replug());
+    ASSERT_TRUE(board.WaitListening(10000));
+    const Outcome second = RunUpdate(app);
+    ASSERT_TRUE(second.boxShown);
+    EXPECT_EQ(kSucceeded, second.status);
+    EXPECT_EQ(kSucceeded, second.message);
+    EXPECT_EQ(100, second.progress);
+    EXPECT_TRUE(second.buttonsEnabledAfter);
+    EXPECT_TRUE(board.FlashImage() == payload) << "the written image differs from the payload";
+}
+
+TEST_F(EndToEnd, ABoardUnpluggedDuringTheDownloadFailsCleanlyAndTheNextUpdateSucceeds) {
+    const std::vector<uint8_t> payload = RandomPayload(kOneMiB, 29);
+    const std::string image = MakeImage(payload);
+    ASSERT_FALSE(image.empty());
+    BoardConfig config;
+    // The board disappears when the 20th of the 65 chunks arrives.
+    config.faults.rules.push_back({FaultPoint::UpdateChunk, 20, 1, FaultAction::Unplug, 0, 0});
+    SimulatedBoard &board = AddBoard(config);
+    FlashwellDriver &app = StartWithImage(image);
+
+    const Outcome outcome = RunUpdate(app);
+    ASSERT_TRUE(outcome.boxShown) << "Flashwell still waits for the unplugged board";
+    EXPECT_NE(std::string::npos, outcome.status.find("Failed")) << outcome.status;
+    EXPECT_EQ(outcome.status, outcome.message);
+    EXPECT_GT(outcome.progress, 0);
+    EXPECT_LT(outcome.progress, 30);
+    EXPECT_TRUE(outcome.buttonsEnabledAfter);
+    EXPECT_EQ(0u, board.FlashWrites());
+    std::printf("[ figures  ] unplugged during the download: \"%s\" after %.2f s\n", outcome.status.c_str(),
+                outcome.seconds);
+    std::fflush(stdout);
+
+    ASSERT_EQ(0u, board.Replug());
+    ASSERT_TRUE(board.WaitListening(10000));
+    const Outcome second = RunUpdate(app);
+    ASSERT_TRUE(second.boxShown);
+    EXPECT_EQ(kSucceeded, second.message);
+    EXPECT_EQ(100, second.progress);
+    EXPECT_EQ(1u, board.FlashWrites());
+    EXPECT_TRUE(board.FlashImage() == payload) << "the written image differs from the payload";
+}
+
+TEST_F(EndToEnd, WithTwoBoardsOnlyTheFirstListedOneIsUpdated) {
+    const std::vector<uint8_t> payload = RandomPayload(100000, 31);
+    const std::string image = MakeImage(payload);
+    ASSERT_FALSE(image.empty());
+    SimulatedBoard &one = AddBoard();
+    SimulatedBoard &two = AddBoard();
+    const std::vector<std::string> listed = ListedBoardPaths();
+    ASSERT_EQ(2u, listed.size());
+    const bool oneFirst = SamePath(listed[0], one.InterfacePath());
+    ASSERT_TRUE(oneFirst || SamePath(listed[0], two.InterfacePath())) << listed[0];
+    SimulatedBoard &first = oneFirst ? one : two;
+    SimulatedBoard &other = oneFirst ? two : one;
+    FlashwellDriver &app = StartWithImage(image);
+
+    const Outcome outcome = RunUpdate(app);
+    ASSERT_TRUE(outcome.boxShown);
+    EXPECT_EQ(kSucceeded, outcome.message);
+    EXPECT_TRUE(first.FlashImage() == payload);
+    EXPECT_EQ(1u, first.FlashWrites());
+    EXPECT_EQ(0u, other.FlashWrites());
+    EXPECT_TRUE(other.Events().empty()) << "the other board was opened: "
+                                        << boardsim::DescribeEvent(other.Events().front());
+}
+
+TEST_F(EndToEnd, TheGuidesHostExampleExchangesAMessageWithABoard) {
+    const std::string to = folder_ + "\\HostExample.exe";
+    files_.push_back(to);
+    ASSERT_TRUE(::CopyFileA((ProgramFolder() + "\\HostExample.exe").c_str(), to.c_str(), FALSE));
+    BoardConfig config;
+    config.updateMode = false;
+    SimulatedBoard &board = AddBoard(config);
+
+    std::string command = "\"" + to + "\" \"" + board.InterfacePath() + "\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    ASSERT_TRUE(::CreateProcessA(to.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, folder_.c_str(),
+                                 &startup, &info));
+    UniqueHandle process(info.hProcess), thread(info.hThread);
+
+    boardsim::HostMessage message;
+    ASSERT_TRUE(board.WaitHostMessage(&message, 20000));
+    EXPECT_EQ(65, message.channel);
+    EXPECT_EQ(1, message.subchannel);
+    EXPECT_EQ("hello, board", std::string(message.data.begin(), message.data.end()));
+    const std::string answer = "hello, host";
+    const uint32_t ticket = board.QueueMessage(65, 1, std::vector<uint8_t>(answer.begin(), answer.end()));
+    EXPECT_EQ(0u, board.WaitMessageSent(ticket, 10000));
+
+    const bool ended = ::WaitForSingleObject(process.Get(), 20000) == WAIT_OBJECT_0;
+    if (!ended) ::TerminateProcess(process.Get(), 1);
+    ASSERT_TRUE(ended) << "the example still waits";
+    DWORD code = STILL_ACTIVE;
+    ::GetExitCodeProcess(process.Get(), &code);
+    EXPECT_EQ(0u, code);
+}
