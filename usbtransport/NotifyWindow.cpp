@@ -68,6 +68,7 @@ void UsbLink::NotifyWorker() {
             notification_ = ::RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
         }
     }
+    ::SetEvent(notifyReady_.Get());
     MSG message;
     while (::GetMessageA(&message, nullptr, 0, 0) > 0) {
         ::TranslateMessage(&message);

@@ -25,6 +25,8 @@ public:
     // True when the body has returned (or the thread never started) within timeoutMs.
     bool WaitEnded(DWORD timeoutMs) const;
     bool Started() const { return static_cast<bool>(ended_); }
+    // Set once the body has returned; for waits on the end together with other objects.
+    HANDLE EndedEvent() const { return ended_.Get(); }
     bool IsCurrent() const { return ended_ && ::GetCurrentThreadId() == id_; }
     // Lets go of the ended event; only after WaitEnded has reported the end.
     void Reset() {

@@ -31,9 +31,18 @@ DWORD UsbLink::Open(const std::string &path) {
     }
     // A NotifyWorker that cannot start leaves the handle working without removal reports: the
     // next transfer then notices a lost board through its 1167.
+    // The watch is ready before the handle is handed out: a thread still setting up its window
+    // needs the loader lock, so a host that releases the library (and with it this handle) under
+    // that lock right after opening would otherwise wait for it forever.
+    notifyReady_ = MakeEvent(true, false);
+    DWORD started = ERROR_NOT_ENOUGH_MEMORY;
     try {
-        notifyWorker_.Start([this] { NotifyWorker(); });
+        if (notifyReady_) started = notifyWorker_.Start([this] { NotifyWorker(); });
     } catch (...) {
+    }
+    if (started == ERROR_SUCCESS) {
+        HANDLE readyOrEnded[2] = {notifyReady_.Get(), notifyWorker_.EndedEvent()};
+        ::WaitForMultipleObjects(2, readyOrEnded, FALSE, kNotifyReadyWaitMs);
     }
     if ((error = writeIo_.Create()) != 0 || (error = headerIo_.Create()) != 0) {
         writeIo_.Close();
@@ -61,7 +70,6 @@ void UsbLink::Teardown() {
         notificationRuns = notifyWorker_.Started() && !notificationEnding_;
     }
     if (device_.IsOpen() || notificationRuns || writeIo_.Exists() || headerIo_.Exists()) CloseDevice();
-    // CloseDevice has asked the NotifyWorker to end; its window thread holds no lock of ours.
     notifyWorker_.WaitEnded(INFINITE);
     notifyWorker_.Reset();
 }

@@ -29,6 +29,8 @@ enum class LinkState : uint32_t { Closed = 0, Opened = 1, Negotiated = 2, Starti
 // A stop that has waited this long for a worker keeps waiting: the link's memory is what the
 // worker runs on, so it is never freed under a running worker.
 constexpr DWORD kWorkerStopAllowanceMs = 3000;
+// Longest wait of CommOpen for the removal watch to be set up (window made and registered).
+constexpr DWORD kNotifyReadyWaitMs = 10000;
 // Headers other than the connect reply accepted in one connect attempt before it counts as failed.
 constexpr int kStrayHeadersPerConnectAttempt = 64;
 
@@ -134,6 +136,7 @@ private:
     HDEVNOTIFY notification_ = nullptr;
     HWND window_ = nullptr;
     PinnedThread notifyWorker_;
+    UniqueHandle notifyReady_;  // set by the NotifyWorker once its window watches
 
     // Guards added to the layout above:
     // requestGate_ orders the callers' state check and queueing against a stop, so that no
