@@ -28,8 +28,9 @@ DWORD PinnedThread::Start(std::function<void()> body) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
     DWORD id = 0;
-    // The thread handle is not kept: nothing ever waits on it.
-    UniqueHandle thread(::CreateThread(nullptr, 0, &PinnedThread::Entry, launch.get(), 0, &id));
+    // Started suspended so that the owner knows the thread's id before the thread can ask IsCurrent.
+    // The thread handle is not kept beyond that: nothing ever waits on it.
+    UniqueHandle thread(::CreateThread(nullptr, 0, &PinnedThread::Entry, launch.get(), CREATE_SUSPENDED, &id));
     if (!thread) {
         const DWORD error = ::GetLastError();
         ::FreeLibrary(library);
@@ -38,6 +39,7 @@ DWORD PinnedThread::Start(std::function<void()> body) {
     launch.release();  // the thread owns it now
     ended_ = std::move(ended);
     id_ = id;
+    ::ResumeThread(thread.Get());
     return ERROR_SUCCESS;
 }
 

@@ -123,14 +123,18 @@ DWORD DeviceLink::Create(const std::string &interfacePath, const std::string &pi
     return ERROR_SUCCESS;
 }
 
+namespace {
+
+BOOL CALLBACK CollectWindow(HWND window, LPARAM list) {
+    reinterpret_cast<std::vector<HWND> *>(list)->push_back(window);
+    return TRUE;
+}
+
+}  // namespace
+
 void BroadcastInterfaceRemoval(const std::string &interfacePath, DWORD perWindowTimeoutMs) {
     std::vector<HWND> windows;
-    ::EnumWindows(
-        [](HWND window, LPARAM list) -> BOOL {
-            reinterpret_cast<std::vector<HWND> *>(list)->push_back(window);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&windows));
+    ::EnumWindows(&CollectWindow, reinterpret_cast<LPARAM>(&windows));
     const size_t size = offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name) + interfacePath.size() + 1;
     std::vector<std::uint8_t> record(std::max(size, sizeof(DEV_BROADCAST_DEVICEINTERFACE_A)));
     auto *broadcast = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_A *>(record.data());

@@ -15,23 +15,20 @@ namespace {
 constexpr DWORD kWait = 10000;
 
 // The "WIRROW" windows of this process.
+BOOL CALLBACK CollectLinkWindow(HWND window, LPARAM found) {
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(window, &owner);
+    char name[16] = {};
+    ::GetClassNameA(window, name, sizeof(name));
+    if (owner == ::GetCurrentProcessId() && std::strcmp(name, "WIRROW") == 0)
+        reinterpret_cast<std::vector<HWND> *>(found)->push_back(window);
+    return TRUE;
+}
+
 std::vector<HWND> LinkWindows() {
-    struct Search {
-        DWORD process;
-        std::vector<HWND> found;
-    } search{::GetCurrentProcessId(), {}};
-    ::EnumWindows(
-        [](HWND window, LPARAM parameter) -> BOOL {
-            auto *s = reinterpret_cast<Search *>(parameter);
-            DWORD owner = 0;
-            ::GetWindowThreadProcessId(window, &owner);
-            char name[16] = {};
-            ::GetClassNameA(window, name, sizeof(name));
-            if (owner == s->process && std::strcmp(name, "WIRROW") == 0) s->found.push_back(window);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    std::vector<HWND> found;
+    ::EnumWindows(&CollectLinkWindow, reinterpret_cast<LPARAM>(&found));
+    return found;
 }
 
 // The handle's window once its NotifyWorker has stored the handle's address in it; null when it
