@@ -1,6 +1,7 @@
 // SimBoard.exe as another process: ready line, update with saved image,
 // stdin commands, and its ways to end.
 #include "BoardInterface.h"
+#include "CommApi.h"
 #include "RawHost.h"
 #include "Thread.h"
 #include "UniqueHandle.h"
@@ -364,4 +365,49 @@ TEST(SimBoardProgram, BadOptionEndsWithTwo) {
     std::string line;
     EXPECT_TRUE(child.WaitLine("bad value for --max-payload", &line));
     EXPECT_EQ(2u, child.WaitExit());
+}
+
+// The whole way of a removal across processes: SimBoard.exe is unplugged while
+// Wirrow (loaded from beside this program) holds it open in this process. The handle
+// is only opened, so no transfer notices the broken stream: only the removal report
+// can close it.
+TEST(SimBoardProgram, UnplugClosesAWirrowHandleInAnotherProcess) {
+    HMODULE wirrow = ::LoadLibraryA((BinFolder() + "Wirrow.dll").c_str());
+    ASSERT_NE(nullptr, wirrow);
+    auto bind = [wirrow](const char *name) { return reinterpret_cast<void *>(::GetProcAddress(wirrow, name)); };
+    auto startup = reinterpret_cast<PFN_CommStartup>(bind("CommStartup"));
+    auto cleanup = reinterpret_cast<PFN_CommCleanup>(bind("CommCleanup"));
+    auto open = reinterpret_cast<PFN_CommOpen>(bind("CommOpen"));
+    auto connect = reinterpret_cast<PFN_CommConnect>(bind("CommConnect"));
+    auto close = reinterpret_cast<PFN_CommClose>(bind("CommClose"));
+    ASSERT_TRUE(startup && cleanup && open && connect && close);
+    ASSERT_EQ(0u, startup());
+
+    const std::string instance = UniqueName("sbwirrow");
+    Child child;
+    ASSERT_TRUE(child.Start("--instance " + instance));
+    std::string line;
+    ASSERT_TRUE(child.WaitLine("ready ", &line));
+    HCOMM handle = nullptr;
+    ASSERT_EQ(0u, open(boardsim::BoardInterfacePath(instance).c_str(), 0, &handle, nullptr, 0));
+    // CommOpen returns once the handle's window watches.
+    HWND window = nullptr;
+    for (HWND found = ::FindWindowExA(nullptr, nullptr, "WIRROW", nullptr); found && !window;
+         found = ::FindWindowExA(nullptr, found, "WIRROW", nullptr)) {
+        DWORD owner = 0;
+        ::GetWindowThreadProcessId(found, &owner);
+        if (owner == ::GetCurrentProcessId()) window = found;
+    }
+    ASSERT_NE(nullptr, window);
+    ASSERT_TRUE(child.Command("unplug"));
+    // The board reports the removal before it answers.
+    ASSERT_TRUE(child.WaitLine("ok unplug", &line));
+    EXPECT_FALSE(::IsWindow(window)) << "the removal ended the handle's watch";
+    const uint8_t subchannel = 1;
+    EXPECT_EQ(1167u, connect(handle, 'B', &subchannel, nullptr, nullptr)) << "the device is closed";
+    EXPECT_EQ(0u, close(handle));
+    EXPECT_EQ(0u, cleanup());
+    child.CloseStdin();
+    EXPECT_EQ(0u, child.WaitExit());
+    ::FreeLibrary(wirrow);
 }
