@@ -31,15 +31,11 @@ std::vector<HWND> LinkWindows() {
     return found;
 }
 
-// The handle's window once its NotifyWorker has stored the handle's address in it; null when it
-// does not appear within the bound.
-HWND WindowOf(HCOMM handle, DWORD timeoutMs = kWait) {
-    const DWORD start = ::GetTickCount();
-    do {
-        for (HWND window : LinkWindows())
-            if (::GetWindowLongPtrA(window, 0) == reinterpret_cast<LONG_PTR>(handle)) return window;
-        ::Sleep(5);  // polled: the window is made on the handle's own thread
-    } while (::GetTickCount() - start < timeoutMs);
+// The handle's window: the one whose extra bytes hold the handle's address. CommOpen returns only
+// once the window watches, so it is there at once.
+HWND WindowOf(HCOMM handle) {
+    for (HWND window : LinkWindows())
+        if (::GetWindowLongPtrA(window, 0) == reinterpret_cast<LONG_PTR>(handle)) return window;
     return nullptr;
 }
 

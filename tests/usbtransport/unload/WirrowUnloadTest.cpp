@@ -76,6 +76,17 @@ bool WirrowUnloaded(DWORD timeoutMs = kWait) {
     return true;
 }
 
+// A "WIRROW" window of this process.
+bool HasLinkWindow() {
+    for (HWND found = ::FindWindowExA(nullptr, nullptr, "WIRROW", nullptr); found;
+         found = ::FindWindowExA(nullptr, found, "WIRROW", nullptr)) {
+        DWORD owner = 0;
+        ::GetWindowThreadProcessId(found, &owner);
+        if (owner == ::GetCurrentProcessId()) return true;
+    }
+    return false;
+}
+
 class WirrowUnload : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -143,10 +154,7 @@ TEST_F(WirrowUnload, WirrowReleasedAndLoadedAgainWatchesRemovalsAgain) {
             received = receive(handle, buffer, &length, nullptr, nullptr);
             ::SetEvent(done.Get());
         }));
-        // The handle's window appears on its own thread; until then an unplug would go unnoticed.
-        const DWORD start = ::GetTickCount();
-        while (!::FindWindowA("WIRROW", nullptr) && ::GetTickCount() - start < kWait) ::Sleep(5);
-        ASSERT_NE(nullptr, ::FindWindowA("WIRROW", nullptr));
+        ASSERT_TRUE(HasLinkWindow()) << "CommOpen returns once the handle's window watches";
         ASSERT_EQ(0u, board_->Unplug());
         ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(done.Get(), kWait));
         EXPECT_EQ(1167u, received);
