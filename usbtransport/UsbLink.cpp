@@ -31,6 +31,7 @@ DWORD UsbLink::Open(const std::string &path) {
     }
     // A NotifyWorker that cannot start leaves the handle working without removal reports: the
     // next transfer then notices a lost board through its 1167.
+    //
     // The watch is ready before the handle is handed out: a thread still setting up its window
     // needs the loader lock, so a host that releases the library (and with it this handle) under
     // that lock right after opening would otherwise wait for it forever.

@@ -90,6 +90,7 @@ private:
     void OnBoardRemoved();
     bool IsOwnRemoval(const DEV_BROADCAST_HDR *broadcast) const;
     static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM first, LPARAM second);
+
     void DrainQueues() {
         DrainSendQueue();
         DrainReceiveQueue();
