@@ -43,10 +43,9 @@ CommResult HandleRegistry::Cleanup() {
 
 namespace {
 
-// A reference to this library, held by every open link. The link's threads run code of this
-// library, and its teardown waits for them, which cannot be done inside the library's unload
-// (the loader lock held there is what an ending thread needs). So an unload with links still
-// open leaves the library loaded instead; CommClose and CommCleanup give the references back.
+// A reference to this library, held by every open link (its threads hold their own as well). An
+// unload with links still open leaves the library loaded, so that no link outlives the code it
+// runs on; CommClose and CommCleanup give the references back.
 Library PinThisLibrary() {
     HMODULE self = nullptr;
     ::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,

@@ -29,6 +29,22 @@ DWORD UsbLink::Open(const std::string &path) {
         error = ::GetLastError();
         return error ? error : ERROR_NOT_ENOUGH_MEMORY;
     }
+    // A NotifyWorker that cannot start leaves the handle working without removal reports: the
+    // next transfer then notices a lost board through its 1167.
+    //
+    // The watch is ready before the handle is handed out: a thread still setting up its window
+    // needs the loader lock, so a host that releases the library (and with it this handle) under
+    // that lock right after opening would otherwise wait for it forever.
+    notifyReady_ = MakeEvent(true, false);
+    DWORD started = ERROR_NOT_ENOUGH_MEMORY;
+    try {
+        if (notifyReady_) started = notifyWorker_.Start([this] { NotifyWorker(); });
+    } catch (...) {
+    }
+    if (started == ERROR_SUCCESS) {
+        HANDLE readyOrEnded[2] = {notifyReady_.Get(), notifyWorker_.EndedEvent()};
+        ::WaitForMultipleObjects(2, readyOrEnded, FALSE, kNotifyReadyWaitMs);
+    }
     if ((error = writeIo_.Create()) != 0 || (error = headerIo_.Create()) != 0) {
         writeIo_.Close();
         headerIo_.Close();
@@ -49,8 +65,13 @@ void UsbLink::Teardown() {
         channel_ = 0;
         state_ = LinkState::Opened;
     }
-    if (device_.IsOpen() || window_ || writeIo_.Exists() || headerIo_.Exists()) CloseDevice();
-    notifyWorker_.Join();
+    bool notificationRuns;
+    {
+        SectionHold hold(deviceGuard_);
+        notificationRuns = notifyWorker_.Started() && !notificationEnding_;
+    }
+    if (device_.IsOpen() || notificationRuns || writeIo_.Exists() || headerIo_.Exists()) CloseDevice();
+    notifyWorker_.WaitEnded(INFINITE);
     notifyWorker_.Reset();
 }
 
@@ -116,11 +137,9 @@ DWORD UsbLink::StartWorkers() {
     return ERROR_DEVICE_NOT_CONNECTED;
 }
 
-DWORD UsbLink::StartWorker(Thread &worker, void (UsbLink::*body)()) {
+DWORD UsbLink::StartWorker(PinnedThread &worker, void (UsbLink::*body)()) {
     try {
-        if (worker.Start([this, body] { (this->*body)(); })) return ERROR_SUCCESS;
-        DWORD error = ::GetLastError();
-        return error ? error : ERROR_NOT_ENOUGH_MEMORY;
+        return worker.Start([this, body] { (this->*body)(); });
     } catch (...) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
@@ -131,8 +150,8 @@ namespace {
 // Waits the stop allowance, and then on: the worker runs on the link's memory, so the link is
 // never freed under it. Every wait of a worker includes the stop event, so only a device that
 // does not let go of a cancelled transfer can hold it beyond the allowance.
-void JoinWorker(Thread &worker) {
-    if (!worker.Join(kWorkerStopAllowanceMs)) worker.Join(INFINITE);
+void JoinWorker(PinnedThread &worker) {
+    if (!worker.WaitEnded(kWorkerStopAllowanceMs)) worker.WaitEnded(INFINITE);
     worker.Reset();
 }
 
@@ -215,10 +234,22 @@ void UsbLink::ReleaseDeviceObjects() {
     device_.Close();
 }
 
+// Runs under deviceGuard_ (from CloseDevice).
 void UsbLink::EndNotification() {
-    // The removal watch is not wired up yet: there is no registration or window to end.
-    notification_ = nullptr;
-    window_ = nullptr;
+    notificationEnding_ = true;
+    if (notification_) {
+        ::UnregisterDeviceNotification(notification_);
+        notification_ = nullptr;
+    }
+    if (window_) {
+        // A window can only be destroyed by its own thread; the close message's default handling
+        // destroys it there, and the destroy message ends the NotifyWorker's loop.
+        if (notifyWorker_.IsCurrent())
+            ::DestroyWindow(window_);
+        else
+            ::PostMessageA(window_, WM_CLOSE, 0, 0);
+        window_ = nullptr;
+    }
 }
 
 void UsbLink::OnDeviceLost(void *link) { static_cast<UsbLink *>(link)->CloseDevice(); }

@@ -10,10 +10,11 @@
 #include "Library.h"
 #include "LinkHeader.h"
 #include "PacketRing.h"
+#include "PinnedThread.h"
 #include "RequestQueue.h"
-#include "Thread.h"
 #include "UniqueHandle.h"
 #include <windows.h>
+#include <dbt.h>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -28,6 +29,8 @@ enum class LinkState : uint32_t { Closed = 0, Opened = 1, Negotiated = 2, Starti
 // A stop that has waited this long for a worker keeps waiting: the link's memory is what the
 // worker runs on, so it is never freed under a running worker.
 constexpr DWORD kWorkerStopAllowanceMs = 3000;
+// Longest wait of CommOpen for the removal watch to be set up (window made and registered).
+constexpr DWORD kNotifyReadyWaitMs = 10000;
 // Headers other than the connect reply accepted in one connect attempt before it counts as failed.
 constexpr int kStrayHeadersPerConnectAttempt = 64;
 
@@ -42,7 +45,8 @@ public:
     // memory or memory without the tag.
     static UsbLink *FromHandle(HCOMM handle);
 
-    // Opens the device and the two transfer blocks: state Opened. 0 or the platform's code.
+    // Opens the device, starts the NotifyWorker and makes the two transfer blocks: state Opened.
+    // 0 or the platform's code (the caller then runs Teardown).
     DWORD Open(const std::string &path);
     // The common end of CommClose and CommCleanup: stops, closes and waits for everything the link runs.
     void Teardown();
@@ -75,11 +79,18 @@ private:
 
     // Engine operations (UsbLink.cpp).
     DWORD StartWorkers();
-    DWORD StartWorker(Thread &worker, void (UsbLink::*body)());
+    DWORD StartWorker(PinnedThread &worker, void (UsbLink::*body)());
     void StopWorkers();
     void CloseDevice();
     void ReleaseDeviceObjects();
     void EndNotification();
+
+    // Removal watch (NotifyWindow.cpp).
+    void NotifyWorker();
+    void OnBoardRemoved();
+    bool IsOwnRemoval(const DEV_BROADCAST_HDR *broadcast) const;
+    static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM first, LPARAM second);
+
     void DrainQueues() {
         DrainSendQueue();
         DrainReceiveQueue();
@@ -112,7 +123,7 @@ private:
     RequestQueue<SendRequest> sendDone_;
     UniqueHandle writeLock_;
     IoBlock writeIo_;
-    Thread sendWorker_;
+    PinnedThread sendWorker_;
     LinkHeader replyPacket_{};
     PacketRing ring_;
     RequestQueue<ReceiveRequest> receiveQueue_;
@@ -120,12 +131,13 @@ private:
     std::unique_ptr<uint8_t[]> payloadBuffer_;
     IoBlock headerIo_;
     IoBlock payloadIo_;
-    Thread readWorker_;
-    Thread assembleWorker_;
+    PinnedThread readWorker_;
+    PinnedThread assembleWorker_;
     volatile uint32_t lastWriteWasReply_ = 1;
     HDEVNOTIFY notification_ = nullptr;
     HWND window_ = nullptr;
-    Thread notifyWorker_;
+    PinnedThread notifyWorker_;
+    UniqueHandle notifyReady_;  // set by the NotifyWorker once its window watches
 
     // Guards added to the layout above:
     // requestGate_ orders the callers' state check and queueing against a stop, so that no
@@ -138,6 +150,9 @@ private:
     CriticalSection stopSerial_;
     bool workersExist_ = false;      // between StartWorkers and StopWorkers
     bool deviceObjectsOwed_ = false; // the device was lost while workers ran; close after they end
+    // Set (under deviceGuard_) once the notification has been asked to end: a NotifyWorker that
+    // is still creating its window then ends instead of watching.
+    bool notificationEnding_ = false;
     Library libraryPin_;             // keeps the library loaded while the link is open
 };
 

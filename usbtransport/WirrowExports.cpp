@@ -2,6 +2,7 @@
 // work to the handle's UsbLink or to the registry. No exception leaves here.
 #include "CommApi.h"
 #include "HandleRegistry.h"
+#include "NotifyWindow.h"
 #include "UsbLink.h"
 #include <windows.h>
 
@@ -28,8 +29,17 @@ template <typename Body> CommResult Guarded(Body body) {
 
 extern "C" {
 
+// Nothing of the transport's own happens at load: the registry is built empty on first use. At an
+// unload by FreeLibrary no link is left (each open link and each of the library's threads holds a
+// reference to the library), so the registry's destruction after this only closes its lock, and
+// the notification windows' class can go. At process exit every other thread is already gone,
+// wherever it stood: nothing is waited for or given back then.
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
-    if (reason == DLL_PROCESS_DETACH && reserved != nullptr) wirrow::HandleRegistry::NoteProcessEnding();
+    if (reason != DLL_PROCESS_DETACH) return TRUE;
+    if (reserved != nullptr)
+        wirrow::HandleRegistry::NoteProcessEnding();
+    else
+        wirrow::UnregisterNotifyWindowClass();
     return TRUE;
 }
 

@@ -1,8 +1,14 @@
 #include "BoardInterface.h"
 #include "BoardInterfaceGuid.h"
 #include <setupapi.h>
+#include <dbt.h>
 #include <winternl.h>
 #include <cctype>
+#include <cstddef>
+#include <cstring>
+#include <algorithm>
+#include <cstdint>
+#include <vector>
 
 namespace boardsim {
 namespace {
@@ -115,6 +121,33 @@ DWORD DeviceLink::Create(const std::string &interfacePath, const std::string &pi
     if (status < 0) return ::RtlNtStatusToDosError(status);
     link_.Reset(link);
     return ERROR_SUCCESS;
+}
+
+namespace {
+
+BOOL CALLBACK CollectWindow(HWND window, LPARAM list) {
+    reinterpret_cast<std::vector<HWND> *>(list)->push_back(window);
+    return TRUE;
+}
+
+}  // namespace
+
+void BroadcastInterfaceRemoval(const std::string &interfacePath, DWORD perWindowTimeoutMs) {
+    std::vector<HWND> windows;
+    ::EnumWindows(&CollectWindow, reinterpret_cast<LPARAM>(&windows));
+    const size_t size = offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name) + interfacePath.size() + 1;
+    std::vector<std::uint8_t> record(std::max(size, sizeof(DEV_BROADCAST_DEVICEINTERFACE_A)));
+    auto *broadcast = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_A *>(record.data());
+    broadcast->dbcc_size = static_cast<DWORD>(size);
+    broadcast->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    broadcast->dbcc_classguid = BoardInterfaceGuid;
+    std::memcpy(broadcast->dbcc_name, interfacePath.c_str(), interfacePath.size() + 1);
+    // Sent one window at a time, after the enumeration: a receiver may create or destroy windows.
+    for (HWND window : windows) {
+        DWORD_PTR ignored = 0;
+        ::SendMessageTimeoutA(window, WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, reinterpret_cast<LPARAM>(broadcast),
+                              SMTO_ABORTIFHUNG, perWindowTimeoutMs, &ignored);
+    }
 }
 
 }  // namespace boardsim

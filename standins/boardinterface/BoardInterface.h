@@ -19,6 +19,13 @@ DWORD SetBoardInterfacePresent(const std::string &instance, bool present);
 // Marks absent and deletes the registration.
 DWORD RemoveBoardInterface(const std::string &instance);
 
+// Reports the interface's removal as the platform does once a board has gone: WM_DEVICECHANGE
+// with DBT_DEVICEREMOVECOMPLETE and a DEV_BROADCAST_DEVICEINTERFACE_A naming the path, sent to
+// every top-level window of the desktop (hidden ones too, in this and other processes). Windows
+// that did not register for the board's interface class ignore it. Each send is bounded, so a
+// hung window cannot hold the board up.
+void BroadcastInterfaceRemoval(const std::string &interfacePath, DWORD perWindowTimeoutMs = 5000);
+
 // Holds an NT symbolic link \??\<interface path> -> \Device\NamedPipe\<pipe>; the link
 // lives while this object holds it.
 class DeviceLink {

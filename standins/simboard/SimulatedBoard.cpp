@@ -809,7 +809,10 @@ void SimulatedBoard::Unlist() {
     Record({BoardEventKind::Unplugged, 0, 0, 0, 0, 0, 0});
 }
 
+// As on a real removal the interface is already absent and the stream broken when the
+// platform reports the removal as complete.
 void SimulatedBoard::NotifyUnplug() {
+    BroadcastInterfaceRemoval(InterfacePath());
     std::function<void(const std::string &)> handler;
     {
         std::lock_guard<std::mutex> lock(mutex_);

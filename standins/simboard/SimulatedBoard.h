@@ -119,12 +119,15 @@ public:
     // and later transfers fail with 233; the board then waits for a new open
     // (already waiting when this returns 0).
     DWORD Disconnect(DWORD timeoutMs = 5000);
-    // Pulls the board: the path stops opening, the interface is listed as absent,
-    // the connection is dropped, and the unplug handler runs with the path.
+    // Pulls the board as a real removal goes: the path stops opening, the interface
+    // is listed as absent and the connection is dropped (the host's transfers fail
+    // with 233); then the removal is reported as complete (WM_DEVICECHANGE with
+    // DBT_DEVICEREMOVECOMPLETE and the path) to every top-level window of the
+    // desktop, and the unplug handler runs with the path.
     DWORD Unplug(DWORD timeoutMs = 5000);
+    // A new interface appears: listed as present, the path opens, the board listens.
     DWORD Replug();
-    // Called (on the thread that unplugs) after each unplug; this is where the
-    // platform's removal notification is delivered.
+    // Called (on the thread that unplugs) after each unplug and its report.
     void SetUnplugHandler(std::function<void(const std::string &interfacePath)> handler);
 
     // Called on a board worker each time an image has been written to flash,

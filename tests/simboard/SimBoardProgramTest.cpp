@@ -1,11 +1,13 @@
 // SimBoard.exe as another process: ready line, update with saved image,
 // stdin commands, and its ways to end.
 #include "BoardInterface.h"
+#include "CommApi.h"
 #include "RawHost.h"
 #include "Thread.h"
 #include "UniqueHandle.h"
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <dbt.h>
 #include <deque>
 #include <fstream>
 #include <iterator>
@@ -164,7 +166,98 @@ std::vector<std::uint16_t> Update(Host &host, const std::vector<std::uint8_t> &i
     return statuses;
 }
 
+// A hidden top-level window on a thread of its own that records the device-change
+// reports it receives, as a host's notification window would get them.
+class RemovalWatch {
+public:
+    RemovalWatch() : reported_(MakeEvent(true, false)), ready_(MakeEvent(true, false)) {
+        thread_.Start([this] { Run(); });
+        ::WaitForSingleObject(ready_.Get(), kWait);
+    }
+    ~RemovalWatch() {
+        if (window_) ::PostMessageA(window_, WM_CLOSE, 0, 0);
+        thread_.Join(kWait);
+    }
+    HWND Window() const { return window_; }
+    // The first removal report's event, device type and name.
+    bool WaitReport(WPARAM *event, DWORD *deviceType, std::string *name) {
+        if (::WaitForSingleObject(reported_.Get(), kWait) != WAIT_OBJECT_0) return false;
+        std::lock_guard<std::mutex> lock(mutex_);
+        *event = event_;
+        *deviceType = deviceType_;
+        *name = name_;
+        return true;
+    }
+
+private:
+    void Run() {
+        WNDCLASSEXA windowClass{};
+        windowClass.cbSize = sizeof(windowClass);
+        windowClass.lpfnWndProc = &RemovalWatch::Procedure;
+        windowClass.cbWndExtra = sizeof(LONG_PTR);
+        windowClass.hInstance = ::GetModuleHandleA(nullptr);
+        windowClass.lpszClassName = "SimBoardRemovalWatch";
+        ::RegisterClassExA(&windowClass);
+        window_ = ::CreateWindowExA(0, "SimBoardRemovalWatch", "", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                                    CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, ::GetModuleHandleA(nullptr), nullptr);
+        if (window_) ::SetWindowLongPtrA(window_, 0, reinterpret_cast<LONG_PTR>(this));
+        ::SetEvent(ready_.Get());
+        MSG message;
+        while (window_ && ::GetMessageA(&message, nullptr, 0, 0) > 0) ::DispatchMessageA(&message);
+    }
+    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM first, LPARAM second) {
+        auto *watch = reinterpret_cast<RemovalWatch *>(::GetWindowLongPtrA(window, 0));
+        if (message == WM_DEVICECHANGE && watch && second) {
+            const auto *broadcast = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_A *>(second);
+            std::lock_guard<std::mutex> lock(watch->mutex_);
+            watch->event_ = first;
+            watch->deviceType_ = broadcast->dbcc_devicetype;
+            if (broadcast->dbcc_devicetype == DBT_DEVTYP_DEVICEINTERFACE) watch->name_ = broadcast->dbcc_name;
+            ::SetEvent(watch->reported_.Get());
+            return 0;
+        }
+        if (message == WM_DESTROY) ::PostQuitMessage(0);
+        return ::DefWindowProcA(window, message, first, second);
+    }
+
+    UniqueHandle reported_, ready_;
+    HWND window_ = nullptr;
+    Thread thread_;
+    std::mutex mutex_;
+    WPARAM event_ = 0;
+    DWORD deviceType_ = 0;
+    std::string name_;
+};
+
 }  // namespace
+
+TEST(SimBoardProgram, UnplugReportsTheRemovalToWindowsOfOtherProcesses) {
+    const std::string instance = UniqueName("sbnote");
+    const std::string path = boardsim::BoardInterfacePath(instance);
+    RemovalWatch watch;
+    ASSERT_NE(nullptr, watch.Window());
+    Child child;
+    ASSERT_TRUE(child.Start("--instance " + instance));
+    std::string line;
+    ASSERT_TRUE(child.WaitLine("ready ", &line));
+    Host host;
+    ASSERT_EQ(0u, host.Open(path));
+    Header reply;
+    ASSERT_EQ(0u, host.Connect(&reply));
+    ASSERT_TRUE(child.Command("unplug"));
+    WPARAM event = 0;
+    DWORD deviceType = 0;
+    std::string name;
+    ASSERT_TRUE(watch.WaitReport(&event, &deviceType, &name));
+    EXPECT_EQ(static_cast<WPARAM>(DBT_DEVICEREMOVECOMPLETE), event);
+    EXPECT_EQ(static_cast<DWORD>(DBT_DEVTYP_DEVICEINTERFACE), deviceType);
+    EXPECT_EQ(path, name);
+    // By the time the removal is reported the stream is already broken.
+    EXPECT_EQ(static_cast<DWORD>(ERROR_PIPE_NOT_CONNECTED), host.ReadHeader(&reply, kWait));
+    ASSERT_TRUE(child.WaitLine("ok unplug", &line));
+    child.CloseStdin();
+    EXPECT_EQ(0u, child.WaitExit());
+}
 
 TEST(SimBoardProgram, UpdateSavesTheImageAndStdinEndEndsTheProgram) {
     const std::string instance = UniqueName("sbprog");
@@ -272,4 +365,49 @@ TEST(SimBoardProgram, BadOptionEndsWithTwo) {
     std::string line;
     EXPECT_TRUE(child.WaitLine("bad value for --max-payload", &line));
     EXPECT_EQ(2u, child.WaitExit());
+}
+
+// The whole way of a removal across processes: SimBoard.exe is unplugged while
+// Wirrow (loaded from beside this program) holds it open in this process. The handle
+// is only opened, so no transfer notices the broken stream: only the removal report
+// can close it.
+TEST(SimBoardProgram, UnplugClosesAWirrowHandleInAnotherProcess) {
+    HMODULE wirrow = ::LoadLibraryA((BinFolder() + "Wirrow.dll").c_str());
+    ASSERT_NE(nullptr, wirrow);
+    auto bind = [wirrow](const char *name) { return reinterpret_cast<void *>(::GetProcAddress(wirrow, name)); };
+    auto startup = reinterpret_cast<PFN_CommStartup>(bind("CommStartup"));
+    auto cleanup = reinterpret_cast<PFN_CommCleanup>(bind("CommCleanup"));
+    auto open = reinterpret_cast<PFN_CommOpen>(bind("CommOpen"));
+    auto connect = reinterpret_cast<PFN_CommConnect>(bind("CommConnect"));
+    auto close = reinterpret_cast<PFN_CommClose>(bind("CommClose"));
+    ASSERT_TRUE(startup && cleanup && open && connect && close);
+    ASSERT_EQ(0u, startup());
+
+    const std::string instance = UniqueName("sbwirrow");
+    Child child;
+    ASSERT_TRUE(child.Start("--instance " + instance));
+    std::string line;
+    ASSERT_TRUE(child.WaitLine("ready ", &line));
+    HCOMM handle = nullptr;
+    ASSERT_EQ(0u, open(boardsim::BoardInterfacePath(instance).c_str(), 0, &handle, nullptr, 0));
+    // CommOpen returns once the handle's window watches.
+    HWND window = nullptr;
+    for (HWND found = ::FindWindowExA(nullptr, nullptr, "WIRROW", nullptr); found && !window;
+         found = ::FindWindowExA(nullptr, found, "WIRROW", nullptr)) {
+        DWORD owner = 0;
+        ::GetWindowThreadProcessId(found, &owner);
+        if (owner == ::GetCurrentProcessId()) window = found;
+    }
+    ASSERT_NE(nullptr, window);
+    ASSERT_TRUE(child.Command("unplug"));
+    // The board reports the removal before it answers.
+    ASSERT_TRUE(child.WaitLine("ok unplug", &line));
+    EXPECT_FALSE(::IsWindow(window)) << "the removal ended the handle's watch";
+    const uint8_t subchannel = 1;
+    EXPECT_EQ(1167u, connect(handle, 'B', &subchannel, nullptr, nullptr)) << "the device is closed";
+    EXPECT_EQ(0u, close(handle));
+    EXPECT_EQ(0u, cleanup());
+    child.CloseStdin();
+    EXPECT_EQ(0u, child.WaitExit());
+    ::FreeLibrary(wirrow);
 }

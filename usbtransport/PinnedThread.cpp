@@ -1,0 +1,69 @@
+#include "PinnedThread.h"
+#include <memory>
+#include <new>
+
+namespace wirrow {
+namespace {
+
+struct Launch {
+    std::function<void()> body;
+    HANDLE ended;
+    HMODULE library;
+};
+
+}  // namespace
+
+DWORD PinnedThread::Start(std::function<void()> body) {
+    UniqueHandle ended = MakeEvent(true, false);
+    if (!ended) return ::GetLastError();
+    HMODULE library = nullptr;
+    // Taken before the thread exists, so no unload can come between its start and its first instruction.
+    if (!::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                              reinterpret_cast<LPCSTR>(reinterpret_cast<const void *>(&PinnedThread::Entry)),
+                              &library))
+        return ::GetLastError();
+    std::unique_ptr<Launch> launch(new (std::nothrow) Launch{std::move(body), ended.Get(), library});
+    if (!launch) {
+        ::FreeLibrary(library);
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    DWORD id = 0;
+    // Started suspended so that the owner knows the thread's id before the thread can ask IsCurrent.
+    // The thread handle is not kept beyond that: nothing ever waits on it.
+    UniqueHandle thread(::CreateThread(nullptr, 0, &PinnedThread::Entry, launch.get(), CREATE_SUSPENDED, &id));
+    if (!thread) {
+        const DWORD error = ::GetLastError();
+        ::FreeLibrary(library);
+        return error ? error : ERROR_NOT_ENOUGH_MEMORY;
+    }
+    launch.release();  // the thread owns it now
+    ended_ = std::move(ended);
+    id_ = id;
+    ::ResumeThread(thread.Get());
+    return ERROR_SUCCESS;
+}
+
+bool PinnedThread::WaitEnded(DWORD timeoutMs) const {
+    return !ended_ || ::WaitForSingleObject(ended_.Get(), timeoutMs) == WAIT_OBJECT_0;
+}
+
+DWORD WINAPI PinnedThread::Entry(void *parameter) {
+    HANDLE ended;
+    HMODULE library;
+    {
+        std::unique_ptr<Launch> launch(static_cast<Launch *>(parameter));
+        ended = launch->ended;
+        library = launch->library;
+        try {
+            launch->body();
+        } catch (...) {
+            // Nothing may leave a thread of the library; the owner sees the end as usual.
+        }
+    }
+    // From here on the owner may free everything, the event's handle included.
+    ::SetEvent(ended);
+    ::FreeLibraryAndExitThread(library, 0);
+    return 0;
+}
+
+}  // namespace wirrow
