@@ -16,7 +16,7 @@ mkdir -p dist
 for arch in i686 x86_64; do
   case $arch in i686) name=win32 ;; x86_64) name=win64 ;; esac
   build=build/$arch
-  cmake -S . -B "$build" -G Ninja -Wno-dev \
+  cmake -S . -B "$build" -G Ninja -Wno-dev --no-warn-unused-cli \
     -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-$arch-w64-mingw32.cmake >/dev/null
   cmake --build "$build" -j2 --target Flashwell Communicator Wirrow | tail -n 1
 

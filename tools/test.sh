@@ -6,7 +6,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 tools/install-deps.sh
 for arch in i686 x86_64; do
-  cmake -S . -B build/$arch -G Ninja -Wno-dev \
+  cmake -S . -B build/$arch -G Ninja -Wno-dev --no-warn-unused-cli \
     -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-$arch-w64-mingw32.cmake >/dev/null
   cmake --build build/$arch
 done
