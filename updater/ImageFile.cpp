@@ -1,5 +1,6 @@
 #include "ImageFile.h"
 #include "ProgramVersion.h"
+#include "FileRead.h"
 #include "UniqueHandle.h"
 #include <windows.h>
 #include <memory>
@@ -8,18 +9,6 @@
 namespace {
 
 constexpr DWORD kPayloadBlockSize = 1024;
-
-// Reads until `size` bytes have arrived or the file ends; false on a read error.
-bool ReadFully(HANDLE file, void *buffer, DWORD size, DWORD &got) {
-    got = 0;
-    while (got < size) {
-        DWORD chunk = 0;
-        if (!::ReadFile(file, static_cast<uint8_t *>(buffer) + got, size - got, &chunk, nullptr)) return false;
-        if (chunk == 0) break;
-        got += chunk;
-    }
-    return true;
-}
 
 ImageCheckResult Outcome(ImageCheckOutcome outcome, uint32_t systemError = 0) {
     ImageCheckResult result;
@@ -56,7 +45,7 @@ ImageCheckResult CheckImageFile(const std::string &path, uint32_t programVersion
 
     ImageHeader header;
     DWORD got = 0;
-    if (!ReadFully(file.Get(), &header, sizeof(header), got)) return Outcome(ImageCheckOutcome::FileError, ::GetLastError());
+    if (!ReadUpTo(file.Get(), &header, sizeof(header), got)) return Outcome(ImageCheckOutcome::FileError, ::GetLastError());
     if (got < sizeof(header)) return Outcome(ImageCheckOutcome::Corrupted);
 
     switch (CheckHeader(header, programVersion)) {

@@ -2,6 +2,7 @@
 #include "BoardInterfaceGuid.h"
 #include "DeviceInfoSet.h"
 #include "ImageHeader.h"
+#include "FileRead.h"
 #include "UniqueHandle.h"
 #include "UpdatePacket.h"
 #include <windows.h>
@@ -60,17 +61,6 @@ private:
     const CommFunctions &comm_;
     HCOMM handle_;
 };
-
-// Reads until `size` bytes have arrived; false when the file ends early or a read fails.
-bool ReadExactly(HANDLE file, uint8_t *buffer, uint32_t size) {
-    uint32_t got = 0;
-    while (got < size) {
-        DWORD chunk = 0;
-        if (!::ReadFile(file, buffer + got, size - got, &chunk, nullptr) || chunk == 0) return false;
-        got += chunk;
-    }
-    return true;
-}
 
 class UpdateRun {
 public:

@@ -64,8 +64,8 @@ void HandleRegistry::Destroy(UsbLink *link) {
 }
 
 CommResult HandleRegistry::Open(const char *address, HCOMM *handle) {
-    if (!handle || !CanWrite(handle, sizeof(*handle))) return COMM_E_POINTER;
-    if (!address || !CanRead(address, 1)) {
+    if (!handle || !CanWriteMemory(handle, sizeof(*handle))) return COMM_E_POINTER;
+    if (!address || !CanReadMemory(address, 1)) {
         *handle = nullptr;
         return COMM_E_POINTER;
     }

@@ -27,7 +27,7 @@ CommResult UsbLink::GetOption(uint32_t option, void *value) {
     if (!value) return COMM_E_POINTER;
     const OptionSpec *spec = FindOption(option);
     if (!spec) return COMM_ERROR_INVALID_PARAMETER;
-    if (!CanWrite(value, spec->width)) return COMM_E_POINTER;
+    if (!CanWriteMemory(value, spec->width)) return COMM_E_POINTER;
     uint32_t number = 0;
     switch (option) {
     case COMM_OPT_MAX_PAYLOAD: number = maxPayload_; break;
@@ -55,7 +55,7 @@ CommResult UsbLink::SetOption(uint32_t option, const void *value) {
     if (state_.load() >= LinkState::Negotiated) return COMM_ERROR_CONNECTION_ACTIVE;
     const OptionSpec *spec = FindOption(option);
     if (!spec || !spec->writable) return COMM_ERROR_INVALID_PARAMETER;
-    if (!CanRead(value, spec->width)) return COMM_E_POINTER;
+    if (!CanReadMemory(value, spec->width)) return COMM_E_POINTER;
     if (spec->width == 1) {
         const uint8_t byte = *static_cast<const uint8_t *>(value);
         if (option == COMM_OPT_CHANNEL) channel_ = byte;

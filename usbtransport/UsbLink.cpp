@@ -16,7 +16,7 @@ UsbLink *UsbLink::FromHandle(HCOMM handle) {
     const auto value = reinterpret_cast<uintptr_t>(handle);
     if (value == 0 || value == UINTPTR_MAX || value == 0xFFFFFFFFu) return nullptr;
     const auto *bytes = static_cast<const uint8_t *>(handle);
-    if (!CanRead(bytes, sizeof(void *) + sizeof(uint32_t))) return nullptr;
+    if (!CanReadMemory(bytes, sizeof(void *) + sizeof(uint32_t))) return nullptr;
     uint32_t tag = 0;
     std::memcpy(&tag, bytes + sizeof(void *), sizeof(tag));
     return tag == kLinkTag ? static_cast<UsbLink *>(handle) : nullptr;
@@ -78,8 +78,8 @@ void UsbLink::Teardown() {
 // ---- Connecting and disconnecting -------------------------------------------------------------
 
 CommResult UsbLink::Connect(uint32_t channel, const uint8_t *subchannel, const void *request, void *reply) {
-    if ((subchannel && !CanRead(subchannel, 1)) || (request && !CanRead(request, kHeaderSize)) ||
-        (reply && !CanWrite(reply, kHeaderSize)))
+    if ((subchannel && !CanReadMemory(subchannel, 1)) || (request && !CanReadMemory(request, kHeaderSize)) ||
+        (reply && !CanWriteMemory(reply, kHeaderSize)))
         return COMM_E_POINTER;
     if (state_.load() == LinkState::Running) return COMM_SUCCESS;
     DWORD error = ConnectExchange(channel, subchannel, request, reply);
@@ -291,15 +291,15 @@ uint32_t UsbLink::QueueReceive(void *buffer, uint32_t *length, uint8_t *channel,
 
 CommResult UsbLink::SendData(const void *data, uint32_t length, uint32_t channel, uint32_t subchannel) {
     if (length == 0) return COMM_SUCCESS;
-    if (!data || !CanRead(data, length)) return COMM_E_POINTER;
+    if (!data || !CanReadMemory(data, length)) return COMM_E_POINTER;
     return QueueSend(static_cast<uint8_t>(channel), static_cast<uint8_t>(subchannel), data, length);
 }
 
 CommResult UsbLink::ReceiveData(void *buffer, uint32_t *length, uint8_t *channel, uint8_t *subchannel) {
-    if (!buffer || !length || !CanWrite(length, sizeof(*length))) return COMM_E_POINTER;
+    if (!buffer || !length || !CanWriteMemory(length, sizeof(*length))) return COMM_E_POINTER;
     const uint32_t capacity = *length;
-    if (!CanWrite(buffer, capacity)) return COMM_E_POINTER;
-    if ((channel && !CanWrite(channel, 1)) || (subchannel && !CanWrite(subchannel, 1))) return COMM_E_POINTER;
+    if (!CanWriteMemory(buffer, capacity)) return COMM_E_POINTER;
+    if ((channel && !CanWriteMemory(channel, 1)) || (subchannel && !CanWriteMemory(subchannel, 1))) return COMM_E_POINTER;
     uint8_t messageChannel = 0;
     uint8_t messageSubchannel = 0;
     uint32_t result;

@@ -1,4 +1,5 @@
 // ImageTool: makes firmware image files and shows what Flashwell thinks of them.
+#include "FileRead.h"
 #include "HeaderReport.h"
 #include "ImageFile.h"
 #include "ImageHeader.h"
@@ -34,17 +35,6 @@ int Fail(const std::string &reason) {
     return kExitBadInput;
 }
 
-bool ReadBlock(HANDLE file, void *buffer, DWORD size, DWORD &got) {
-    got = 0;
-    while (got < size) {
-        DWORD chunk = 0;
-        if (!::ReadFile(file, static_cast<uint8_t *>(buffer) + got, size - got, &chunk, nullptr)) return false;
-        if (chunk == 0) break;
-        got += chunk;
-    }
-    return true;
-}
-
 bool WriteAll(HANDLE file, const void *data, DWORD size) {
     DWORD written = 0;
     return ::WriteFile(file, data, size, &written, nullptr) && written == size;
@@ -69,7 +59,7 @@ int MakeImage(const ImageToolCommand &command) {
     uint64_t total = 0;
     for (;;) {
         DWORD got = 0;
-        if (!ReadBlock(payload.Get(), block.data(), kCopyBlockSize, got))
+        if (!ReadUpTo(payload.Get(), block.data(), kCopyBlockSize, got))
             return Fail("cannot read payload '" + command.payloadPath + "': " + SystemMessage(::GetLastError()));
         if (got == 0) break;
         sum = AddToPayloadSum(sum, block.data(), got);
@@ -92,7 +82,7 @@ int MakeImage(const ImageToolCommand &command) {
         uint64_t copied = 0;
         for (;;) {
             DWORD got = 0;
-            if (!ReadBlock(payload.Get(), block.data(), kCopyBlockSize, got) || !WriteAll(output.Get(), block.data(), got)) {
+            if (!ReadUpTo(payload.Get(), block.data(), kCopyBlockSize, got) || !WriteAll(output.Get(), block.data(), got)) {
                 failure = SystemMessage(::GetLastError());
                 break;
             }
@@ -122,7 +112,7 @@ int ShowImage(const ImageToolCommand &command) {
         LARGE_INTEGER size{};
         ImageHeader header;
         DWORD got = 0;
-        if (!::GetFileSizeEx(file.Get(), &size) || !ReadBlock(file.Get(), &header, sizeof(header), got))
+        if (!::GetFileSizeEx(file.Get(), &size) || !ReadUpTo(file.Get(), &header, sizeof(header), got))
             return Fail("cannot read '" + command.imagePath + "': " + SystemMessage(::GetLastError()));
         if (got < sizeof(header))
             report = "File length:       " + std::to_string(size.QuadPart) + " (shorter than the 128-byte header)\n";

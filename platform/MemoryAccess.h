@@ -1,15 +1,19 @@
-#include "MemoryAccess.h"
+// Whether a caller's block of memory can be read or written for the needed size,
+// judged from the process's memory map (nothing is touched), so that a bad
+// pointer gives a result code instead of a fault.
+#pragma once
 #include <windows.h>
+#include <cstddef>
 #include <cstdint>
 
-namespace wirrow {
-namespace {
+namespace memory_access {
 
 constexpr DWORD kReadable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
                             PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
 constexpr DWORD kWritable = PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
 
-bool HasAccess(const void *address, size_t bytes, DWORD access) {
+// Every region the block spans must be committed with one of the `access` protections.
+inline bool HasAccess(const void *address, size_t bytes, DWORD access) {
     if (address == nullptr) return false;
     if (bytes == 0) return true;
     auto start = reinterpret_cast<uintptr_t>(address);
@@ -28,9 +32,12 @@ bool HasAccess(const void *address, size_t bytes, DWORD access) {
     return true;
 }
 
-}  // namespace
+}  // namespace memory_access
 
-bool CanRead(const void *address, size_t bytes) { return HasAccess(address, bytes, kReadable); }
-bool CanWrite(const void *address, size_t bytes) { return HasAccess(address, bytes, kWritable); }
-
-}  // namespace wirrow
+inline bool CanReadMemory(const void *address, size_t bytes) {
+    return memory_access::HasAccess(address, bytes, memory_access::kReadable);
+}
+// Writable protections are readable too.
+inline bool CanWriteMemory(const void *address, size_t bytes) {
+    return memory_access::HasAccess(address, bytes, memory_access::kWritable);
+}
