@@ -1,9 +1,11 @@
 #include "BoardInterface.h"
 #include "BoardInterfaceGuid.h"
+#include "DeviceInfoSet.h"
 #include <setupapi.h>
 #include <dbt.h>
 #include <winternl.h>
 #include <cctype>
+#include <vector>
 #include <cstddef>
 #include <cstring>
 #include <algorithm>
@@ -33,20 +35,6 @@ std::string ControlKey(const std::string &instance) {
            "\\#\\Control";
 }
 
-class DeviceInfoList {
-public:
-    DeviceInfoList() : set_(::SetupDiCreateDeviceInfoList(&BoardInterfaceGuid, nullptr)) {}
-    ~DeviceInfoList() {
-        if (set_ != INVALID_HANDLE_VALUE) ::SetupDiDestroyDeviceInfoList(set_);
-    }
-    DeviceInfoList(const DeviceInfoList &) = delete;
-    DeviceInfoList &operator=(const DeviceInfoList &) = delete;
-    HDEVINFO Get() const { return set_; }
-    bool Valid() const { return set_ != INVALID_HANDLE_VALUE; }
-
-private:
-    HDEVINFO set_;
-};
 
 std::string DeviceId(const std::string &instance) { return "USB\\VID_1234&PID_5678\\" + Upper(instance); }
 
@@ -56,9 +44,36 @@ std::string BoardInterfacePath(const std::string &instance) {
     return "\\\\?\\usb#vid_1234&pid_5678#" + Lower(instance) + "#" + kGuidText;
 }
 
+std::vector<std::string> ListPresentBoardInterfaces() {
+    std::vector<std::string> paths;
+    DeviceInfoSet devices(::SetupDiGetClassDevsA(nullptr, nullptr, nullptr,
+                                                 DIGCF_PRESENT | DIGCF_ALLCLASSES | DIGCF_DEVICEINTERFACE));
+    if (!devices) return paths;
+    for (DWORD index = 0;; ++index) {
+        SP_DEVICE_INTERFACE_DATA iface{};
+        iface.cbSize = sizeof(iface);
+        if (!::SetupDiEnumDeviceInterfaces(devices.Get(), nullptr, &BoardInterfaceGuid, index, &iface)) break;
+        DWORD needed = 0;
+        ::SetupDiGetDeviceInterfaceDetailA(devices.Get(), &iface, nullptr, 0, &needed, nullptr);
+        if (needed < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) continue;
+        std::vector<char> buffer(needed, 0);
+        auto *detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A *>(buffer.data());
+        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+        if (::SetupDiGetDeviceInterfaceDetailA(devices.Get(), &iface, detail, needed, nullptr, nullptr))
+            paths.emplace_back(detail->DevicePath);
+    }
+    return paths;
+}
+
+bool IsBoardInterfaceListed(const std::string &path) {
+    for (const std::string &listed : ListPresentBoardInterfaces())
+        if (::lstrcmpiA(listed.c_str(), path.c_str()) == 0) return true;
+    return false;
+}
+
 DWORD RegisterBoardInterface(const std::string &instance) {
-    DeviceInfoList list;
-    if (!list.Valid()) return ::GetLastError();
+    DeviceInfoSet list(::SetupDiCreateDeviceInfoList(&BoardInterfaceGuid, nullptr));
+    if (!list) return ::GetLastError();
     SP_DEVINFO_DATA device{};
     device.cbSize = sizeof(device);
     std::string id = DeviceId(instance);
@@ -89,8 +104,8 @@ DWORD SetBoardInterfacePresent(const std::string &instance, bool present) {
 
 DWORD RemoveBoardInterface(const std::string &instance) {
     DWORD result = SetBoardInterfacePresent(instance, false);
-    DeviceInfoList list;
-    if (!list.Valid()) return ::GetLastError();
+    DeviceInfoSet list(::SetupDiCreateDeviceInfoList(&BoardInterfaceGuid, nullptr));
+    if (!list) return ::GetLastError();
     SP_DEVINFO_DATA device{};
     device.cbSize = sizeof(device);
     if (::SetupDiOpenDeviceInfoA(list.Get(), DeviceId(instance).c_str(), nullptr, 0, &device))

@@ -6,6 +6,7 @@
 #include "UniqueHandle.h"
 #include <windows.h>
 #include <string>
+#include <vector>
 
 namespace boardsim {
 
@@ -16,6 +17,11 @@ std::string BoardInterfacePath(const std::string &instance);
 // Returns 0 or a Win32 error code.
 DWORD RegisterBoardInterface(const std::string &instance);
 DWORD SetBoardInterfacePresent(const std::string &instance, bool present);
+// The present board interfaces' paths, in the order device setup lists them;
+// an independent listing for tests to hold the product's search against.
+std::vector<std::string> ListPresentBoardInterfaces();
+bool IsBoardInterfaceListed(const std::string &path);  // ignoring letter case
+
 // Marks absent and deletes the registration.
 DWORD RemoveBoardInterface(const std::string &instance);
 

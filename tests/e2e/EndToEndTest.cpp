@@ -3,13 +3,11 @@
 // shipping, copied into a folder of their own, an image made by ImageTool.exe,
 // and simulated boards (this process) behind USB device interfaces of the board
 // class. Flashwell is driven through its real windows from outside.
-#include "BoardInterfaceGuid.h"
 #include "FlashwellDriver.h"
 #include "SimulatedBoard.h"
 #include "UniqueHandle.h"
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <setupapi.h>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -51,29 +49,6 @@ std::vector<uint8_t> RandomPayload(size_t length, uint32_t seed) {
     std::vector<uint8_t> payload(length);
     for (uint8_t &byte : payload) byte = static_cast<uint8_t>(generator() >> 24);
     return payload;
-}
-
-// The interface paths of the present boards, in the order device setup lists them.
-std::vector<std::string> ListedBoardPaths() {
-    std::vector<std::string> paths;
-    HDEVINFO set = ::SetupDiGetClassDevsA(nullptr, nullptr, nullptr,
-                                          DIGCF_PRESENT | DIGCF_ALLCLASSES | DIGCF_DEVICEINTERFACE);
-    if (set == INVALID_HANDLE_VALUE) return paths;
-    for (DWORD index = 0;; ++index) {
-        SP_DEVICE_INTERFACE_DATA iface{};
-        iface.cbSize = sizeof(iface);
-        if (!::SetupDiEnumDeviceInterfaces(set, nullptr, &BoardInterfaceGuid, index, &iface)) break;
-        DWORD needed = 0;
-        ::SetupDiGetDeviceInterfaceDetailA(set, &iface, nullptr, 0, &needed, nullptr);
-        if (needed < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) continue;
-        std::vector<char> buffer(needed, 0);
-        auto *detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A *>(buffer.data());
-        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-        if (::SetupDiGetDeviceInterfaceDetailA(set, &iface, detail, needed, nullptr, nullptr))
-            paths.emplace_back(detail->DevicePath);
-    }
-    ::SetupDiDestroyDeviceInfoList(set);
-    return paths;
 }
 
 bool SamePath(const std::string &a, const std::string &b) { return ::lstrcmpiA(a.c_str(), b.c_str()) == 0; }
@@ -218,7 +193,7 @@ TEST_F(EndToEnd, UpdatesABoardWithA1MiBRandomImageByteForByte) {
 TEST_F(EndToEnd, WithoutABoardSaysNoTargetFound) {
     const std::string image = MakeImage(RandomPayload(4096, 7));
     ASSERT_FALSE(image.empty());
-    ASSERT_TRUE(ListedBoardPaths().empty());
+    ASSERT_TRUE(boardsim::ListPresentBoardInterfaces().empty());
     FlashwellDriver &app = StartWithImage(image);
 
     const Outcome outcome = RunUpdate(app);
@@ -334,7 +309,7 @@ TEST_F(EndToEnd, WithTwoBoardsOnlyTheFirstListedOneIsUpdated) {
     ASSERT_FALSE(image.empty());
     SimulatedBoard &one = AddBoard();
     SimulatedBoard &two = AddBoard();
-    const std::vector<std::string> listed = ListedBoardPaths();
+    const std::vector<std::string> listed = boardsim::ListPresentBoardInterfaces();
     ASSERT_EQ(2u, listed.size());
     const bool oneFirst = SamePath(listed[0], one.InterfacePath());
     ASSERT_TRUE(oneFirst || SamePath(listed[0], two.InterfacePath())) << listed[0];

@@ -1,9 +1,7 @@
 // The simulated board's fault plans and on-demand misbehaviour, seen by a raw host.
-#include "BoardInterfaceGuid.h"
 #include "RawHost.h"
 #include "SimulatedBoard.h"
 #include <gtest/gtest.h>
-#include <setupapi.h>
 #include <algorithm>
 #include <memory>
 #include <string>
@@ -26,26 +24,6 @@ std::vector<std::uint8_t> Pattern(std::size_t size, unsigned seed = 1) {
 std::string NextInstance() {
     static int counter = 0;
     return "sbfault" + std::to_string(::GetCurrentProcessId()) + "x" + std::to_string(++counter);
-}
-
-bool Listed(const std::string &path) {
-    bool found = false;
-    HDEVINFO set = ::SetupDiGetClassDevsA(nullptr, nullptr, nullptr,
-                                          DIGCF_PRESENT | DIGCF_ALLCLASSES | DIGCF_DEVICEINTERFACE);
-    if (set == INVALID_HANDLE_VALUE) return false;
-    SP_DEVICE_INTERFACE_DATA iface{};
-    iface.cbSize = sizeof(iface);
-    for (DWORD i = 0; !found && ::SetupDiEnumDeviceInterfaces(set, nullptr, &BoardInterfaceGuid, i, &iface); ++i) {
-        DWORD size = 0;
-        ::SetupDiGetDeviceInterfaceDetailA(set, &iface, nullptr, 0, &size, nullptr);
-        std::vector<char> buffer(size);
-        auto *detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A *>(buffer.data());
-        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-        if (::SetupDiGetDeviceInterfaceDetailA(set, &iface, detail, size, nullptr, nullptr))
-            found = _stricmp(detail->DevicePath, path.c_str()) == 0;
-    }
-    ::SetupDiDestroyDeviceInfoList(set);
-    return found;
 }
 
 class FaultTest : public ::testing::Test {
@@ -435,7 +413,7 @@ TEST_F(FaultTest, DisconnectInTheMiddleOfABoardMessage) {
 TEST_F(FaultTest, UnplugRemovesPathAndListingAndCallsTheHook) {
     Start(Base());
     const std::string path = board_->InterfacePath();
-    EXPECT_TRUE(Listed(path));
+    EXPECT_TRUE(boardsim::IsBoardInterfaceListed(path));
     std::string notified;
     UniqueHandle called(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
     HANDLE calledEvent = called.Get();
@@ -450,10 +428,10 @@ TEST_F(FaultTest, UnplugRemovesPathAndListingAndCallsTheHook) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_PIPE_NOT_CONNECTED), host_.ReadHeader(&header, kWait));
     host_.Close();
     EXPECT_NE(0u, host_.Open(path));
-    EXPECT_FALSE(Listed(path));
+    EXPECT_FALSE(boardsim::IsBoardInterfaceListed(path));
 
     ASSERT_EQ(0u, board_->Replug());
-    EXPECT_TRUE(Listed(path));
+    EXPECT_TRUE(boardsim::IsBoardInterfaceListed(path));
     ASSERT_EQ(0u, host_.Open(path));
     ASSERT_EQ(0u, host_.Connect(&header));
 }
@@ -473,7 +451,7 @@ TEST_F(FaultTest, UnplugByPlanOnAnUpdateChunk) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_PIPE_NOT_CONNECTED),
               host_.UpdateExchange(rawhost::UpdatePacket(Pattern(10), false, 0, true), true, &status));
     EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), ::WaitForSingleObject(calledEvent, kWait));
-    EXPECT_FALSE(Listed(board_->InterfacePath()));
+    EXPECT_FALSE(boardsim::IsBoardInterfaceListed(board_->InterfacePath()));
 }
 
 // ------------------------------------------------------------ reproducibility

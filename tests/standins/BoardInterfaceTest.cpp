@@ -1,53 +1,20 @@
 // The simulated board's presence: listed by device setup while present, and its
 // interface path opens the named pipe behind it.
 #include "BoardInterface.h"
-#include "BoardInterfaceGuid.h"
 #include "UniqueHandle.h"
 #include <gtest/gtest.h>
-#include <setupapi.h>
 #include <string>
-#include <vector>
-
-namespace {
-
-std::vector<std::string> PresentBoardPaths() {
-    std::vector<std::string> paths;
-    HDEVINFO set = ::SetupDiGetClassDevsA(nullptr, nullptr, nullptr,
-                                          DIGCF_PRESENT | DIGCF_ALLCLASSES | DIGCF_DEVICEINTERFACE);
-    if (set == INVALID_HANDLE_VALUE) return paths;
-    SP_DEVICE_INTERFACE_DATA iface{};
-    iface.cbSize = sizeof(iface);
-    for (DWORD i = 0; ::SetupDiEnumDeviceInterfaces(set, nullptr, &BoardInterfaceGuid, i, &iface); ++i) {
-        DWORD size = 0;
-        ::SetupDiGetDeviceInterfaceDetailA(set, &iface, nullptr, 0, &size, nullptr);
-        std::vector<char> buffer(size);
-        auto *detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A *>(buffer.data());
-        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-        if (::SetupDiGetDeviceInterfaceDetailA(set, &iface, detail, size, nullptr, nullptr))
-            paths.emplace_back(detail->DevicePath);
-    }
-    ::SetupDiDestroyDeviceInfoList(set);
-    return paths;
-}
-
-bool Contains(const std::vector<std::string> &paths, const std::string &path) {
-    for (const auto &p : paths)
-        if (_stricmp(p.c_str(), path.c_str()) == 0) return true;
-    return false;
-}
-
-}  // namespace
 
 TEST(BoardInterface, ListedOnlyWhilePresent) {
     const std::string path = boardsim::BoardInterfacePath("bitest0");
     ASSERT_EQ(0u, boardsim::RegisterBoardInterface("bitest0"));
-    EXPECT_TRUE(Contains(PresentBoardPaths(), path));
+    EXPECT_TRUE(boardsim::IsBoardInterfaceListed(path));
     ASSERT_EQ(0u, boardsim::SetBoardInterfacePresent("bitest0", false));
-    EXPECT_FALSE(Contains(PresentBoardPaths(), path));
+    EXPECT_FALSE(boardsim::IsBoardInterfaceListed(path));
     ASSERT_EQ(0u, boardsim::SetBoardInterfacePresent("bitest0", true));
-    EXPECT_TRUE(Contains(PresentBoardPaths(), path));
+    EXPECT_TRUE(boardsim::IsBoardInterfaceListed(path));
     boardsim::RemoveBoardInterface("bitest0");
-    EXPECT_FALSE(Contains(PresentBoardPaths(), path));
+    EXPECT_FALSE(boardsim::IsBoardInterfaceListed(path));
 }
 
 TEST(BoardInterface, PathOpensThePipeAsOverlappedStream) {

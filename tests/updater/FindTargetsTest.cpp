@@ -1,34 +1,11 @@
 // FindTargets against board interfaces registered in this Wine prefix.
 #include "BoardInterface.h"
-#include "BoardInterfaceGuid.h"
 #include "UpdateSession.h"
 #include <gtest/gtest.h>
-#include <setupapi.h>
 #include <string>
 #include <vector>
 
 namespace {
-
-// Present board interfaces as device setup lists them, in its order.
-std::vector<std::string> SetupApiOrder() {
-    std::vector<std::string> paths;
-    HDEVINFO set = ::SetupDiGetClassDevsA(nullptr, nullptr, nullptr,
-                                          DIGCF_PRESENT | DIGCF_ALLCLASSES | DIGCF_DEVICEINTERFACE);
-    if (set == INVALID_HANDLE_VALUE) return paths;
-    SP_DEVICE_INTERFACE_DATA iface{};
-    iface.cbSize = sizeof(iface);
-    for (DWORD i = 0; ::SetupDiEnumDeviceInterfaces(set, nullptr, &BoardInterfaceGuid, i, &iface); ++i) {
-        DWORD size = 0;
-        ::SetupDiGetDeviceInterfaceDetailA(set, &iface, nullptr, 0, &size, nullptr);
-        std::vector<char> buffer(size);
-        auto *detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A *>(buffer.data());
-        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-        if (::SetupDiGetDeviceInterfaceDetailA(set, &iface, detail, size, nullptr, nullptr))
-            paths.emplace_back(detail->DevicePath);
-    }
-    ::SetupDiDestroyDeviceInfoList(set);
-    return paths;
-}
 
 bool SamePath(const std::string &a, const std::string &b) { return _stricmp(a.c_str(), b.c_str()) == 0; }
 
@@ -70,7 +47,7 @@ TEST_F(FindTargetsTest, TwoBoardsComeInEnumerationOrder) {
     Register("fttest2");
     std::vector<std::string> paths;
     ASSERT_EQ(2u, FindTargets(paths));
-    EXPECT_EQ(SetupApiOrder(), paths);
+    EXPECT_EQ(boardsim::ListPresentBoardInterfaces(), paths);
     ASSERT_EQ(2u, paths.size());
     const std::string one = boardsim::BoardInterfacePath("fttest1"), two = boardsim::BoardInterfacePath("fttest2");
     EXPECT_TRUE((SamePath(one, paths[0]) && SamePath(two, paths[1])) || (SamePath(two, paths[0]) && SamePath(one, paths[1])));
