@@ -18,6 +18,7 @@ public:
 
     HMODULE Get() const { return module_; }
     explicit operator bool() const { return module_ != nullptr; }
+    HMODULE Release() { return std::exchange(module_, nullptr); }
     void Reset(HMODULE module = nullptr) {
         HMODULE old = std::exchange(module_, module);
         if (old) ::FreeLibrary(old);

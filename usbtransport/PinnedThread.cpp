@@ -1,4 +1,5 @@
 #include "PinnedThread.h"
+#include "Library.h"
 #include <memory>
 #include <new>
 
@@ -22,21 +23,19 @@ DWORD PinnedThread::Start(std::function<void()> body) {
                               reinterpret_cast<LPCSTR>(reinterpret_cast<const void *>(&PinnedThread::Entry)),
                               &library))
         return ::GetLastError();
+    Library pin(library);  // handed to the thread, or let go again on failure
     std::unique_ptr<Launch> launch(new (std::nothrow) Launch{std::move(body), ended.Get(), library});
-    if (!launch) {
-        ::FreeLibrary(library);
-        return ERROR_NOT_ENOUGH_MEMORY;
-    }
+    if (!launch) return ERROR_NOT_ENOUGH_MEMORY;
     DWORD id = 0;
     // Started suspended so that the owner knows the thread's id before the thread can ask IsCurrent.
     // The thread handle is not kept beyond that: nothing ever waits on it.
     UniqueHandle thread(::CreateThread(nullptr, 0, &PinnedThread::Entry, launch.get(), CREATE_SUSPENDED, &id));
     if (!thread) {
         const DWORD error = ::GetLastError();
-        ::FreeLibrary(library);
         return error ? error : ERROR_NOT_ENOUGH_MEMORY;
     }
-    launch.release();  // the thread owns it now
+    launch.release();  // the thread owns both now
+    pin.Release();
     ended_ = std::move(ended);
     id_ = id;
     ::ResumeThread(thread.Get());
