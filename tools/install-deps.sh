@@ -15,10 +15,29 @@ have import                 || need+=(imagemagick)
 have zip                    || need+=(zip)
 have ip                     || need+=(iproute2)
 have unshare                || need+=(util-linux)
+have as                     || need+=(binutils)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
 if [ ${#need[@]} -gt 0 ]; then
   echo "Installing: ${need[*]}"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq "${need[@]}" >/dev/null
+fi
+
+# The shipped build is 32-bit: where this machine can run 32-bit programs, Wine gets
+# its 32-bit half so that the i686 build is tested too. Where it cannot, wine32 must
+# not be there: Wine's launcher would pick its 32-bit loader and fail for every program.
+here=$(cd "$(dirname "$0")" && pwd)
+has_wine32() { dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'ok installed'; }
+if "$here/can-run-32bit.sh"; then
+  if ! has_wine32; then
+    echo "Installing: wine32:i386 (this machine runs 32-bit programs)"
+    export DEBIAN_FRONTEND=noninteractive
+    dpkg --add-architecture i386
+    apt-get update -qq
+    apt-get install -y -qq wine32:i386 >/dev/null
+  fi
+elif has_wine32; then
+  echo "!! This machine cannot run 32-bit programs, but wine32:i386 is installed and breaks 'wine'; removing it."
+  DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq wine32:i386 >/dev/null
 fi

@@ -33,15 +33,18 @@ done
 export DISPLAY=:$(head -n1 "$display_file")
 rm -f "$display_file"
 
-# Prefix: prepared once, then copied fresh for every run.
+# Prefix: prepared once, then copied fresh for every run. The template notes whether
+# Wine had its 32-bit half (wine32) when it was made: a prefix made without it has an
+# empty syswow64 and, once wine32 is installed, breaks every program, 64-bit ones too.
 template=$state/prefix-template
-if [ ! -f "$template/.ready" ]; then
+if [ -x /usr/lib/wine/wine ]; then flavour=win64+wow64; else flavour=win64; fi
+if [ "$(cat "$template/.ready" 2>/dev/null)" != "$flavour" ]; then
   rm -rf "$template"
   WINEPREFIX=$template wineboot -i >/dev/null 2>&1
   # No window manager here: without this Wine stalls ~2 s whenever a window hides.
   WINEPREFIX=$template wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
   WINEPREFIX=$template wineserver -w
-  touch "$template/.ready"
+  echo "$flavour" >"$template/.ready"
 fi
 export WINEPREFIX=$state/prefix-run
 rm -rf "$WINEPREFIX"
