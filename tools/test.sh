@@ -1,6 +1,11 @@
 #!/usr/bin/env bash
-# Builds the 32-bit (shipped) and 64-bit builds warning-free and runs every test
-# of the 64-bit build under Wine, Xvfb and a loopback-only network namespace.
+# Builds the 32-bit (shipped) and 64-bit builds warning-free and runs every test of
+# both under Wine, Xvfb and a loopback-only network namespace, one width after the
+# other. The 64-bit run also drives the shipped 32-bit Flashwell, Communicator and
+# Wirrow against boards served by its 64-bit test process (label needs32bit).
+# Where this machine cannot run 32-bit programs, everything 32-bit is skipped with a
+# loud line and the rest still runs.
+#   bash tools/test.sh [CTEST ARGS...]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -10,4 +15,39 @@ for arch in i686 x86_64; do
     -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-$arch-w64-mingw32.cmake >/dev/null
   cmake --build build/$arch
 done
-tools/sandbox.sh ctest --test-dir build/x86_64 --output-on-failure -j2 "$@"
+
+x86_64_args=()
+widths=(x86_64)
+if tools/can-run-32bit.sh; then
+  widths+=(i686)
+  skipped=
+else
+  x86_64_args=(-LE needs32bit)
+  skipped="i686 (the shipped 32-bit build) and the mixed-width cases: this machine cannot run 32-bit programs"
+  cat <<'LOUD'
+
+!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!
+!! SKIPPING THE 32-BIT TESTS: this machine cannot run 32-bit programs (its kernel runs
+!! without 32-bit emulation). The shipped i686 build was compiled but NOT run; only the
+!! x86_64 build is tested here.
+!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!
+LOUD
+fi
+
+summary=()
+status=0
+for arch in "${widths[@]}"; do
+  echo "== Tests of the $arch build"
+  start=$(date +%s)
+  args=()
+  [ "$arch" = x86_64 ] && args=("${x86_64_args[@]}")
+  rc=0
+  tools/sandbox.sh ctest --test-dir build/$arch --output-on-failure -j2 "${args[@]}" "$@" || rc=$?
+  [ $rc = 0 ] && outcome=passed || { outcome="FAILED (ctest exit $rc)"; status=1; }
+  summary+=("$arch: $outcome in $(( $(date +%s) - start )) s")
+done
+
+echo "== Widths tested"
+printf '  %s\n' "${summary[@]}"
+[ -n "$skipped" ] && echo "  SKIPPED: $skipped"
+exit $status

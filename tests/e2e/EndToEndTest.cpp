@@ -51,6 +51,19 @@ std::vector<uint8_t> RandomPayload(size_t length, uint32_t seed) {
     return payload;
 }
 
+// The mixed-width run names the 32-bit build's folder in FLASHWELL_SHIPPED32_BIN; empty otherwise.
+std::string Shipped32Folder() {
+    char folder[MAX_PATH] = {};
+    const DWORD length = ::GetEnvironmentVariableA("FLASHWELL_SHIPPED32_BIN", folder, MAX_PATH);
+    return length < MAX_PATH ? std::string(folder, length) : std::string();
+}
+
+// Where the programs under test come from: this build's own folder, or the 32-bit build's.
+std::string ProductFolder() {
+    const std::string shipped32 = Shipped32Folder();
+    return shipped32.empty() ? ProgramFolder() : shipped32;
+}
+
 bool SamePath(const std::string &a, const std::string &b) { return ::lstrcmpiA(a.c_str(), b.c_str()) == 0; }
 
 // What the user saw when the closing message box came up.
@@ -73,11 +86,16 @@ protected:
         folder_ = std::string(temp) + "flashwell-e2e-" + std::to_string(::GetCurrentProcessId()) + "-" +
                   std::to_string(++run);
         ASSERT_TRUE(::CreateDirectoryA(folder_.c_str(), nullptr));
-        const std::string bin = ProgramFolder();
+        const std::string bin = ProductFolder();
         for (const char *name : {"Flashwell.exe", "Communicator.dll", "Wirrow.dll"}) {
             const std::string to = folder_ + "\\" + name;
             files_.push_back(to);
             ASSERT_TRUE(::CopyFileA((bin + "\\" + name).c_str(), to.c_str(), FALSE)) << name;
+        }
+        if (!Shipped32Folder().empty()) {
+            DWORD type = 0;
+            ASSERT_TRUE(::GetBinaryTypeA((folder_ + "\\Flashwell.exe").c_str(), &type));
+            ASSERT_EQ(static_cast<DWORD>(SCS_32BIT_BINARY), type) << "not the 32-bit build: " << bin;
         }
     }
 
@@ -330,7 +348,7 @@ TEST_F(EndToEnd, WithTwoBoardsOnlyTheFirstListedOneIsUpdated) {
 TEST_F(EndToEnd, TheGuidesHostExampleExchangesAMessageWithABoard) {
     const std::string to = folder_ + "\\HostExample.exe";
     files_.push_back(to);
-    ASSERT_TRUE(::CopyFileA((ProgramFolder() + "\\HostExample.exe").c_str(), to.c_str(), FALSE));
+    ASSERT_TRUE(::CopyFileA((ProductFolder() + "\\HostExample.exe").c_str(), to.c_str(), FALSE));
     BoardConfig config;
     config.updateMode = false;
     SimulatedBoard &board = AddBoard(config);
