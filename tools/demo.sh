@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The main job end to end: a user updates a board's firmware with Flashwell.
-# Installs what is missing (Debian 12, as root), builds the x86_64 build, then,
+# Installs what is missing (Debian 12, as root), builds the shipped 32-bit (i686)
+# build, or the x86_64 build where this machine cannot run 32-bit programs, then,
 # in the sandbox (private network namespace, Xvfb, fresh Wine prefix):
 #   1. makes a 1 MiB firmware image of random bytes with ImageTool.exe,
 #   2. plugs in a simulated board (SimBoard.exe, saving what it writes to flash),
@@ -13,7 +14,12 @@
 #   bash tools/demo.sh [--update-docs]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-bin=$root/build/x86_64/bin
+if "$root/tools/can-run-32bit.sh"; then
+  arch=i686 build_width="32-bit (i686, the shipped build)"
+else
+  arch=x86_64 build_width="64-bit (x86_64): this machine cannot run 32-bit programs"
+fi
+bin=$root/build/$arch/bin
 out=$root/build/demo
 update_docs=0
 [ "${1:-}" = --update-docs ] && update_docs=1
@@ -21,10 +27,10 @@ update_docs=0
 if [ "${DEMO_INSIDE:-}" != 1 ]; then
   cd "$root"
   tools/install-deps.sh
-  echo "== Building the x86_64 build"
-  cmake -S . -B build/x86_64 -G Ninja -Wno-dev --no-warn-unused-cli \
-    -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64-w64-mingw32.cmake >/dev/null
-  cmake --build build/x86_64 -j2 --target Flashwell Communicator Wirrow SimBoard ImageTool FlashwellDemo \
+  echo "== Building the $arch build"
+  cmake -S . -B build/$arch -G Ninja -Wno-dev --no-warn-unused-cli \
+    -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-$arch-w64-mingw32.cmake >/dev/null
+  cmake --build build/$arch -j2 --target Flashwell Communicator Wirrow SimBoard ImageTool FlashwellDemo \
     | tail -n 1
   mkdir -p "$out"
   exec env DEMO_INSIDE=1 SANDBOX_DIR="${SANDBOX_DIR:-$out/sandbox}" "$root/tools/sandbox.sh" "$0" "$@"
@@ -44,6 +50,8 @@ trap cleanup EXIT
 
 cp "$bin"/{Flashwell.exe,Communicator.dll,Wirrow.dll,SimBoard.exe,ImageTool.exe,FlashwellDemo.exe} "$work"/
 cd "$work"
+
+echo "== Flashwell, Communicator and Wirrow: $build_width"
 
 echo "== Making a firmware image of 1 MiB random bytes"
 head -c 1048576 /dev/urandom > payload.bin
@@ -102,7 +110,7 @@ fi
 if [ "$ok" = 1 ]; then
   # Only the picture of a successful update goes into the README.
   [ "$update_docs" = 1 ] && cp "$shot" "$root/docs/flashwell-update-done.png"
-  echo "== DEMO PASSED: firmware update succeeded"
+  echo "== DEMO PASSED: firmware update succeeded ($build_width)"
 else
   echo "== DEMO FAILED"
   exit 1
