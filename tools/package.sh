@@ -1,18 +1,38 @@
 #!/usr/bin/env bash
 # Builds the 32-bit and 64-bit release and packs each into
-#   dist/flashwell-<version>-win32.zip and dist/flashwell-<version>-win64.zip
+#   OUTDIR/flashwell-<version>-win32.zip and OUTDIR/flashwell-<version>-win64.zip
 # with Flashwell.exe, Communicator.dll, Wirrow.dll, the headers for host programs,
 # the import libraries for MinGW (libCommunicator.dll.a) and MSVC (Communicator.lib),
 # the guide and the host-program example.
-#   bash tools/package.sh
+#   bash tools/package.sh [OUTDIR]      (OUTDIR defaults to dist)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 tools/install-deps.sh
 version=$(sed -n 's/^project(Flashwell VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 [ -n "$version" ] || { echo "no version in CMakeLists.txt" >&2; exit 1; }
-mkdir -p dist
+mkdir -p "${1:-dist}"
+out=$(cd "${1:-dist}" && pwd)
 
+# make_msvc_import_lib DEF DLL OUT ARCH
+# Writes the import library Visual C++ links against, in Microsoft's short import format.
+# binutils' dlltool writes small object files without the safe-exception-handler mark
+# instead, which 32-bit Visual C++ projects (linked with /SAFESEH by default) refuse
+# with LNK2026. The .def lists plain names and the exports are cdecl: on i686 the
+# symbols get the C underscore (_CommOpen) and import the plain name (CommOpen).
+# tools/check-import-libs.sh proves both in every test run.
+make_msvc_import_lib() {
+  local def=$1 dll=$2 lib=$3 machine
+  case $4 in
+    i686) machine=i386 ;;
+    x86_64) machine=i386:x86-64 ;;
+    *) echo "make_msvc_import_lib: unknown architecture $4" >&2; return 1 ;;
+  esac
+  llvm-dlltool -m "$machine" -d "$def" -D "$dll" -l "$lib"
+}
+
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
 for arch in i686 x86_64; do
   case $arch in i686) name=win32 ;; x86_64) name=win64 ;; esac
   build=build/$arch
@@ -21,21 +41,16 @@ for arch in i686 x86_64; do
   cmake --build "$build" -j2 --target Flashwell Communicator Wirrow | tail -n 1
 
   package=flashwell-$version-$name
-  stage=$(mktemp -d)
   dir=$stage/$package
   mkdir -p "$dir/include" "$dir/lib" "$dir/examples"
   cp "$build/bin/Flashwell.exe" "$build/bin/Communicator.dll" "$build/bin/Wirrow.dll" "$dir/"
   $arch-w64-mingw32-strip --strip-unneeded "$dir"/*.exe "$dir"/*.dll
   cp include/CommApi.h include/BoardInterfaceGuid.h "$dir/include/"
   cp "$build/lib/libCommunicator.dll.a" "$dir/lib/"
-  # MSVC's linker takes this import library too. Exports are cdecl with plain names:
-  # on i686 dlltool gives the symbols the C underscore (_CommOpen) and imports
-  # the undecorated name (CommOpen).
-  $arch-w64-mingw32-dlltool -d communicator/Communicator.def -D Communicator.dll -l "$dir/lib/Communicator.lib"
+  make_msvc_import_lib communicator/Communicator.def Communicator.dll "$dir/lib/Communicator.lib" $arch
   cp docs/GUIDE.md "$dir/GUIDE.md"
   cp docs/examples/HostExample.c "$dir/examples/"
-  rm -f "dist/$package.zip"
-  (cd "$stage" && zip -q -r -X "$root/dist/$package.zip" "$package")
-  rm -rf "$stage"
-  echo "dist/$package.zip"
+  rm -f "$out/$package.zip"
+  (cd "$stage" && zip -q -r -X "$out/$package.zip" "$package")
+  echo "$out/$package.zip"
 done

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Builds the 32-bit (shipped) and 64-bit builds warning-free and runs every test of
-# both under Wine, Xvfb and a loopback-only network namespace, one width after the
-# other. The 64-bit run also drives the shipped 32-bit Flashwell, Communicator and
-# Wirrow against boards served by its 64-bit test process (label needs32bit).
-# Where this machine cannot run 32-bit programs, everything 32-bit is skipped with a
-# loud line and the rest still runs.
+# Builds the 32-bit (shipped) and 64-bit builds warning-free, packs both release
+# packages and checks their MSVC import libraries (tools/check-import-libs.sh), then
+# runs every test of both builds under Wine, Xvfb and a loopback-only network
+# namespace, one width after the other. The 64-bit run also drives the shipped
+# 32-bit Flashwell, Communicator and Wirrow against boards served by its 64-bit test
+# process (label needs32bit). Where this machine cannot run 32-bit programs,
+# everything 32-bit is skipped with a loud line and the rest still runs.
 #   bash tools/test.sh [CTEST ARGS...]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -15,6 +16,11 @@ for arch in i686 x86_64; do
     -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-$arch-w64-mingw32.cmake >/dev/null
   cmake --build build/$arch
 done
+# The release packages' import libraries, linked as Visual C++ projects link them.
+rm -rf build/packages
+tools/package.sh build/packages >/dev/null
+for zip in build/packages/*.zip; do unzip -q -d build/packages "$zip"; done
+tools/check-import-libs.sh build/packages/*/lib/*.lib
 
 x86_64_args=()
 widths=(x86_64)
