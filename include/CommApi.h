@@ -9,6 +9,8 @@
 
 #include <stdint.h>
 
+#include "CommRecords.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif

@@ -26,7 +26,7 @@ for arch in i686 x86_64; do
   mkdir -p "$dir/include" "$dir/lib" "$dir/examples"
   cp "$build/bin/Flashwell.exe" "$build/bin/Communicator.dll" "$build/bin/Wirrow.dll" "$dir/"
   $arch-w64-mingw32-strip --strip-unneeded "$dir"/*.exe "$dir"/*.dll
-  cp include/CommApi.h include/BoardInterfaceGuid.h "$dir/include/"
+  cp include/CommApi.h include/CommRecords.h include/BoardInterfaceGuid.h "$dir/include/"
   cp "$build/lib/libCommunicator.dll.a" "$dir/lib/"
   # MSVC's linker takes this import library too. Exports are cdecl with plain names:
   # on i686 dlltool gives the symbols the C underscore (_CommOpen) and imports
