@@ -42,7 +42,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-cp "$bin"/{Flashwell.exe,Communicator.dll,Wirrow.dll,SimBoard.exe,ImageTool.exe,FlashwellDemo.exe} "$work"/
+cp "$bin"/{Flashwell.exe,Communicator.dll,Hivekey.dll,Wirrow.dll,SimBoard.exe,ImageTool.exe,FlashwellDemo.exe} "$work"/
 cd "$work"
 
 echo "== Making a firmware image of 1 MiB random bytes"

@@ -24,7 +24,7 @@ for arch in i686 x86_64; do
   stage=$(mktemp -d)
   dir=$stage/$package
   mkdir -p "$dir/include" "$dir/lib" "$dir/examples"
-  cp "$build/bin/Flashwell.exe" "$build/bin/Communicator.dll" "$build/bin/Wirrow.dll" "$dir/"
+  cp "$build/bin/Flashwell.exe" "$build/bin/Communicator.dll" "$build/bin/Hivekey.dll" "$build/bin/Wirrow.dll" "$dir/"
   $arch-w64-mingw32-strip --strip-unneeded "$dir"/*.exe "$dir"/*.dll
   cp include/CommApi.h include/CommRecords.h include/BoardInterfaceGuid.h "$dir/include/"
   cp "$build/lib/libCommunicator.dll.a" "$dir/lib/"
