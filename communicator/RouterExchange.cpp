@@ -41,6 +41,7 @@ CommResult CommunicatorState::ExchangeRequest(const router::Request &request, co
 CommResult CommunicatorState::RunExchange(const router::Request &request, const sockaddr_in &destination,
                                           const ExchangeRules &rules, ReceiveSlot &reply) {
     if (!requestSocket) return WSAENOTSOCK;
+    if (!reply.Ready()) return COMM_ERROR_INVALID_HANDLE;
     const SOCKET socket = requestSocket.Get();
     DropQueuedDatagrams(socket);
 

@@ -265,31 +265,6 @@ INSTANTIATE_TEST_SUITE_P(
                     CountCase{"no count byte", Bytes{0, 0, 0, 0}, 0}, CountCase{"nothing", Bytes{}, 0},
                     CountCase{"first four bytes all ones", NoReplyMarker(), 0}));
 
-TEST_F(RouterCodecTest, DeviceListClaiming255EntriesIsReadAsFarAsTheDatagramHoldsThem) {
-    // 255 entries of 16 bytes do not fit into one 1518-byte datagram: a router
-    // that claims them all sends what fits, 94 entries and 9 bytes of texts.
-    Bytes bytes;
-    Le32(bytes, 0);
-    bytes.push_back(255);
-    const std::uint32_t textsAt = 5 + 94 * 16;
-    for (int i = 0; i < 94; ++i) {
-        Le32(bytes, textsAt - 4);
-        Le32(bytes, textsAt - 4 + 2);
-        Le16(bytes, static_cast<std::uint16_t>(i));
-        Le16(bytes, 0);
-        Le32(bytes, static_cast<std::uint32_t>(i));
-    }
-    Text(bytes, "n");
-    Text(bytes, "addr");
-    bytes.resize(kDatagramCapacity, 0);
-    std::vector<DeviceRecord> devices;
-    AppendDeviceList(bytes.data(), bytes.size(), &devices);
-    ASSERT_EQ(94u, devices.size());
-    EXPECT_EQ(93, devices[93].port);
-    EXPECT_STREQ("n", devices[93].displayName);
-    EXPECT_STREQ("addr", devices[93].address);
-}
-
 TEST_F(RouterCodecTest, DeviceListTextOffsetsOutsideGiveEmptyTexts) {
     Bytes reply = DeviceList({{"name", "address", 1, 0, 0}}, 1);
     WriteLe32(reply.data() + 5, static_cast<std::uint32_t>(reply.size()));  // one past the end, from byte 4
@@ -336,26 +311,6 @@ TEST_F(RouterCodecTest, ConnectionListEntriesMapBothEndpoints) {
     EXPECT_EQ(5000, connection.portA);
     EXPECT_EQ(0u, ConnectionListEntryCount(reply.data(), 26)) << "the entry is cut short";
     EXPECT_EQ(0u, ConnectionListEntryCount(reply.data(), 4));
-}
-
-TEST_F(RouterCodecTest, ResultReplyNeedsItsFourBytes) {
-    Bytes reply = {4, 0, 0, 0, 0x78, 0x56, 0x34, 0x12};
-    std::uint32_t result = 0;
-    ASSERT_TRUE(DecodeResultReply(reply.data(), reply.size(), &result));
-    EXPECT_EQ(0x12345678u, result);
-    result = 7;
-    EXPECT_FALSE(DecodeResultReply(reply.data(), 7, &result));
-    EXPECT_EQ(7u, result);
-    EXPECT_EQ(8u, MinimumReplySize(kAddDeviceRequest));
-    EXPECT_EQ(5u, MinimumReplySize(kConnectionListRequest));
-    EXPECT_EQ(0u, MinimumReplySize(kDeviceListRequest));
-}
-
-TEST_F(RouterCodecTest, NoticesNeedThirteenBytes) {
-    Bytes notice(13, 0);
-    notice[4] = kDevicesChangedNotice;
-    EXPECT_EQ(kDevicesChangedNotice, NoticeCodeOf(notice.data(), notice.size()));
-    EXPECT_EQ(0, NoticeCodeOf(notice.data(), 12));
 }
 
 }  // namespace
