@@ -6,6 +6,8 @@
 #include "LibraryEntry.h"
 #include "TransportEntry.h"
 
+#include <new>
+
 namespace {
 
 // Only a null handle is recognised: checking every handle against the list of
@@ -61,6 +63,22 @@ CommResult COMM_CALL CommReceiveData(HCOMM handle, void *buffer, uint32_t *lengt
     auto *record = static_cast<CommHandle *>(handle);
     if (!record) return InvalidHandle();
     return record->transport->receiveData(record->transportHandle, buffer, length, channel, subchannel);
+}
+
+CommResult COMM_CALL CommGetConnections(ConnectionRecord *records, uint32_t *count, const char *host, uint32_t port) {
+    try {
+        return TheCommunicator().GetConnections(records, count, host, port);
+    } catch (const std::bad_alloc &) {
+        return COMM_ERROR_NOT_ENOUGH_MEMORY;
+    }
+}
+
+CommResult COMM_CALL CommCloseConnection(uint32_t id1, uint32_t id2, const char *host, uint32_t port) {
+    try {
+        return TheCommunicator().CloseConnection(id1, id2, host, port);
+    } catch (const std::bad_alloc &) {
+        return COMM_ERROR_NOT_ENOUGH_MEMORY;
+    }
 }
 
 }  // extern "C"

@@ -4,7 +4,9 @@
 #pragma once
 #include "CommApi.h"
 #include "CommHandle.h"
+#include "CommRecords.h"
 #include "ReceiveSlot.h"
+#include "RouterCodec.h"
 #include "TransportEntry.h"
 #include "UniqueHandle.h"
 #include "UniqueSocket.h"
@@ -50,6 +52,37 @@ public:
     CommResult Close(HCOMM handle);
     CommResult Connect(HCOMM handle, uint32_t channel, const uint8_t *subchannel, const void *request, void *reply);
 
+    // The router protocol over UDP (RouterExchange.cpp, RouterDiscovery.cpp).
+    // None takes a lock: they share the two sockets and the receive slots, so
+    // callers run them one at a time. Each leaves no receive pending. They throw
+    // std::bad_alloc when memory runs out.
+
+    // Sends a request of types 3 to 6 and takes one datagram on requestSocket as
+    // its reply (its source is not checked): 0 with the reply in `reply`, or why
+    // there is none: 258 after three unanswered attempts, the sockets' error
+    // when the request could not be sent in any attempt or the last attempt's
+    // receive failed (for example 10054 after a port-unreachable report).
+    CommResult ExchangeRequest(const router::Request &request, const sockaddr_in &destination, ReceiveSlot &reply);
+    // Asks the router at this IPv4 address (network order) and port for its
+    // devices and appends them: 0 (also for an empty list), 258, the sockets'
+    // error as ExchangeRequest, or COMM_ERROR_RECEIVE_NOT_POSTED. Datagrams from
+    // other addresses are dropped.
+    CommResult QueryRouterDevices(std::vector<DeviceRecord> *devices, std::uint32_t routerAddress, std::uint32_t port);
+    // Broadcasts a discovery request on servicePort and appends the routers that
+    // answer, then the local router service when it runs; a name already listed
+    // (ignoring case) is not listed again. Finds nothing rather than failing.
+    void DiscoverRouters(std::vector<RouterRecord> *routers);
+
+    // CommGetConnections and CommCloseConnection: host a dotted IPv4 text (null:
+    // 127.0.0.1), port's low 16 bits (0: the default service port).
+    CommResult GetConnections(ConnectionRecord *records, std::uint32_t *count, const char *host, std::uint32_t port);
+    CommResult CloseConnection(std::uint32_t id1, std::uint32_t id2, const char *host, std::uint32_t port);
+    // The add-device and remove-device requests (type 5 or 6) to the router at
+    // host (a dotted IPv4 text, never resolved as a name) and port: the router's
+    // result, or the failure of the exchange.
+    CommResult SendDeviceRequest(router::RequestType type, const DeviceRecord &device, const char *host,
+                                 std::uint32_t port);
+
     // Member order is teardown order, backwards: the list of handles goes first,
     // then the transport table, the mutexes, the sockets, the sockets library, and
     // the receive slots last.
@@ -63,6 +96,9 @@ public:
     std::vector<std::unique_ptr<CommHandle>> connections;  // in the order of opening
 
 private:
+    struct ExchangeRules;
+    CommResult RunExchange(const router::Request &request, const sockaddr_in &destination, const ExchangeRules &rules,
+                           ReceiveSlot &reply);
     CommResult AddConnection(TransportEntry &row, HCOMM transportHandle, HCOMM *handle);
     // Whether an open record wraps this transport handle of this row. The caller
     // holds connectionMutex.

@@ -9,6 +9,8 @@
 
 #include <stdint.h>
 
+#include "CommRecords.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -79,6 +81,15 @@ CommResult COMM_CALL CommSendData(HCOMM handle, const void *data, uint32_t lengt
 CommResult COMM_CALL CommReceiveData(HCOMM handle, void *buffer, uint32_t *length,
                                      uint8_t *channel, uint8_t *subchannel);
 
+/* Communicator only: the open connections of a protocol router or of the
+   router service on this computer, and closing one of them. host is a dotted
+   IPv4 address (NULL: "127.0.0.1"), port's low 16 bits count (0: 26214).
+   CommGetConnections: *count holds the capacity of records on entry and the
+   number of connections on return; 234 (count unchanged) when it is too small. */
+CommResult COMM_CALL CommGetConnections(ConnectionRecord *records, uint32_t *count, const char *host,
+                                        uint32_t port);
+CommResult COMM_CALL CommCloseConnection(uint32_t id1, uint32_t id2, const char *host, uint32_t port);
+
 /* Pointer types for binding the functions by name at run time. */
 typedef CommResult(COMM_CALL *PFN_CommStartup)(void);
 typedef CommResult(COMM_CALL *PFN_CommCleanup)(void);
@@ -90,6 +101,8 @@ typedef CommResult(COMM_CALL *PFN_CommGetOption)(HCOMM, uint32_t, void *);
 typedef CommResult(COMM_CALL *PFN_CommSetOption)(HCOMM, uint32_t, const void *);
 typedef CommResult(COMM_CALL *PFN_CommSendData)(HCOMM, const void *, uint32_t, uint32_t, uint32_t);
 typedef CommResult(COMM_CALL *PFN_CommReceiveData)(HCOMM, void *, uint32_t *, uint8_t *, uint8_t *);
+typedef CommResult(COMM_CALL *PFN_CommGetConnections)(ConnectionRecord *, uint32_t *, const char *, uint32_t);
+typedef CommResult(COMM_CALL *PFN_CommCloseConnection)(uint32_t, uint32_t, const char *, uint32_t);
 
 #ifdef __cplusplus
 }

@@ -48,7 +48,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-cp "$bin"/{Flashwell.exe,Communicator.dll,Wirrow.dll,SimBoard.exe,ImageTool.exe,FlashwellDemo.exe} "$work"/
+cp "$bin"/{Flashwell.exe,Communicator.dll,Hivekey.dll,Wirrow.dll,SimBoard.exe,ImageTool.exe,FlashwellDemo.exe} "$work"/
 cd "$work"
 
 echo "== Flashwell, Communicator and Wirrow: $build_width"

@@ -43,9 +43,9 @@ for arch in i686 x86_64; do
   package=flashwell-$version-$name
   dir=$stage/$package
   mkdir -p "$dir/include" "$dir/lib" "$dir/examples"
-  cp "$build/bin/Flashwell.exe" "$build/bin/Communicator.dll" "$build/bin/Wirrow.dll" "$dir/"
+  cp "$build/bin/Flashwell.exe" "$build/bin/Communicator.dll" "$build/bin/Hivekey.dll" "$build/bin/Wirrow.dll" "$dir/"
   $arch-w64-mingw32-strip --strip-unneeded "$dir"/*.exe "$dir"/*.dll
-  cp include/CommApi.h include/BoardInterfaceGuid.h "$dir/include/"
+  cp include/CommApi.h include/CommRecords.h include/BoardInterfaceGuid.h "$dir/include/"
   cp "$build/lib/libCommunicator.dll.a" "$dir/lib/"
   make_msvc_import_lib communicator/Communicator.def Communicator.dll "$dir/lib/Communicator.lib" $arch
   cp docs/GUIDE.md "$dir/GUIDE.md"

@@ -5,7 +5,8 @@
 # namespace, one width after the other. The 64-bit run also drives the shipped
 # 32-bit Flashwell, Communicator and Wirrow against boards served by its 64-bit test
 # process (label needs32bit). Where this machine cannot run 32-bit programs,
-# everything 32-bit is skipped with a loud line and the rest still runs.
+# everything 32-bit is skipped with a loud line and the rest still runs. Last, each
+# fuzz target of the pure decoders runs natively for a few seconds.
 #   bash tools/test.sh [CTEST ARGS...]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -52,6 +53,9 @@ for arch in "${widths[@]}"; do
   [ $rc = 0 ] && outcome=passed || { outcome="FAILED (ctest exit $rc)"; status=1; }
   summary+=("$arch: $outcome in $(( $(date +%s) - start )) s")
 done
+
+echo "== Fuzz targets, a few seconds each"
+tools/fuzz.sh 3 || status=1
 
 echo "== Widths tested"
 printf '  %s\n' "${summary[@]}"

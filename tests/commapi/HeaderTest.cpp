@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstring>
+#include <utility>
+
 extern "C" int HeaderCompilesAsC(void);
 
 // Stand-in definitions so the C unit links; the real ones live in the libraries.
@@ -27,4 +30,41 @@ TEST(CommApiHeader, ResultCodesAreTheSystemCodes) {
     EXPECT_EQ(static_cast<CommResult>(ERROR_CONNECTION_ACTIVE), COMM_ERROR_CONNECTION_ACTIVE);
     EXPECT_EQ(static_cast<CommResult>(ERROR_TIMEOUT), COMM_ERROR_TIMEOUT);
     EXPECT_EQ(static_cast<CommResult>(E_POINTER), COMM_E_POINTER);
+}
+
+extern "C" size_t RecordStrideFromC(int which);
+extern "C" size_t RecordSizeFromC89(int which);
+extern "C" size_t ConnectionPortBFromC89(void);
+
+// The layouts host programs allocate: C, C89 and C++ agree on every size and
+// stride, and a field written through the struct lands at its wire offset.
+class CommRecordsLayout : public testing::TestWithParam<std::pair<int, size_t>> {};
+
+TEST_P(CommRecordsLayout, SameSizeAndStrideInCAndCpp) {
+    EXPECT_EQ(GetParam().second, RecordStrideFromC(GetParam().first));
+    EXPECT_EQ(GetParam().second, RecordSizeFromC89(GetParam().first));
+}
+
+INSTANTIATE_TEST_SUITE_P(Records, CommRecordsLayout,
+                         testing::Values(std::make_pair(0, sizeof(RouterRecord)), std::make_pair(1, sizeof(DeviceRecord)),
+                                         std::make_pair(2, sizeof(ConnectionRecord)),
+                                         std::make_pair(3, sizeof(SelectionRecord))));
+
+TEST(CommRecordsFields, LittleEndianNumbersAtTheirOffsets) {
+    DeviceRecord device{};
+    device.port = 0x1234;
+    device.extra = 0x5678;
+    device.features = 0x9ABCDEF0u;
+    const auto *bytes = reinterpret_cast<const unsigned char *>(&device);
+    const unsigned char expected[] = {0x34, 0x12, 0x78, 0x56, 0xF0, 0xDE, 0xBC, 0x9A};
+    EXPECT_EQ(0, std::memcmp(expected, bytes + 520, sizeof(expected)));
+
+    ConnectionRecord connection{};
+    connection.portB = 0xBEEF;
+    EXPECT_EQ(ConnectionPortBFromC89(), offsetof(ConnectionRecord, portB));
+    EXPECT_EQ(0xEF, reinterpret_cast<const unsigned char *>(&connection)[1044]);
+
+    // The selection's first three fields are a DeviceRecord's.
+    EXPECT_EQ(offsetof(DeviceRecord, port), offsetof(SelectionRecord, port));
+    EXPECT_EQ(offsetof(DeviceRecord, address), offsetof(SelectionRecord, address));
 }

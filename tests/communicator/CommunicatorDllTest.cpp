@@ -32,6 +32,7 @@ protected:
         GetCurrentDirectoryA(MAX_PATH, savedDirectory);
         SetCurrentDirectoryA(workFolder.c_str());
         CopyBuildFile("Communicator.dll", libraryFolder);
+        CopyBuildFile("Hivekey.dll", libraryFolder);
     }
 
     void TearDown() override {

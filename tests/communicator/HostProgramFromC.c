@@ -30,6 +30,9 @@ int main(void) {
         COMM_ERROR_INVALID_HANDLE)
         ++failures;
     if (CommReceiveData(NULL, &value, &length, NULL, NULL) != COMM_ERROR_INVALID_HANDLE) ++failures;
+    /* The router calls resolve too; these fail before anything is sent. */
+    if (CommGetConnections(NULL, NULL, NULL, 0) != COMM_E_POINTER) ++failures;
+    if (CommCloseConnection(1, 2, "router.example", 26214) != COMM_ERROR_INVALID_ADDRESS) ++failures;
     if (failures == 0) printf("C host program: all checks passed\n");
     return failures;
 }

@@ -87,7 +87,7 @@ protected:
                   std::to_string(++run);
         ASSERT_TRUE(::CreateDirectoryA(folder_.c_str(), nullptr));
         const std::string bin = ProductFolder();
-        for (const char *name : {"Flashwell.exe", "Communicator.dll", "Wirrow.dll"}) {
+        for (const char *name : {"Flashwell.exe", "Communicator.dll", "Hivekey.dll", "Wirrow.dll"}) {
             const std::string to = folder_ + "\\" + name;
             files_.push_back(to);
             ASSERT_TRUE(::CopyFileA((bin + "\\" + name).c_str(), to.c_str(), FALSE)) << name;

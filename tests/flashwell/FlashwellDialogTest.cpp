@@ -99,6 +99,7 @@ protected:
         const std::string bin = ProgramFolder();
         ASSERT_TRUE(Copy(bin + "\\Flashwell.exe", "Flashwell.exe"));
         ASSERT_TRUE(Copy(bin + "\\Communicator.dll", "Communicator.dll"));
+        ASSERT_TRUE(Copy(bin + "\\Hivekey.dll", "Hivekey.dll"));
         ASSERT_TRUE(Copy(bin + "\\testtransports\\updateboard\\Wirrow.dll", "Wirrow.dll"));
     }
 

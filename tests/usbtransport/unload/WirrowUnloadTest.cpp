@@ -44,13 +44,14 @@ public:
         ::GetTempPathA(MAX_PATH, temp);
         path_ = std::string(temp) + Unique("wirrow-unload-");
         ::CreateDirectoryA(path_.c_str(), nullptr);
-        for (const char *name : {"Communicator.dll", "Wirrow.dll"}) {
+        for (const char *name : {"Communicator.dll", "Hivekey.dll", "Wirrow.dll"}) {
             if (!::CopyFileA((BinaryFolder() + "\\" + name).c_str(), (path_ + "\\" + name).c_str(), FALSE))
                 throw std::runtime_error(std::string("cannot copy ") + name);
         }
     }
     ~LibraryFolder() {
         ::DeleteFileA((path_ + "\\Communicator.dll").c_str());
+        ::DeleteFileA((path_ + "\\Hivekey.dll").c_str());
         ::DeleteFileA((path_ + "\\Wirrow.dll").c_str());
         ::RemoveDirectoryA(path_.c_str());
     }

@@ -1,0 +1,10 @@
+#include "ServicePort.h"
+
+#include "Hivekey.h"
+
+std::uint16_t ReadServicePort() {
+    CHivekey store;
+    DWORD value = 0;
+    if (store.Read(value, kServicePortPath) != 0) return kDefaultServicePort;
+    return static_cast<std::uint16_t>(value);
+}
