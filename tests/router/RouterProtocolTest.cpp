@@ -241,6 +241,9 @@ struct QueryFaultCase {
     CommResult result;
     std::size_t appended;
     bool emptyTexts;
+    // An oversized answer that is already there when the receive is posted makes the
+    // post fail (-1); one that arrives while it is pending ends it with WSAEMSGSIZE.
+    CommResult alsoAllowed = COMM_SUCCESS;
 };
 
 class DeviceListFaults : public RouterProtocolTest, public testing::WithParamInterface<QueryFaultCase> {};
@@ -250,8 +253,10 @@ TEST_P(DeviceListFaults, NeverReadWhatIsNotTheRoutersReply) {
     ASSERT_TRUE(routers.SetDevices(kSecondPort, Numbered(2)));
     ASSERT_TRUE(routers.SetFault(kSecondPort, GetParam().fault));
     std::vector<DeviceRecord> devices;
-    EXPECT_EQ(GetParam().result, state.QueryRouterDevices(&devices, GetParam().routerAddress, kSecondPort))
-        << GetParam().what;
+    const CommResult result = state.QueryRouterDevices(&devices, GetParam().routerAddress, kSecondPort);
+    if (GetParam().alsoAllowed == COMM_SUCCESS || result != GetParam().alsoAllowed) {
+        EXPECT_EQ(GetParam().result, result) << GetParam().what;
+    }
     ASSERT_EQ(GetParam().appended, devices.size());
     for (const DeviceRecord &device : devices) {
         EXPECT_EQ(GetParam().emptyTexts, device.displayName[0] == '\0');
@@ -269,7 +274,7 @@ INSTANTIATE_TEST_SUITE_P(
                     QueryFaultCase{"texts outside", {FaultKind::TextsOutside, 1}, Loopback(), 0, 2, true},
                     QueryFaultCase{"cut after the first entry", {FaultKind::Truncate, 1, 21}, Loopback(), 0, 1, true},
                     QueryFaultCase{"larger than the buffer", {FaultKind::Oversize, 1}, Loopback(), WSAEMSGSIZE, 0,
-                                   false},
+                                   false, COMM_ERROR_RECEIVE_NOT_POSTED},
                     QueryFaultCase{"late, then answered again", {FaultKind::Late, 1, 2300, 1}, Loopback(), 0, 2,
                                    false}));
 
