@@ -34,10 +34,7 @@ public:
     virtual void ShowClosingStatus(const std::string &text) { ShowStatus(text); }
     virtual void SetProgress(unsigned position) = 0;
     // After each acknowledged packet: payload bytes the board has taken so far, of `total`.
-    virtual void ShowBytesAcknowledged(uint32_t acknowledged, uint32_t total) {
-        (void)acknowledged;
-        (void)total;
-    }
+    virtual void ShowBytesAcknowledged(uint32_t /*acknowledged*/, uint32_t /*total*/) {}
     // Message box with an OK button; returns when the user has closed it.
     virtual void ShowMessage(const std::string &text) = 0;
 };
@@ -65,7 +62,7 @@ enum class UpdateOutcome {
 struct UpdateResult {
     UpdateOutcome outcome = UpdateOutcome::NoTarget;
     uint32_t code = 0;
-    std::string message;  // the closing message, as the view was shown it
+    std::string message;  // the closing message, as the view showed it
 };
 
 // Lets another thread end a running session early (Ctrl+C in a console program).

@@ -19,11 +19,11 @@ const CommFunctions kCommunicator = {&CommOpen,       &CommClose,    &CommConnec
 
 // The console's control handler runs on a thread of its own; it reaches the
 // running session through this one interrupt, which lives as long as the program.
-SessionInterrupt g_interrupt;
+SessionInterrupt theInterrupt;
 
 BOOL WINAPI OnConsoleControl(DWORD event) {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
-    g_interrupt.Interrupt();
+    theInterrupt.Interrupt();
     return TRUE;  // the session ends itself, the board disconnected and closed
 }
 
@@ -117,7 +117,7 @@ int UpdateOne(const ImageToolCommand &command, const Board &board, ProgressStyle
         paths.push_back(board.path);
         return size_t{1};
     };
-    const UpdateResult result = RunUpdateSession(view, kCommunicator, chosen, &g_interrupt);
+    const UpdateResult result = RunUpdateSession(view, kCommunicator, chosen, &theInterrupt);
     if (result.outcome == UpdateOutcome::Succeeded) {
         if (!command.quiet) {
             std::printf("%s: %s\n", Describe(board).c_str(), result.message.c_str());
@@ -156,7 +156,7 @@ int UpdateBoards(const ImageToolCommand &command) {
         const int result = UpdateOne(command, board, style);
         if (exitCode == kExitDone) exitCode = result;
         // The remaining boards are not touched once the user has asked to stop.
-        if (result == kExitInterrupted || g_interrupt.Interrupted()) return kExitInterrupted;
+        if (result == kExitInterrupted || theInterrupt.Interrupted()) return kExitInterrupted;
     }
     return exitCode;
 }
