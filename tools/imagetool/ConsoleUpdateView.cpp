@@ -7,8 +7,9 @@
 namespace {
 
 constexpr unsigned kBarWidth = 30;
-// Redrawing for every packet would cost more than the packets on a fast board.
-constexpr std::chrono::milliseconds kRedrawInterval(100);
+// Redrawing for every packet would cost more than the packets on a fast board:
+// console output is slow (under Wine a redraw costs milliseconds).
+constexpr std::chrono::milliseconds kRedrawInterval(250);
 
 double SecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -49,7 +50,11 @@ void ConsoleUpdateView::ShowBytesAcknowledged(uint32_t acknowledged, uint32_t to
         const Clock::time_point now = Clock::now();
         if (barShown_ && acknowledged < total && now - lastDrawn_ < kRedrawInterval) return;
         lastDrawn_ = now;
-        std::fprintf(stderr, "\r%s ", FormatProgressBar(acknowledged, total, seconds, kBarWidth).c_str());
+        // One console write per redraw: stderr is unbuffered and goes out byte by byte.
+        const std::string line = "\r" + FormatProgressBar(acknowledged, total, seconds, kBarWidth) + " ";
+        DWORD written = 0;
+        ::WriteConsoleA(::GetStdHandle(STD_ERROR_HANDLE), line.data(), static_cast<DWORD>(line.size()), &written,
+                        nullptr);
         barShown_ = true;
         break;
     }
