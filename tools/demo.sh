@@ -9,8 +9,10 @@
 #      Update, waits for the closing message,
 #   4. prints the outcome, compares the flash with the payload byte for byte and
 #      saves a picture of the finished dialog as build/demo/flashwell-update-done.png
-#      (with --update-docs also as docs/flashwell-update-done.png, the README's picture).
-# Exits 0 only when the update succeeded and the board holds the payload.
+#      (with --update-docs also as docs/flashwell-update-done.png, the README's picture),
+#   5. plugs in a second simulated board and updates it from the command line as a
+#      script would (ImageTool.exe list, ImageTool.exe update), and compares its flash too.
+# Exits 0 only when both updates succeeded and both boards hold the payload.
 #   bash tools/demo.sh [--update-docs]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -41,9 +43,12 @@ work=$WINEPREFIX/drive_c/FlashwellDemo
 rm -rf "$work"
 mkdir -p "$work"
 board_pid=
+board2_pid=
 cleanup() {
   exec 7>&- 2>/dev/null || true
+  exec 8>&- 2>/dev/null || true
   [ -n "$board_pid" ] && kill "$board_pid" 2>/dev/null || true
+  [ -n "$board2_pid" ] && kill "$board2_pid" 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -107,10 +112,43 @@ fi
 [ "$demo_rc" = 0 ] || ok=0
 [ -s "$shot" ] || ok=0
 
+echo "== Plugging in a second simulated board"
+mkfifo board2-in
+timeout 600 wine SimBoard.exe --instance demo2 --output flash-cli.bin <board2-in >board2-out 2>&1 &
+board2_pid=$!
+exec 8>board2-in
+for _ in $(seq 300); do
+  grep -q '^ready' board2-out 2>/dev/null && break
+  kill -0 "$board2_pid" 2>/dev/null || break
+  sleep 0.1
+done
+grep '^ready' board2-out | tr -d '\r' | sed 's/^ready /  board present at /' || { echo "the second board did not start" >&2; cat board2-out >&2; exit 1; }
+
+echo "== Updating it from the command line, as a script would"
+echo "  > ImageTool list"
+timeout 60 wine ImageTool.exe list </dev/null 2>&1 | tr -d '\r' | grep -v '^wine:' | sed 's/^/  /' || true
+echo "  > ImageTool update firmware.img"
+cli_rc=0
+timeout 300 wine ImageTool.exe update firmware.img </dev/null >cli-out 2>cli-err || cli_rc=$?
+tr -d '\r' <cli-err | grep -v '^wine:' | sed 's/^/  /' || true
+tr -d '\r' <cli-out | sed 's/^/  /'
+echo "  exit code $cli_rc"
+
+echo quit >&8
+exec 8>&-
+wait "$board2_pid" || true
+board2_pid=
+tr -d '\r' <board2-out | grep '^flashed' | sed 's/^flashed \([0-9]*\) \(0x[0-9A-F]*\)/  the board wrote \1 bytes to flash, sum \2/' || true
+if [ "$cli_rc" = 0 ] && [ -f flash-cli.bin ] && cmp payload.bin flash-cli.bin; then
+  echo "  flash-cli.bin equals payload.bin byte for byte ($(stat -c %s flash-cli.bin) bytes)"
+else
+  echo "  the command-line update did not leave the payload in the second board's flash"; ok=0
+fi
+
 if [ "$ok" = 1 ]; then
   # Only the picture of a successful update goes into the README.
   [ "$update_docs" = 1 ] && cp "$shot" "$root/docs/flashwell-update-done.png"
-  echo "== DEMO PASSED: firmware update succeeded ($build_width)"
+  echo "== DEMO PASSED: firmware update succeeded, from the window and from the command line ($build_width)"
 else
   echo "== DEMO FAILED"
   exit 1

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the 32-bit and 64-bit release and packs each into
 #   OUTDIR/flashwell-<version>-win32.zip and OUTDIR/flashwell-<version>-win64.zip
-# with Flashwell.exe, Communicator.dll, Wirrow.dll, the headers for host programs,
+# with Flashwell.exe, ImageTool.exe, Communicator.dll, Wirrow.dll, the headers for host programs,
 # the import libraries for MinGW (libCommunicator.dll.a) and MSVC (Communicator.lib),
 # the guide and the host-program example.
 #   bash tools/package.sh [OUTDIR]      (OUTDIR defaults to dist)
@@ -38,12 +38,13 @@ for arch in i686 x86_64; do
   build=build/$arch
   cmake -S . -B "$build" -G Ninja -Wno-dev --no-warn-unused-cli \
     -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-$arch-w64-mingw32.cmake >/dev/null
-  cmake --build "$build" -j2 --target Flashwell Communicator Wirrow | tail -n 1
+  cmake --build "$build" -j2 --target Flashwell ImageTool Communicator Wirrow | tail -n 1
 
   package=flashwell-$version-$name
   dir=$stage/$package
   mkdir -p "$dir/include" "$dir/lib" "$dir/examples"
-  cp "$build/bin/Flashwell.exe" "$build/bin/Communicator.dll" "$build/bin/Hivekey.dll" "$build/bin/Wirrow.dll" "$dir/"
+  cp "$build/bin/Flashwell.exe" "$build/bin/ImageTool.exe" "$build/bin/Communicator.dll" "$build/bin/Hivekey.dll" \
+     "$build/bin/Wirrow.dll" "$dir/"
   $arch-w64-mingw32-strip --strip-unneeded "$dir"/*.exe "$dir"/*.dll
   cp include/CommApi.h include/CommRecords.h include/BoardInterfaceGuid.h "$dir/include/"
   cp "$build/lib/libCommunicator.dll.a" "$dir/lib/"

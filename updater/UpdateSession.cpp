@@ -3,6 +3,7 @@
 #include "DeviceInfoSet.h"
 #include "ImageHeader.h"
 #include "FileRead.h"
+#include "MutexLock.h"
 #include "UniqueHandle.h"
 #include "UpdatePacket.h"
 #include <windows.h>
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -31,6 +33,7 @@ const char kReceiveFailed[] = "Failed to receive the board's reply. Error code i
 const char kReplyIncomplete[] = "The board's reply was incomplete.";
 const char kBoardRefused[] = "Failed to download image file to the board. Error code is %u";
 const char kSucceeded[] = "Succeeded updating the firmware.";
+const char kInterrupted[] = "The update was interrupted; the board was disconnected.";
 
 constexpr uint32_t kRouterPort = 26214;
 constexpr uint32_t kProgressAtLastAcknowledgement = 30;
@@ -44,12 +47,24 @@ std::string WithCode(const char *format, unsigned code) {
     return text;
 }
 
+UpdateResult Ending(UpdateOutcome outcome, std::string message, uint32_t code = 0) {
+    UpdateResult result;
+    result.outcome = outcome;
+    result.code = code;
+    result.message = std::move(message);
+    return result;
+}
+
 // The open connection to the board; disconnected and closed when the session
-// is done with it, whatever the outcome.
+// is done with it, whatever the outcome. An interrupt reaches it until then.
 class BoardConnection {
 public:
-    BoardConnection(const CommFunctions &comm, HCOMM handle) : comm_(comm), handle_(handle) {}
+    BoardConnection(const CommFunctions &comm, HCOMM handle, SessionInterrupt *interrupt)
+        : comm_(comm), handle_(handle), interrupt_(interrupt) {
+        if (interrupt_) interrupt_->Attach(comm_, handle_);
+    }
     ~BoardConnection() {
+        if (interrupt_) interrupt_->Detach();
         comm_.disconnect(handle_);
         comm_.close(handle_);
     }
@@ -60,31 +75,36 @@ public:
 private:
     const CommFunctions &comm_;
     HCOMM handle_;
+    SessionInterrupt *interrupt_;
 };
 
 class UpdateRun {
 public:
-    UpdateRun(UpdateView &view, const CommFunctions &comm) : view_(view), comm_(comm) {}
+    UpdateRun(UpdateView &view, const CommFunctions &comm, SessionInterrupt *interrupt)
+        : view_(view), comm_(comm), interrupt_(interrupt) {}
 
-    void Run(const TargetFinder &findTargets) {
+    UpdateResult Run(const TargetFinder &findTargets) {
         view_.EnableButtons(false);
         Show(kSearchingTarget);
+        UpdateResult result;
         try {
             std::vector<std::string> targets;
             if (findTargets(targets) == 0 || targets.empty()) {
-                status_ = kNoTargetFound;
+                result = Ending(UpdateOutcome::NoTarget, kNoTargetFound);
             } else {
                 // With several boards present only the first one found is updated.
                 Show(kConnectingTarget);
-                status_ = UpdateTarget(targets.front());
+                result = UpdateTarget(targets.front());
             }
         } catch (const std::bad_alloc &) {
             // The connection, file and buffer have been released on the way out.
-            status_ = kMemoryAllocationFailed;
+            result = Ending(UpdateOutcome::OutOfMemory, kMemoryAllocationFailed);
         }
-        view_.ShowStatus(status_);
+        status_ = result.message;
+        view_.ShowClosingStatus(status_);
         view_.ShowMessage(status_);
         view_.EnableButtons(true);
+        return result;
     }
 
 private:
@@ -93,42 +113,52 @@ private:
         view_.ShowStatus(text);
     }
 
-    std::string UpdateTarget(const std::string &path) {
+    bool Interrupted() const { return interrupt_ && interrupt_->Interrupted(); }
+
+    UpdateResult UpdateTarget(const std::string &path) {
+        if (Interrupted()) return Ending(UpdateOutcome::Interrupted, kInterrupted);
         HCOMM handle = nullptr;
-        if (comm_.open(path.c_str(), 0, &handle, nullptr, kRouterPort) != COMM_SUCCESS) return kCannotOpenTarget;
-        BoardConnection connection(comm_, handle);
+        const CommResult opened = comm_.open(path.c_str(), 0, &handle, nullptr, kRouterPort);
+        if (opened != COMM_SUCCESS) return Ending(UpdateOutcome::CannotOpen, kCannotOpenTarget, opened);
+        BoardConnection connection(comm_, handle, interrupt_);
         const uint8_t subchannel = COMM_UPDATER_SUBCHANNEL;
-        if (comm_.connect(handle, COMM_UPDATER_CHANNEL, &subchannel, nullptr, nullptr) != COMM_SUCCESS)
-            return kCannotConnectTarget;
-        return SendImage(handle);
+        const CommResult connected = comm_.connect(handle, COMM_UPDATER_CHANNEL, &subchannel, nullptr, nullptr);
+        if (Interrupted()) return Ending(UpdateOutcome::Interrupted, kInterrupted);
+        if (connected != COMM_SUCCESS) return Ending(UpdateOutcome::CannotConnect, kCannotConnectTarget, connected);
+        UpdateResult result = SendImage(handle);
+        // A transfer that failed because of the interrupt's disconnect is the interrupt's doing.
+        if (result.outcome != UpdateOutcome::Succeeded && Interrupted())
+            return Ending(UpdateOutcome::Interrupted, kInterrupted);
+        return result;
     }
 
-    std::string SendImage(HCOMM handle) {
+    UpdateResult SendImage(HCOMM handle) {
         UniqueHandle file(::CreateFileA(view_.ImagePath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file) return kImageFileNotFound;
+        if (!file) return Ending(UpdateOutcome::ImageUnreadable, kImageFileNotFound);
 
         // The header was checked when the image was selected; the board gets the payload alone.
         uint8_t header[kImageHeaderSize];
-        if (!ReadExactly(file.Get(), header, sizeof(header))) return kImageFileUnreadable;
+        if (!ReadExactly(file.Get(), header, sizeof(header)))
+            return Ending(UpdateOutcome::ImageUnreadable, kImageFileUnreadable);
         LARGE_INTEGER fileLength{};
         if (!::GetFileSizeEx(file.Get(), &fileLength) || fileLength.QuadPart < static_cast<LONGLONG>(kImageHeaderSize))
-            return kImageFileUnreadable;
+            return Ending(UpdateOutcome::ImageUnreadable, kImageFileUnreadable);
         const uint64_t payloadLength = static_cast<uint64_t>(fileLength.QuadPart) - kImageHeaderSize;
-        if (payloadLength > kLargestPayload) return kImageFileTooLarge;
+        if (payloadLength > kLargestPayload) return Ending(UpdateOutcome::ImageUnreadable, kImageFileTooLarge);
         const uint32_t total = static_cast<uint32_t>(payloadLength);
 
         uint32_t maxData = 0;
         if (comm_.getOption(handle, COMM_OPT_MAX_PAYLOAD, &maxData) != COMM_SUCCESS ||
             maxData <= kUpdatePacketHeaderSize)
-            return kUnusablePacketSize;
+            return Ending(UpdateOutcome::LinkFailed, kUnusablePacketSize);
         uint32_t hostOrder = 1;
         if (comm_.getOption(handle, COMM_OPT_HOST_ORDER, &hostOrder) != COMM_SUCCESS) hostOrder = 1;
         const BoardByteOrder order = BoardByteOrderFromOption(hostOrder);
 
         const uint32_t packetSize = total + kUpdatePacketHeaderSize < maxData ? total + kUpdatePacketHeaderSize : maxData;
         std::unique_ptr<uint8_t[]> packet(new (std::nothrow) uint8_t[packetSize]);
-        if (!packet) return kMemoryAllocationFailed;
+        if (!packet) return Ending(UpdateOutcome::OutOfMemory, kMemoryAllocationFailed);
         auto *packetHeader = reinterpret_cast<UpdatePacketHeader *>(packet.get());
         uint8_t *chunk = packet.get() + kUpdatePacketHeaderSize;
         const uint32_t largestChunk = packetSize - kUpdatePacketHeaderSize;
@@ -137,11 +167,13 @@ private:
         uint32_t remaining = total;
         uint32_t sum = 0;
         while (remaining > 0) {
+            if (Interrupted()) return Ending(UpdateOutcome::Interrupted, kInterrupted);
             const uint32_t length = remaining < largestChunk ? remaining : largestChunk;
             remaining -= length;
             const bool last = remaining == 0;
             // A file that changed since it was checked must not send stale buffer bytes.
-            if (!ReadExactly(file.Get(), chunk, length)) return kImageFileUnreadable;
+            if (!ReadExactly(file.Get(), chunk, length))
+                return Ending(UpdateOutcome::ImageUnreadable, kImageFileUnreadable);
             sum = AddToPayloadSum(sum, chunk, length);
             EncodeUpdatePacketHeader(*packetHeader, last, length, sum, order);
             if (last) Show(kBurningFlash);
@@ -149,31 +181,34 @@ private:
             const CommResult sent = comm_.sendData(handle, packet.get(), length + kUpdatePacketHeaderSize,
                                                    COMM_UPDATER_CHANNEL, COMM_UPDATER_SUBCHANNEL);
             // An undelivered packet gets no reply; waiting for one would never end.
-            if (sent != COMM_SUCCESS) return WithCode(kSendFailed, sent);
+            if (sent != COMM_SUCCESS) return Ending(UpdateOutcome::LinkFailed, WithCode(kSendFailed, sent), sent);
             UpdatePacketHeader reply{};
             uint32_t replyLength = sizeof(reply);
             uint8_t replyChannel = 0, replySubchannel = 0;
             const CommResult received =
                 comm_.receiveData(handle, &reply, &replyLength, &replyChannel, &replySubchannel);
-            if (received != COMM_SUCCESS) return WithCode(kReceiveFailed, received);
-            if (replyLength < sizeof(reply)) return kReplyIncomplete;
+            if (received != COMM_SUCCESS)
+                return Ending(UpdateOutcome::LinkFailed, WithCode(kReceiveFailed, received), received);
+            if (replyLength < sizeof(reply)) return Ending(UpdateOutcome::LinkFailed, kReplyIncomplete);
             const uint16_t status = DecodeReplyStatus(reply, order);
-            if (status != 0) return WithCode(kBoardRefused, status);
+            if (status != 0) return Ending(UpdateOutcome::BoardRefused, WithCode(kBoardRefused, status), status);
 
             // 64-bit product: payloads above 143 MB would overflow 32 bits.
             view_.SetProgress(static_cast<unsigned>(static_cast<uint64_t>(total - remaining) *
                                                     kProgressAtLastAcknowledgement / total));
+            view_.ShowBytesAcknowledged(total - remaining, total);
             if (last) {
                 view_.SetProgress(kProgressDone);
-                return kSucceeded;
+                return Ending(UpdateOutcome::Succeeded, kSucceeded);
             }
         }
         // An empty payload: nothing to send; the status stays at the download notice.
-        return status_;
+        return Ending(UpdateOutcome::NothingToSend, status_);
     }
 
     UpdateView &view_;
     const CommFunctions &comm_;
+    SessionInterrupt *interrupt_;
     std::string status_;
 };
 
@@ -204,6 +239,28 @@ size_t FindTargets(std::vector<std::string> &paths) {
     return appended;
 }
 
-void RunUpdateSession(UpdateView &view, const CommFunctions &comm, const TargetFinder &findTargets) {
-    UpdateRun(view, comm).Run(findTargets);
+SessionInterrupt::SessionInterrupt() : lock_(MakeMutex()) {}
+
+void SessionInterrupt::Interrupt() {
+    interrupted_.store(true);
+    MutexLock hold(lock_.Get());
+    // Ends a send or receive that waits for the board; the session closes the handle.
+    if (handle_) comm_->disconnect(handle_);
+}
+
+void SessionInterrupt::Attach(const CommFunctions &comm, HCOMM handle) {
+    MutexLock hold(lock_.Get());
+    comm_ = &comm;
+    handle_ = handle;
+}
+
+void SessionInterrupt::Detach() {
+    MutexLock hold(lock_.Get());
+    comm_ = nullptr;
+    handle_ = nullptr;
+}
+
+UpdateResult RunUpdateSession(UpdateView &view, const CommFunctions &comm, const TargetFinder &findTargets,
+                              SessionInterrupt *interrupt) {
+    return UpdateRun(view, comm, interrupt).Run(findTargets);
 }

@@ -4,6 +4,9 @@
 // implementation (Communicator's exports in Flashwell, scripted boards in tests).
 #pragma once
 #include "CommApi.h"
+#include "UniqueHandle.h"
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -27,7 +30,11 @@ public:
     // Select Image and Update together.
     virtual void EnableButtons(bool enabled) = 0;
     virtual void ShowStatus(const std::string &text) = 0;
+    // The last status, which the closing message repeats; a status line by default.
+    virtual void ShowClosingStatus(const std::string &text) { ShowStatus(text); }
     virtual void SetProgress(unsigned position) = 0;
+    // After each acknowledged packet: payload bytes the board has taken so far, of `total`.
+    virtual void ShowBytesAcknowledged(uint32_t /*acknowledged*/, uint32_t /*total*/) {}
     // Message box with an OK button; returns when the user has closed it.
     virtual void ShowMessage(const std::string &text) = 0;
 };
@@ -37,4 +44,53 @@ public:
 using TargetFinder = std::function<size_t(std::vector<std::string> &paths)>;
 size_t FindTargets(std::vector<std::string> &paths);
 
-void RunUpdateSession(UpdateView &view, const CommFunctions &comm, const TargetFinder &findTargets = FindTargets);
+// How a session ended, for callers that act on more than the closing message.
+enum class UpdateOutcome {
+    Succeeded,
+    NothingToSend,    // the payload is empty; the board was connected but got nothing
+    NoTarget,
+    CannotOpen,       // code: CommOpen's result
+    CannotConnect,    // code: CommConnect's result
+    LinkFailed,       // a send or receive failed (code: its result), an incomplete reply,
+                      // or an unusable packet size
+    ImageUnreadable,  // the image file vanished, could not be read or is too large
+    OutOfMemory,
+    BoardRefused,     // code: the status of the board's reply
+    Interrupted,      // SessionInterrupt ended it
+};
+
+struct UpdateResult {
+    UpdateOutcome outcome = UpdateOutcome::NoTarget;
+    uint32_t code = 0;
+    std::string message;  // the closing message, as the view showed it
+};
+
+// Lets another thread end a running session early (Ctrl+C in a console program).
+// Interrupting disconnects the session's open connection, which makes a send or
+// receive that waits for the board return at once; the session then closes the
+// connection and ends with UpdateOutcome::Interrupted.
+class SessionInterrupt {
+public:
+    SessionInterrupt();
+    SessionInterrupt(const SessionInterrupt &) = delete;
+    SessionInterrupt &operator=(const SessionInterrupt &) = delete;
+
+    // Any thread, any number of times.
+    void Interrupt();
+    bool Interrupted() const { return interrupted_.load(); }
+
+    // Session thread: the connection that Interrupt disconnects, from CommOpen until
+    // just before CommClose, so that Interrupt never reaches a closed handle.
+    void Attach(const CommFunctions &comm, HCOMM handle);
+    void Detach();
+
+private:
+    std::atomic<bool> interrupted_{false};
+    UniqueHandle lock_;  // over comm_ and handle_
+    const CommFunctions *comm_ = nullptr;
+    HCOMM handle_ = nullptr;
+};
+
+// Runs one session. `interrupt`, when given, may end it early from another thread.
+UpdateResult RunUpdateSession(UpdateView &view, const CommFunctions &comm, const TargetFinder &findTargets = FindTargets,
+                              SessionInterrupt *interrupt = nullptr);

@@ -3,6 +3,7 @@
 #include "HeaderReport.h"
 #include "ImageFile.h"
 #include "ImageToolCommand.h"
+#include "ProgressText.h"
 #include "TestFiles.h"
 #include "UniqueHandle.h"
 #include <gtest/gtest.h>
@@ -147,12 +148,58 @@ TEST(ImageToolCommandLine, RejectsBadInput) {
         {"show", "a.img", "b.img"},
         {"show", "--program-version", "one", "a.img"},
         {"show", "--model", "M", "a.img"},
+        {"list", "x"},
+        {"update"},
+        {"update", "a.img", "b.img"},
+        {"update", "a.img", "--board"},
+        {"update", "a.img", "--board", "0"},
+        {"update", "a.img", "--board", "two"},
+        {"update", "a.img", "--board", "1", "--all"},
+        {"update", "a.img", "--path", "p", "--board", "1"},
+        {"update", "a.img", "--fast"},
     };
     for (const auto &arguments : bad) {
         error.clear();
         EXPECT_FALSE(Parse(arguments, command, error)) << ::testing::PrintToString(arguments);
         EXPECT_FALSE(error.empty());
     }
+}
+
+TEST(ImageToolCommandLine, ListAndUpdateChooseTheirBoards) {
+    ImageToolCommand command;
+    std::string error;
+    ASSERT_TRUE(Parse({"list"}, command, error)) << error;
+    EXPECT_EQ(ImageToolAction::List, command.action);
+    ASSERT_TRUE(Parse({"update", "a.img"}, command, error)) << error;
+    EXPECT_EQ(ImageToolAction::Update, command.action);
+    EXPECT_EQ("a.img", command.imagePath);
+    EXPECT_EQ(BoardChoice::First, command.board);
+    EXPECT_FALSE(command.quiet);
+    ASSERT_TRUE(Parse({"update", "--board", "12", "a.img", "--quiet"}, command, error)) << error;
+    EXPECT_EQ(BoardChoice::ByNumber, command.board);
+    EXPECT_EQ(12u, command.boardNumber);
+    EXPECT_TRUE(command.quiet);
+    ASSERT_TRUE(Parse({"update", "--path", "\\\\?\\usb#x", "--", "-odd.img"}, command, error)) << error;
+    EXPECT_EQ(BoardChoice::ByPath, command.board);
+    EXPECT_EQ("\\\\?\\usb#x", command.boardPath);
+    EXPECT_EQ("-odd.img", command.imagePath);
+    ASSERT_TRUE(Parse({"update", "-q", "--all", "a.img"}, command, error)) << error;
+    EXPECT_EQ(BoardChoice::All, command.board);
+    EXPECT_TRUE(command.quiet);
+}
+
+TEST(ImageToolProgressText, BarLineAndTenths) {
+    EXPECT_EQ("[..........]   0%  0 / 1048576 KiB", FormatProgressBar(0, 1u << 30, 0, 10));
+    EXPECT_EQ("[#####.....]  50%  512 / 1024 KiB  256 KiB/s", FormatProgressBar(512 * 1024, 1024 * 1024, 2.0, 10));
+    EXPECT_EQ("[##########] 100%  5000 / 5000 bytes  5 KiB/s", FormatProgressBar(5000, 5000, 0.9765625, 10));
+    EXPECT_EQ("33%  1000 / 3000 bytes", FormatProgressLine(1000, 3000, 0));
+    EXPECT_EQ(100u / 10, ProgressTenths(0, 0));
+    EXPECT_EQ(0u, ProgressTenths(99, 1000));
+    EXPECT_EQ(1u, ProgressTenths(100, 1000));
+    EXPECT_EQ(9u, ProgressTenths(999, 1000));
+    EXPECT_EQ(10u, ProgressTenths(1000, 1000));
+    // 64-bit amounts do not overflow the percentage.
+    EXPECT_EQ(5u, ProgressTenths(0x80000000ull * 0x10, 0x100000000ull * 0x10));
 }
 
 TEST(ImageToolHeaderReport, ShowsFieldsAndWhatTheChecksExpect) {

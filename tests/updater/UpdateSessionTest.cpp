@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <algorithm>
+#include <functional>
 #include <new>
 
 namespace {
@@ -496,4 +497,72 @@ TEST_F(UpdateSessionTest, SessionCanRunAgainWithTheSameImage) {
     EXPECT_EQ(board.sends[0].packet, board.sends[2].packet);
     EXPECT_EQ(board.sends[1].packet, board.sends[3].packet);
     ExpectEnding("Succeeded updating the firmware.");
+}
+
+// What callers other than the dialog act on: how the session ended, with the code.
+TEST_F(UpdateSessionTest, ResultNamesTheOutcomeAndItsCode) {
+    struct Case {
+        const char *what;
+        std::function<void(ScriptedBoard &, std::vector<std::string> &)> script;
+        UpdateOutcome outcome;
+        uint32_t code;
+    };
+    const std::vector<Case> cases = {
+        {"success", [](ScriptedBoard &, std::vector<std::string> &) {}, UpdateOutcome::Succeeded, 0},
+        {"no board", [](ScriptedBoard &, std::vector<std::string> &t) { t.clear(); }, UpdateOutcome::NoTarget, 0},
+        {"open", [](ScriptedBoard &b, std::vector<std::string> &) { b.openResult = 2; }, UpdateOutcome::CannotOpen, 2},
+        {"connect", [](ScriptedBoard &b, std::vector<std::string> &) { b.connectResult = 1167; },
+         UpdateOutcome::CannotConnect, 1167},
+        {"send", [](ScriptedBoard &b, std::vector<std::string> &) { b.sendResults[1] = 1460; },
+         UpdateOutcome::LinkFailed, 1460},
+        {"refusal", [](ScriptedBoard &b, std::vector<std::string> &) { b.replies[1].status[0] = 0x03; },
+         UpdateOutcome::BoardRefused, 3},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::string> caseLog;
+        ScriptedBoard caseBoard(caseLog);
+        RecordingView caseView(caseLog);
+        caseView.imagePath = folder.Write("image.img", ImageBytes(PatternPayload(3000)));
+        std::vector<std::string> caseTargets = {kFirstBoard};
+        c.script(caseBoard, caseTargets);
+        const UpdateResult result = RunUpdateSession(caseView, caseBoard.Functions(), [&](std::vector<std::string> &paths) {
+            paths.insert(paths.end(), caseTargets.begin(), caseTargets.end());
+            return caseTargets.size();
+        });
+        EXPECT_EQ(c.outcome, result.outcome);
+        EXPECT_EQ(c.code, result.code);
+        EXPECT_EQ("message: " + result.message, caseLog[caseLog.size() - 2]);
+    }
+}
+
+// Another thread's interrupt disconnects the open connection (which ends a wait for
+// the board); the session sends nothing more, closes, and never claims success.
+TEST_F(UpdateSessionTest, InterruptDisconnectsSendsNothingMoreAndCloses) {
+    UseImage(PatternPayload(5000));
+    SessionInterrupt interrupt;
+    board.afterSend = [&](size_t packetNumber) {
+        if (packetNumber == 1) interrupt.Interrupt();
+    };
+    const UpdateResult result = RunUpdateSession(
+        view, board.Functions(),
+        [this](std::vector<std::string> &paths) {
+            paths.push_back(kFirstBoard);
+            return size_t{1};
+        },
+        &interrupt);
+    EXPECT_EQ(UpdateOutcome::Interrupted, result.outcome);
+    EXPECT_EQ(2u, board.sends.size());
+    EXPECT_EQ((std::vector<std::string>{"CommOpen", "CommConnect", "CommGetOption 1", "CommGetOption 16", "CommSendData",
+                                        "CommReceiveData", "CommSendData", "CommDisconnect", "CommReceiveData",
+                                        "CommDisconnect", "CommClose"}),
+              CommCalls());
+    EXPECT_EQ(0u, std::count(log.begin(), log.end(), "progress: 100"));
+    ExpectEnding("The update was interrupted; the board was disconnected.");
+    ExpectImageClosed();
+
+    // Once closed, the connection is out of the interrupt's reach.
+    log.clear();
+    interrupt.Interrupt();
+    EXPECT_TRUE(CommCalls().empty());
 }

@@ -30,6 +30,63 @@ bool CheckFieldText(const char *what, const std::string &text, std::string &erro
     return false;
 }
 
+bool TakeBoardNumber(const std::vector<std::string> &arguments, size_t &index, unsigned &number, std::string &error) {
+    std::string text;
+    if (!TakeValue(arguments, index, text, error)) return false;
+    unsigned value = 0;
+    bool good = !text.empty() && text.size() <= 4;
+    for (char c : text) {
+        good = good && c >= '0' && c <= '9';
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (!good || value == 0) {
+        error = "bad board number '" + text + "' for --board (expected 1, 2, ... as `ImageTool list` numbers them)";
+        return false;
+    }
+    number = value;
+    return true;
+}
+
+bool ParseUpdate(const std::vector<std::string> &arguments, ImageToolCommand &command, std::string &error) {
+    std::vector<std::string> files;
+    int choices = 0;
+    for (size_t i = 1; i < arguments.size(); ++i) {
+        const std::string &argument = arguments[i];
+        if (argument == "--board") {
+            if (!TakeBoardNumber(arguments, i, command.boardNumber, error)) return false;
+            command.board = BoardChoice::ByNumber;
+            ++choices;
+        } else if (argument == "--path") {
+            if (!TakeValue(arguments, i, command.boardPath, error)) return false;
+            command.board = BoardChoice::ByPath;
+            ++choices;
+        } else if (argument == "--all") {
+            command.board = BoardChoice::All;
+            ++choices;
+        } else if (argument == "--quiet" || argument == "-q") {
+            command.quiet = true;
+        } else if (argument == "--") {
+            files.insert(files.end(), arguments.begin() + static_cast<std::ptrdiff_t>(i) + 1, arguments.end());
+            break;
+        } else if (argument.size() > 1 && argument[0] == '-') {
+            error = "unknown option '" + argument + "' for update";
+            return false;
+        } else {
+            files.push_back(argument);
+        }
+    }
+    if (choices > 1) {
+        error = "update takes one of --board, --path and --all";
+        return false;
+    }
+    if (files.size() != 1) {
+        error = "update takes exactly one image file";
+        return false;
+    }
+    command.imagePath = files[0];
+    return true;
+}
+
 }  // namespace
 
 bool ParseImageToolCommand(const std::vector<std::string> &arguments, ImageToolCommand &command, std::string &error) {
@@ -44,6 +101,16 @@ bool ParseImageToolCommand(const std::vector<std::string> &arguments, ImageToolC
     if (verb == "help" || verb == "--help" || verb == "-h" || verb == "/?") {
         command.action = ImageToolAction::Help;
         return true;
+    }
+    if (verb == "list") {
+        command.action = ImageToolAction::List;
+        if (arguments.size() == 1) return true;
+        error = "list takes no arguments";
+        return false;
+    }
+    if (verb == "update") {
+        command.action = ImageToolAction::Update;
+        return ParseUpdate(arguments, command, error);
     }
     if (verb != "make" && verb != "show") {
         error = "unknown command '" + verb + "'";
@@ -109,5 +176,22 @@ const char *ImageToolUsage() {
            "  ImageTool show [--program-version X.Y.Z.W] FILE.img\n"
            "      Prints the header and whether Flashwell (default: this release's version)\n"
            "      accepts the file.\n"
-           "Exit code: 0 done (show: accepted), 1 show: not accepted, 2 bad input or file error.\n";
+           "  ImageTool list\n"
+           "      Lists the boards present on USB, numbered in the order Flashwell takes\n"
+           "      them, with their device paths.\n"
+           "  ImageTool update FILE.img [--board N | --path PATH | --all] [--quiet]\n"
+           "      Checks FILE.img as Flashwell does and writes it into the first board\n"
+           "      (as Flashwell), board N of the list, the board at PATH, or every board\n"
+           "      one after another. Progress goes to stderr: a bar on a console, plain\n"
+           "      lines otherwise, nothing with --quiet (which also keeps the closing\n"
+           "      message of a success off stdout). Ctrl+C disconnects the board and ends.\n"
+           "Exit codes:\n"
+           "  0  done (show: the image is accepted; update: every board updated)\n"
+           "  1  the image is not accepted (corrupted, needs a newer Flashwell, empty)\n"
+           "  2  bad usage, or a file that cannot be read or written\n"
+           "  3  no board present, or the chosen board is not present\n"
+           "  4  the link to the board failed (the message carries the error code)\n"
+           "  5  the board refused the image (the message carries its error code)\n"
+           "  6  interrupted by Ctrl+C: the update did not finish\n"
+           "With --all the code is that of the first board that failed.\n";
 }

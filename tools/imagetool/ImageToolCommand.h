@@ -1,12 +1,17 @@
 // The image tool's command line, parsed without touching any file.
 //   ImageTool make --model M --version V [--requires X.Y.Z.W] PAYLOAD OUT.img
 //   ImageTool show [--program-version X.Y.Z.W] FILE.img
+//   ImageTool list
+//   ImageTool update FILE.img [--board N | --path PATH | --all] [--quiet]
 #pragma once
 #include <cstdint>
 #include <string>
 #include <vector>
 
-enum class ImageToolAction { Make, Show, Help };
+enum class ImageToolAction { Make, Show, List, Update, Help };
+
+// Which boards `update` writes.
+enum class BoardChoice { First, ByNumber, ByPath, All };
 
 struct ImageToolCommand {
     ImageToolAction action = ImageToolAction::Help;
@@ -16,9 +21,15 @@ struct ImageToolCommand {
     uint32_t requiredVersion = 0;
     std::string payloadPath;
     std::string outputPath;
-    // show
+    // show, update
     std::string imagePath;
+    // show
     uint32_t programVersion = 0;
+    // update
+    BoardChoice board = BoardChoice::First;
+    unsigned boardNumber = 0;  // ByNumber: 1 is the first board `list` shows
+    std::string boardPath;     // ByPath
+    bool quiet = false;
 };
 
 // Fills `command` from the arguments after the program name; on bad input

@@ -1,10 +1,14 @@
-// ImageTool: makes firmware image files and shows what Flashwell thinks of them.
+// ImageTool: makes firmware image files, shows what Flashwell thinks of them,
+// lists the boards present and updates them as Flashwell does.
+#include "BoardUpdate.h"
 #include "FileRead.h"
 #include "HeaderReport.h"
 #include "ImageFile.h"
 #include "ImageHeader.h"
 #include "ImageToolCommand.h"
+#include "ImageToolExit.h"
 #include "ProgramVersion.h"
+#include "SystemMessage.h"
 #include "UniqueHandle.h"
 #include <windows.h>
 #include <cstdio>
@@ -13,22 +17,7 @@
 
 namespace {
 
-constexpr int kExitDone = 0;
-constexpr int kExitNotAccepted = 1;
-constexpr int kExitBadInput = 2;
 constexpr DWORD kCopyBlockSize = 64 * 1024;
-
-std::string SystemMessage(DWORD error) {
-    char *text = nullptr;
-    DWORD length = ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                        FORMAT_MESSAGE_IGNORE_INSERTS,
-                                    nullptr, error, 0, reinterpret_cast<char *>(&text), 0, nullptr);
-    std::string message = length ? std::string(text, length) : std::string();
-    if (text) ::LocalFree(text);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == '.'))
-        message.pop_back();
-    return (message.empty() ? std::string("system error") : message) + " (error " + std::to_string(error) + ")";
-}
 
 int Fail(const std::string &reason) {
     std::fprintf(stderr, "ImageTool: %s\n", reason.c_str());
@@ -142,12 +131,14 @@ int main(int argc, char **argv) {
     ImageToolCommand command;
     std::string error;
     if (!ParseImageToolCommand(arguments, command, error)) {
-        std::fprintf(stderr, "ImageTool: %s\n%s", error.c_str(), ImageToolUsage());
+        std::fprintf(stderr, "ImageTool: %s (ImageTool --help shows the usage)\n", error.c_str());
         return kExitBadInput;
     }
     switch (command.action) {
     case ImageToolAction::Make: return MakeImage(command);
     case ImageToolAction::Show: return ShowImage(command);
+    case ImageToolAction::List: return ListBoards();
+    case ImageToolAction::Update: return UpdateBoards(command);
     case ImageToolAction::Help: break;
     }
     std::printf("%s", ImageToolUsage());
