@@ -9,6 +9,7 @@
 #include "Hivekey.h"
 #include "RegistryKey.h"
 #include "SimulatedRouters.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -563,6 +564,32 @@ INSTANTIATE_TEST_SUITE_P(
                                       COMM_ERROR_INVALID_ADDRESS, COMM_ERROR_INVALID_ADDRESS},
                     // Adding takes dotted addresses only; listing looks names up.
                     RouterFailureCase{"a name adding does not look up", "localhost", 0, COMM_ERROR_INVALID_ADDRESS}));
+
+TEST_F(StoreTest, EveryKeyOpenedIsClosedOnEveryPath) {
+    const DeviceRecord device = Device("Board", "COM", 1);
+    std::vector<DeviceRecord> records(1);
+    auto round = [&] {
+        ASSERT_EQ(0u, state.AddRouter("10.0.0.5", 26214));
+        EXPECT_EQ(2u, ListRouters().size());
+        EXPECT_EQ(0u, Add(device));
+        EXPECT_EQ(COMM_ERROR_ALREADY_EXISTS, Add(device));                    // returns mid-enumeration
+        EXPECT_EQ(COMM_ERROR_FILE_NOT_FOUND, Remove(Device("", "COM9", 9)));  // enumerates to the end
+        std::uint32_t count = 0;
+        EXPECT_EQ(COMM_ERROR_MORE_DATA, state.GetDevices(records.data(), &count, nullptr, 0));
+        EXPECT_EQ(0u, Remove(device));  // returns mid-enumeration
+        EXPECT_EQ(0u, state.RemoveRouter("10.0.0.5"));
+    };
+    round();  // the system's own first-use handles (the current user's root key, sockets)
+    const DWORD before = CountProcessHandles();
+    // The probe sees an open registry key as a handle of the process.
+    HKEY probe = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExA(HKEY_CURRENT_USER, HIVEKEY_BASE_KEY, 0, KEY_READ, &probe));
+    EXPECT_EQ(before + 1, CountProcessHandles());
+    ::RegCloseKey(probe);
+    ASSERT_EQ(before, CountProcessHandles());
+    for (int repeat = 0; repeat < 3; ++repeat) round();
+    EXPECT_EQ(before, CountProcessHandles());
+}
 
 // --- Two host programs, one store -----------------------------------------------
 
