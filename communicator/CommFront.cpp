@@ -81,4 +81,54 @@ CommResult COMM_CALL CommCloseConnection(uint32_t id1, uint32_t id2, const char 
     }
 }
 
+CommResult COMM_CALL CommAddDevice(const DeviceRecord *device, const char *routerHost, uint32_t routerPort) {
+    try {
+        return TheCommunicator().AddDevice(device, routerHost, routerPort);
+    } catch (const std::bad_alloc &) {
+        return COMM_ERROR_NOT_ENOUGH_MEMORY;
+    }
+}
+
+CommResult COMM_CALL CommRemoveDevice(const DeviceRecord *device, const char *routerHost, uint32_t routerPort) {
+    try {
+        return TheCommunicator().RemoveDevice(device, routerHost, routerPort);
+    } catch (const std::bad_alloc &) {
+        return COMM_ERROR_NOT_ENOUGH_MEMORY;
+    }
+}
+
+CommResult COMM_CALL CommGetDevices(DeviceRecord *records, uint32_t *count, const char *routerHost,
+                                    uint32_t routerPort) {
+    try {
+        return TheCommunicator().GetDevices(records, count, routerHost, routerPort);
+    } catch (const std::bad_alloc &) {
+        return COMM_ERROR_NOT_ENOUGH_MEMORY;
+    }
+}
+
+CommResult COMM_CALL CommAddRouter(const char *host, uint32_t port) {
+    try {
+        return TheCommunicator().AddRouter(host, port);
+    } catch (const std::bad_alloc &) {
+        return COMM_ERROR_NOT_ENOUGH_MEMORY;
+    }
+}
+
+// The port plays no part: the host alone names a stored router.
+CommResult COMM_CALL CommRemoveRouter(const char *host, uint32_t /*port*/) {
+    try {
+        return TheCommunicator().RemoveRouter(host);
+    } catch (const std::bad_alloc &) {
+        return COMM_ERROR_NOT_ENOUGH_MEMORY;
+    }
+}
+
+CommResult COMM_CALL CommGetRouters(RouterRecord *records, uint32_t *count) {
+    try {
+        return TheCommunicator().GetRouters(records, count);
+    } catch (const std::bad_alloc &) {
+        return COMM_ERROR_NOT_ENOUGH_MEMORY;
+    }
+}
+
 }  // extern "C"

@@ -83,6 +83,21 @@ public:
     CommResult SendDeviceRequest(router::RequestType type, const DeviceRecord &device, const char *host,
                                  std::uint32_t port);
 
+    // The router and device store in the registry (RouterStore.cpp,
+    // DeviceStore.cpp), behind the six exports of the same names. Every call
+    // reads the store afresh through its own CHivekey; the device calls with a
+    // router given (HasRouter) use the router protocol above instead. They throw
+    // std::bad_alloc when memory runs out.
+    CommResult AddRouter(const char *host, std::uint32_t port);
+    CommResult RemoveRouter(const char *host);
+    // The routers discovered on the network, then the stored ones not among
+    // them (same address ignoring case and same port), under the count rule.
+    CommResult GetRouters(RouterRecord *records, std::uint32_t *count);
+    CommResult AddDevice(const DeviceRecord *device, const char *routerHost, std::uint32_t routerPort);
+    CommResult RemoveDevice(const DeviceRecord *device, const char *routerHost, std::uint32_t routerPort);
+    CommResult GetDevices(DeviceRecord *records, std::uint32_t *count, const char *routerHost,
+                          std::uint32_t routerPort);
+
     // Member order is teardown order, backwards: the list of handles goes first,
     // then the transport table, the mutexes, the sockets, the sockets library, and
     // the receive slots last.

@@ -90,6 +90,26 @@ CommResult COMM_CALL CommGetConnections(ConnectionRecord *records, uint32_t *cou
                                         uint32_t port);
 CommResult COMM_CALL CommCloseConnection(uint32_t id1, uint32_t id2, const char *host, uint32_t port);
 
+/* Communicator only: the routers and devices this computer knows.
+   Routers: CommAddRouter stores a router by hand under its host (a later add
+   with the same host replaces it); CommRemoveRouter removes it (port unused);
+   CommGetRouters lists the routers found on the network, then the stored ones.
+   Devices: without a router (routerHost NULL or empty, or routerPort's low 16
+   bits 0) the calls work on this computer's store: CommAddDevice gives 183 when
+   a device with the same address (ignoring case) and port is stored already,
+   CommRemoveDevice 2 when none is. With a router they go to that router
+   (routerHost a dotted IPv4 address; CommGetDevices also looks a name up, 487
+   when it does not resolve).
+   The Get calls: *count holds the capacity of records on entry and the number
+   available on return; 234, with no record written, when it is too small. */
+CommResult COMM_CALL CommAddRouter(const char *host, uint32_t port);
+CommResult COMM_CALL CommRemoveRouter(const char *host, uint32_t port);
+CommResult COMM_CALL CommGetRouters(RouterRecord *records, uint32_t *count);
+CommResult COMM_CALL CommAddDevice(const DeviceRecord *device, const char *routerHost, uint32_t routerPort);
+CommResult COMM_CALL CommRemoveDevice(const DeviceRecord *device, const char *routerHost, uint32_t routerPort);
+CommResult COMM_CALL CommGetDevices(DeviceRecord *records, uint32_t *count, const char *routerHost,
+                                    uint32_t routerPort);
+
 /* Pointer types for binding the functions by name at run time. */
 typedef CommResult(COMM_CALL *PFN_CommStartup)(void);
 typedef CommResult(COMM_CALL *PFN_CommCleanup)(void);
@@ -103,6 +123,12 @@ typedef CommResult(COMM_CALL *PFN_CommSendData)(HCOMM, const void *, uint32_t, u
 typedef CommResult(COMM_CALL *PFN_CommReceiveData)(HCOMM, void *, uint32_t *, uint8_t *, uint8_t *);
 typedef CommResult(COMM_CALL *PFN_CommGetConnections)(ConnectionRecord *, uint32_t *, const char *, uint32_t);
 typedef CommResult(COMM_CALL *PFN_CommCloseConnection)(uint32_t, uint32_t, const char *, uint32_t);
+typedef CommResult(COMM_CALL *PFN_CommAddRouter)(const char *, uint32_t);
+typedef CommResult(COMM_CALL *PFN_CommRemoveRouter)(const char *, uint32_t);
+typedef CommResult(COMM_CALL *PFN_CommGetRouters)(RouterRecord *, uint32_t *);
+typedef CommResult(COMM_CALL *PFN_CommAddDevice)(const DeviceRecord *, const char *, uint32_t);
+typedef CommResult(COMM_CALL *PFN_CommRemoveDevice)(const DeviceRecord *, const char *, uint32_t);
+typedef CommResult(COMM_CALL *PFN_CommGetDevices)(DeviceRecord *, uint32_t *, const char *, uint32_t);
 
 #ifdef __cplusplus
 }

@@ -50,7 +50,7 @@ for arch in i686 x86_64; do
   cp "$build/lib/libCommunicator.dll.a" "$dir/lib/"
   make_msvc_import_lib communicator/Communicator.def Communicator.dll "$dir/lib/Communicator.lib" $arch
   cp docs/GUIDE.md "$dir/GUIDE.md"
-  cp docs/examples/HostExample.c "$dir/examples/"
+  cp docs/examples/HostExample.c docs/examples/StoreExample.c "$dir/examples/"
   rm -f "$out/$package.zip"
   (cd "$stage" && zip -q -r -X "$out/$package.zip" "$package")
   echo "$out/$package.zip"

@@ -7,7 +7,7 @@
 
 int main(int argc, char **argv) {
     if (argc < 2) return 1;
-    HMODULE communicator = LoadLibraryA(argv[1]);
+    HMODULE communicator = LoadLibraryExA(argv[1], nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);  // Hivekey.dll beside it
     if (!communicator) return 2;
     auto open = reinterpret_cast<PFN_CommOpen>(reinterpret_cast<void *>(GetProcAddress(communicator, "CommOpen")));
     if (!open) return 3;

@@ -33,6 +33,13 @@ int main(void) {
     /* The router calls resolve too; these fail before anything is sent. */
     if (CommGetConnections(NULL, NULL, NULL, 0) != COMM_E_POINTER) ++failures;
     if (CommCloseConnection(1, 2, "router.example", 26214) != COMM_ERROR_INVALID_ADDRESS) ++failures;
+    /* The store's calls resolve; these refuse unusable input without touching the store. */
+    if (CommGetRouters(NULL, NULL) != COMM_E_POINTER) ++failures;
+    if (CommGetDevices(NULL, NULL, NULL, 0) != COMM_E_POINTER) ++failures;
+    if (CommAddDevice(NULL, NULL, 0) != COMM_E_POINTER) ++failures;
+    if (CommRemoveDevice(NULL, NULL, 0) != COMM_E_POINTER) ++failures;
+    if (CommAddRouter(NULL, 26214) != COMM_E_POINTER) ++failures;
+    if (CommRemoveRouter("", 0) != COMM_ERROR_INVALID_PARAMETER) ++failures;
     if (failures == 0) printf("C host program: all checks passed\n");
     return failures;
 }

@@ -117,7 +117,9 @@ std::vector<recording::Entry> RecordingLogView::Calls(recording::Call call, reco
 
 bool CommunicatorLibrary::Load(const std::string &path) {
     Unload();
-    module = LoadLibraryA(path.c_str());
+    // Its imports (Hivekey.dll) are searched for beside it first, as for any
+    // library loaded by path.
+    module = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (!module) return false;
     auto bind = [this](auto &field, const char *name) {
         field = reinterpret_cast<std::remove_reference_t<decltype(field)>>(

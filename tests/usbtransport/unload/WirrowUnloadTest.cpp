@@ -104,7 +104,9 @@ protected:
 };
 
 TEST_F(WirrowUnload, FreeLibraryOfCommunicatorWithConnectedHandlesReturnsAndDropsTheLink) {
-    HMODULE communicator = ::LoadLibraryA(folder_.File("Communicator.dll").c_str());
+    // Hivekey.dll, which Communicator imports, is found beside it.
+    HMODULE communicator =
+        ::LoadLibraryExA(folder_.File("Communicator.dll").c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     ASSERT_NE(nullptr, communicator);
     auto open = Export<PFN_CommOpen>(communicator, "CommOpen");
     auto connect = Export<PFN_CommConnect>(communicator, "CommConnect");

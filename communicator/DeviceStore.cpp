@@ -1,0 +1,193 @@
+// The devices registered on this computer: one sub key of "Devices" per device,
+// named from its display name, transport kind and port, holding "DisplayName",
+// "Address", "Port", "Features" and, for a serial device added with the address
+// "COM", copies of the default serial settings stored directly under "Devices".
+// With a router given (a host and a port whose low 16 bits are not 0), the
+// calls go to that router instead (RouterExchange.cpp). Nothing is kept between
+// calls: every call reads the store afresh.
+#include "CommunicatorState.h"
+#include "RouterSocket.h"
+#include "StoreKeys.h"
+#include "TransportKind.h"
+
+#include <mbstring.h>
+
+#include <cstring>
+
+namespace {
+
+constexpr char kDisplayNameValue[] = "DisplayName";
+constexpr char kAddressValue[] = "Address";
+constexpr char kPortValue[] = "Port";
+constexpr char kFeaturesValue[] = "Features";
+// The default serial settings, copied in this order.
+constexpr const char *kSerialSettings[] = {"BaudRate", "ByteBits", "Parity", "StopBits"};
+constexpr char kSerialAddress[] = "COM";
+
+bool IsLeadByte(unsigned char byte) { return ::IsDBCSLeadByte(byte) != FALSE; }
+
+std::string ValuePath(const std::string &key, const char *value) { return key + '\\' + value; }
+
+std::string DeviceKeyOf(const char *keyName) { return std::string(store::kDevicesKey) + '\\' + keyName; }
+
+bool SameTextIgnoringCase(const char *a, const char *b) {
+    return ::_mbsicmp(reinterpret_cast<const unsigned char *>(a), reinterpret_cast<const unsigned char *>(b)) == 0;
+}
+
+// The name of the index-th sub key of "Devices"; false when the enumeration ends.
+bool EnumDeviceKey(const RegistryKey &devices, DWORD index, char (&name)[COMM_TEXT_FIELD_SIZE]) {
+    return ::RegEnumKeyA(devices.Get(), index, name, sizeof(name)) == ERROR_SUCCESS;
+}
+
+// Whether the stored device under this key has the address (ignoring case) and
+// port. The adding check also needs a readable display name; the removing one
+// reads the port first and the address only when it could.
+enum class MatchReads { DisplayNameAddressPort, PortAddress };
+
+bool StoredDeviceMatches(CHivekey &base, const std::string &key, const std::string &address, std::uint16_t port,
+                         MatchReads reads) {
+    char storedName[COMM_TEXT_FIELD_SIZE];
+    char storedAddress[COMM_TEXT_FIELD_SIZE];
+    DWORD storedPort = 0;
+    if (reads == MatchReads::DisplayNameAddressPort) {
+        if (store::ReadStoreText(base, ValuePath(key, kDisplayNameValue), storedName) != 0) return false;
+        if (store::ReadStoreText(base, ValuePath(key, kAddressValue), storedAddress) != 0) return false;
+        if (base.Read(storedPort, ValuePath(key, kPortValue).c_str()) != 0) return false;
+    } else {
+        if (base.Read(storedPort, ValuePath(key, kPortValue).c_str()) != 0) return false;
+        if (store::ReadStoreText(base, ValuePath(key, kAddressValue), storedAddress) != 0) return false;
+    }
+    return static_cast<std::uint16_t>(storedPort) == port && SameTextIgnoringCase(storedAddress, address.c_str());
+}
+
+// The first candidate key that holds no readable "Port". Each taken candidate is
+// an existing key, so the search ends after at most one more than there are keys.
+std::string NewDeviceKey(CHivekey &base, const std::string &displayName, const char *kind, std::uint16_t port) {
+    for (unsigned suffix = 0;; ++suffix) {
+        std::string key = store::DeviceKeyPath(displayName, kind, port, suffix, IsLeadByte);
+        DWORD taken = 0;
+        if (base.Read(taken, ValuePath(key, kPortValue).c_str()) != 0) return key;
+    }
+}
+
+// Writes the device's values, then the default serial settings for the address
+// "COM": 0, or the first failed write's result.
+DWORD WriteDevice(CHivekey &base, const std::string &key, const std::string &displayName, const std::string &address,
+                  const DeviceRecord &device) {
+    DWORD result = base.Write(displayName.c_str(), ValuePath(key, kDisplayNameValue).c_str(), REG_SZ);
+    if (result == 0) result = base.Write(address.c_str(), ValuePath(key, kAddressValue).c_str(), REG_SZ);
+    if (result == 0) result = base.Write(DWORD{device.port}, ValuePath(key, kPortValue).c_str());
+    if (result == 0) result = base.Write(DWORD{device.features}, ValuePath(key, kFeaturesValue).c_str());
+    if (result != 0 || !SameTextIgnoringCase(address.c_str(), kSerialAddress)) return result;
+    for (const char *setting : kSerialSettings) {
+        DWORD value = 0;
+        if (base.Read(value, ValuePath(store::kDevicesKey, setting).c_str()) != 0) continue;
+        result = base.Write(value, ValuePath(key, setting).c_str());
+        if (result != 0) return result;
+    }
+    return 0;
+}
+
+// The devices of the local store in enumeration order; a key where one of the
+// four values cannot be read is left out.
+void AppendStoredDevices(std::vector<DeviceRecord> *devices) {
+    CHivekey base;
+    RegistryKey key = store::OpenStoreKey(base, store::kDevicesKey);
+    if (!key) return;
+    char name[COMM_TEXT_FIELD_SIZE];
+    for (DWORD index = 0; EnumDeviceKey(key, index, name); ++index) {
+        const std::string deviceKey = DeviceKeyOf(name);
+        DeviceRecord device{};
+        DWORD port = 0;
+        DWORD features = 0;
+        if (base.Read(port, ValuePath(deviceKey, kPortValue).c_str()) != 0) continue;
+        if (base.Read(features, ValuePath(deviceKey, kFeaturesValue).c_str()) != 0) continue;
+        if (store::ReadStoreText(base, ValuePath(deviceKey, kDisplayNameValue), device.displayName) != 0) continue;
+        if (store::ReadStoreText(base, ValuePath(deviceKey, kAddressValue), device.address) != 0) continue;
+        device.port = static_cast<std::uint16_t>(port);
+        device.features = features;
+        devices->push_back(device);
+    }
+}
+
+// A router host for CommGetDevices: a dotted IPv4 address, or else the first
+// IPv4 address its name resolves to. False when there is none.
+bool ResolveRouterHost(const char *host, std::uint32_t *address) {
+    sockaddr_in dotted{};
+    if (DottedDestination(host, 0, &dotted)) {
+        *address = dotted.sin_addr.s_addr;
+        return true;
+    }
+    const hostent *entry = ::gethostbyname(host);
+    if (entry == nullptr || entry->h_addrtype != AF_INET || entry->h_length != sizeof(in_addr) ||
+        entry->h_addr_list[0] == nullptr)
+        return false;
+    in_addr first;
+    std::memcpy(&first, entry->h_addr_list[0], sizeof(first));
+    *address = first.s_addr;
+    return true;
+}
+
+}  // namespace
+
+CommResult CommunicatorState::AddDevice(const DeviceRecord *device, const char *routerHost, std::uint32_t routerPort) {
+    if (!AfxIsValidAddress(device, sizeof(*device), FALSE)) return COMM_E_POINTER;
+    if (HasRouter(routerHost, routerPort))
+        return SendDeviceRequest(router::kAddDeviceRequest, *device, routerHost, routerPort);
+
+    const std::string displayName = store::FieldText(device->displayName);
+    const std::string address = store::FieldText(device->address);
+    CHivekey base;
+    {
+        RegistryKey devices = store::CreateStoreKey(base, store::kDevicesKey);
+        if (!devices) return COMM_ERROR_FILE_NOT_FOUND;
+        char name[COMM_TEXT_FIELD_SIZE];
+        for (DWORD index = 0; EnumDeviceKey(devices, index, name); ++index) {
+            if (StoredDeviceMatches(base, DeviceKeyOf(name), address, device->port, MatchReads::DisplayNameAddressPort))
+                return COMM_ERROR_ALREADY_EXISTS;
+        }
+    }
+    const std::string key = NewDeviceKey(base, displayName, GetTransportKind(address.c_str()), device->port);
+    DWORD written = WriteDevice(base, key, displayName, address, *device);
+    if (written != 0) {
+        // Half a device would be listed by nobody but take its key name; the
+        // caller learns that the device is not stored.
+        base.Delete((key + '\\').c_str());
+        return written;
+    }
+    return COMM_SUCCESS;
+}
+
+CommResult CommunicatorState::RemoveDevice(const DeviceRecord *device, const char *routerHost,
+                                           std::uint32_t routerPort) {
+    if (!AfxIsValidAddress(device, sizeof(*device), FALSE)) return COMM_E_POINTER;
+    if (HasRouter(routerHost, routerPort))
+        return SendDeviceRequest(router::kRemoveDeviceRequest, *device, routerHost, routerPort);
+
+    const std::string address = store::FieldText(device->address);
+    CHivekey base;
+    RegistryKey devices = store::OpenStoreKey(base, store::kDevicesKey);
+    if (!devices) return COMM_ERROR_FILE_NOT_FOUND;
+    char name[COMM_TEXT_FIELD_SIZE];
+    for (DWORD index = 0; EnumDeviceKey(devices, index, name); ++index) {
+        const std::string key = DeviceKeyOf(name);
+        if (StoredDeviceMatches(base, key, address, device->port, MatchReads::PortAddress))
+            return base.Delete((key + '\\').c_str());  // only the first match
+    }
+    return COMM_ERROR_FILE_NOT_FOUND;
+}
+
+CommResult CommunicatorState::GetDevices(DeviceRecord *records, std::uint32_t *count, const char *routerHost,
+                                         std::uint32_t routerPort) {
+    if (!store::UsableCount(count)) return COMM_E_POINTER;
+    std::vector<DeviceRecord> devices;
+    if (HasRouter(routerHost, routerPort)) {
+        std::uint32_t address = 0;
+        if (!ResolveRouterHost(routerHost, &address)) return COMM_ERROR_INVALID_ADDRESS;
+        CommResult queried = QueryRouterDevices(&devices, address, routerPort);
+        if (queried != COMM_SUCCESS) return queried;
+    } else {
+        AppendStoredDevices(&devices);
+    }
+    return store::HandOutRecords(devices, records, count);
+}

@@ -1,0 +1,73 @@
+// The routers added by hand: one text value "host:port" per router in the key
+// "Routers" of the store, named by the host. CommGetRouters lists the routers
+// found on the network first, then the stored ones that are not among them.
+// Nothing is kept between calls: every call reads the store afresh.
+#include "CommunicatorState.h"
+#include "StoreKeys.h"
+
+#include <mbstring.h>
+
+namespace {
+
+std::string RouterPath(const char *host) { return std::string(store::kRoutersKey) + '\\' + host; }
+
+bool SameTextIgnoringCase(const char *a, const char *b) {
+    return ::_mbsicmp(reinterpret_cast<const unsigned char *>(a), reinterpret_cast<const unsigned char *>(b)) == 0;
+}
+
+bool RouterListed(const std::vector<RouterRecord> &routers, const RouterRecord &router) {
+    for (const RouterRecord &listed : routers) {
+        if (listed.port == router.port && SameTextIgnoringCase(listed.address, router.address)) return true;
+    }
+    return false;
+}
+
+// Appends the stored routers, in store order, that the list does not hold yet
+// (same address ignoring case and same port); the list is searched as it grows.
+// Values that cannot be read as text or have no colon are left out.
+void AppendStoredRouters(std::vector<RouterRecord> *routers) {
+    CHivekey base;
+    RegistryKey key = store::OpenStoreKey(base, store::kRoutersKey);
+    if (!key) return;
+    for (DWORD index = 0;; ++index) {
+        char name[COMM_TEXT_FIELD_SIZE];
+        DWORD nameSize = sizeof(name);
+        LONG result = ::RegEnumValueA(key.Get(), index, name, &nameSize, nullptr, nullptr, nullptr, nullptr);
+        // A name too long for a record (written by other means than
+        // CommAddRouter) is passed over rather than ending the list there.
+        if (result == ERROR_MORE_DATA) continue;
+        if (result != ERROR_SUCCESS) break;
+        char text[COMM_TEXT_FIELD_SIZE];
+        RouterRecord router;
+        if (store::ReadStoreText(base, RouterPath(name), text) != 0) continue;
+        if (!store::ParseRouterValue(name, text, &router)) continue;
+        if (!RouterListed(*routers, router)) routers->push_back(router);
+    }
+}
+
+}  // namespace
+
+CommResult CommunicatorState::AddRouter(const char *host, std::uint32_t port) {
+    if (host == nullptr) return COMM_E_POINTER;
+    if (!store::IsRouterValueName(host)) return COMM_ERROR_INVALID_PARAMETER;
+    // A value that cannot be read back into a record field would never be listed.
+    const std::string text = store::RouterValueText(host, port);
+    if (text.size() > store::kMaxTextLength) return COMM_ERROR_INVALID_PARAMETER;
+    return CHivekey().Write(text.c_str(), RouterPath(host).c_str(), REG_SZ);
+}
+
+CommResult CommunicatorState::RemoveRouter(const char *host) {
+    if (host == nullptr) return COMM_E_POINTER;
+    // An empty host, or one with a backslash, would make the path name a key
+    // (all stored routers at once) instead of one value.
+    if (!store::IsRouterValueName(host)) return COMM_ERROR_INVALID_PARAMETER;
+    return CHivekey().Delete(RouterPath(host).c_str());
+}
+
+CommResult CommunicatorState::GetRouters(RouterRecord *records, std::uint32_t *count) {
+    if (!store::UsableCount(count)) return COMM_E_POINTER;
+    std::vector<RouterRecord> routers;
+    DiscoverRouters(&routers);
+    AppendStoredRouters(&routers);
+    return store::HandOutRecords(routers, records, count);
+}
