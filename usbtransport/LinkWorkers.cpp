@@ -189,7 +189,9 @@ void UsbLink::ReadWorker() {
                                            kNoTimeout, false);
         if (IsSet(stop) || read == ERROR_DEVICE_NOT_CONNECTED || read == ERROR_CRC) break;
         if (read != ERROR_SUCCESS) {
-            if (read != ERROR_MORE_DATA && ++failedInARow >= kFailedHeaderReadsInARow) break;
+            // Reads that complete with too few bytes or none count too: a board that completes
+            // reads empty would otherwise keep this loop spinning.
+            if (++failedInARow >= kFailedHeaderReadsInARow) break;
             continue;
         }
         failedInARow = 0;
@@ -299,6 +301,12 @@ bool UsbLink::ServeSend(SendRequest *request, DWORD answerWait, uint32_t sendsPe
         }
         uint32_t tries = 0;
         uint32_t refusalsLeft = sendsPerPacket;
+        // An answer matched before this packet's first write belongs to an earlier packet (a late
+        // duplicate of an earlier message's answer with the same sequence): it must not count.
+        sendQueue_.WithLock([&] {
+            request->replyLetter = 0;
+            ::ResetEvent(request->ackEvent.Get());
+        });
         for (;;) {
             if (!WaitUnlessStopped(stop, writeLock_.Get(), INFINITE)) {
                 workerEnds = true;

@@ -82,6 +82,12 @@ CommResult UsbLink::Connect(uint32_t channel, const uint8_t *subchannel, const v
         (reply && !CanWriteMemory(reply, kHeaderSize)))
         return COMM_E_POINTER;
     if (state_.load() == LinkState::Running) return COMM_SUCCESS;
+    // A handle that lost its device (removed, or given up by its reader) stays lost until it is
+    // closed: its old workers may still be winding down on the old device objects.
+    if (state_.load() == LinkState::Closed) {
+        ::SetLastError(ERROR_DEVICE_NOT_CONNECTED);
+        return ERROR_DEVICE_NOT_CONNECTED;
+    }
     DWORD error = ConnectExchange(channel, subchannel, request, reply);
     if (error) return error;
     return StartWorkers();
