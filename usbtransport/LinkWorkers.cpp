@@ -71,7 +71,9 @@ DWORD UsbLink::ConnectExchange(uint32_t channel, const uint8_t *subchannel, cons
         packetTimeout_ = parameters.packetTimeout;
         replyTimeout_ = parameters.replyTimeout;
         linkFlags_ = parameters.linkFlags;
-        state_ = LinkState::Negotiated;
+        // Only an open link is negotiated: a removal during the exchange has closed it for good.
+        LinkState opened = LinkState::Opened;
+        if (!state_.compare_exchange_strong(opened, LinkState::Negotiated)) break;
         maxPayload_ = parameters.maxPayload;
         if (subchannel) subchannel_ = *subchannel;
         if (reply) std::memcpy(reply, &answer, kHeaderSize);

@@ -81,6 +81,9 @@ CommResult UsbLink::Connect(uint32_t channel, const uint8_t *subchannel, const v
     if ((subchannel && !CanReadMemory(subchannel, 1)) || (request && !CanReadMemory(request, kHeaderSize)) ||
         (reply && !CanWriteMemory(reply, kHeaderSize)))
         return COMM_E_POINTER;
+    // A start and a stop never overlap: a removal handled on the NotifyWorker during this connect
+    // stops the workers only once they have all begun, never while their objects are being made.
+    SectionHold serial(startStopSerial_);
     if (state_.load() == LinkState::Running) return COMM_SUCCESS;
     // A handle that lost its device (removed, or given up by its reader) stays lost until it is
     // closed: its old workers may still be winding down on the old device objects.
@@ -105,9 +108,18 @@ CommResult UsbLink::Disconnect() {
 
 DWORD UsbLink::StartWorkers() {
     if (maxPayload_ == 0) return ERROR_INVALID_PARAMETER;  // a board stating no payload cannot carry data
+    {
+        // The device may have been lost since the connect reply (the link is Closed then).
+        SectionHold gate(requestGate_);
+        LinkState expected = LinkState::Negotiated;
+        if (!state_.compare_exchange_strong(expected, LinkState::Starting)) return ERROR_DEVICE_NOT_CONNECTED;
+    }
     DWORD error = ring_.Init(ringSlots_, maxPayload_);
-    if (error) return error;
-    state_ = LinkState::Starting;
+    if (error) {
+        LinkState expected = LinkState::Starting;
+        state_.compare_exchange_strong(expected, LinkState::Negotiated);
+        return error;
+    }
     {
         SectionHold hold(deviceGuard_);
         stopEvent_ = MakeEvent(true, false);
@@ -164,7 +176,7 @@ void JoinWorker(PinnedThread &worker) {
 }  // namespace
 
 void UsbLink::StopWorkers() {
-    SectionHold serial(stopSerial_);
+    SectionHold serial(startStopSerial_);
     {
         SectionHold gate(requestGate_);
         // From here on no request is queued.

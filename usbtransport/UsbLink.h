@@ -146,8 +146,9 @@ private:
     // deviceGuard_ makes each closing of the device objects happen once when a worker that meets a
     // lost device and a caller's stop or close race.
     CriticalSection deviceGuard_;
-    // stopSerial_ keeps two stops (a caller's and the removal handler's) from overlapping.
-    CriticalSection stopSerial_;
+    // startStopSerial_ keeps a connect's start of the workers and every stop (a caller's and the
+    // removal handler's) from overlapping one another.
+    CriticalSection startStopSerial_;
     bool workersExist_ = false;      // between StartWorkers and StopWorkers
     bool deviceObjectsOwed_ = false; // the device was lost while workers ran; close after they end
     // Set (under deviceGuard_) once the notification has been asked to end: a NotifyWorker that
