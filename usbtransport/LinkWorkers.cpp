@@ -116,13 +116,23 @@ DWORD UsbLink::WriteAndWait(const void *data, DWORD count, DWORD timeoutMs) {
 
 bool UsbLink::SendAnswer(uint8_t letter, uint8_t channel, uint8_t subchannel, uint32_t sequence) {
     if (channel == kUnansweredChannel) return true;
-    HANDLE stop = stopEvent_.Get();
-    if (!WaitUnlessStopped(stop, writeLock_.Get(), INFINITE)) return false;
-    replyPacket_ = BuildHeader(letter, channel, subchannel, sequence, 0, LittleEndian());
-    lastWriteWasReply_ = 1;
-    DWORD written = WriteAndWait(&replyPacket_, kHeaderSize, INFINITE);
+    return WriteAnswer([&] {
+        replyPacket_ = BuildHeader(letter, channel, subchannel, sequence, 0, LittleEndian());
+        lastWriteWasReply_ = 1;
+    });
+}
+
+// The ReadWorker's writes (answers and repeats): the write lock and the write, each within
+// kAnswerWriteWaitMs, so a board that stops draining its pipe cannot hold the lock, and with it
+// every send, for ever. An answer given up is asked for again by the board. False when the
+// worker is to end (stopped, or the device is gone).
+template <typename Prepare> bool UsbLink::WriteAnswer(Prepare prepare) {
+    bool timedOut = false;
+    if (!WaitUnlessStopped(stopEvent_.Get(), writeLock_.Get(), kAnswerWriteWaitMs, &timedOut)) return timedOut;
+    prepare();
+    const DWORD written = WriteAndWait(&replyPacket_, kHeaderSize, kAnswerWriteWaitMs);
     ::ReleaseSemaphore(writeLock_.Get(), 1, nullptr);
-    return written == ERROR_SUCCESS;
+    return written == ERROR_SUCCESS || written == ERROR_TIMEOUT;
 }
 
 // ---- ReadWorker ------------------------------------------------------------------------------
@@ -248,13 +258,7 @@ void UsbLink::ReadWorker() {
             break;
         case letters::kRepeat:
             if (lastWriteWasReply_ && replyPacket_.kind != 0) {  // an answer has been written
-                if (!WaitUnlessStopped(stop, writeLock_.Get(), INFINITE)) {
-                    stopped = true;
-                    break;
-                }
-                const DWORD written = WriteAndWait(&replyPacket_, kHeaderSize, INFINITE);
-                ::ReleaseSemaphore(writeLock_.Get(), 1, nullptr);
-                stopped = written != ERROR_SUCCESS;
+                stopped = !WriteAnswer([] {});
             } else {
                 sendQueue_.VisitHead([](SendRequest &request) {
                     request.replyLetter = letters::kRepeat;
@@ -310,7 +314,16 @@ bool UsbLink::ServeSend(SendRequest *request, DWORD answerWait, uint32_t sendsPe
             ::ResetEvent(request->ackEvent.Get());
         });
         for (;;) {
-            if (!WaitUnlessStopped(stop, writeLock_.Get(), INFINITE)) {
+            bool lockTimedOut = false;
+            if (!WaitUnlessStopped(stop, writeLock_.Get(), writeWait, &lockTimedOut)) {
+                if (lockTimedOut) {
+                    // The lock held by a write that does not finish counts as an unanswered send.
+                    if (++tries >= sendsPerPacket) {
+                        result = ERROR_TIMEOUT;
+                        break;
+                    }
+                    continue;
+                }
                 workerEnds = true;
                 break;
             }

@@ -54,7 +54,7 @@ DWORD UsbLink::Open(const std::string &path) {
     return ERROR_SUCCESS;
 }
 
-void UsbLink::Teardown() {
+bool UsbLink::Teardown() {
     bool workersExist;
     {
         SectionHold hold(deviceGuard_);
@@ -71,8 +71,21 @@ void UsbLink::Teardown() {
         notificationRuns = notifyWorker_.Started() && !notificationEnding_;
     }
     if (device_.IsOpen() || notificationRuns || writeIo_.Exists() || headerIo_.Exists()) CloseDevice();
-    notifyWorker_.WaitEnded(INFINITE);
-    notifyWorker_.Reset();
+    bool settled = notifyWorker_.WaitEnded(kWorkerStopAllowanceMs);
+    if (settled) notifyWorker_.Reset();
+    // Callers woken by the stop still step out of their requests on the link's queues.
+    const DWORD start = ::GetTickCount();
+    while (settled) {
+        {
+            SectionHold gate(requestGate_);
+            if (callsInside_.load() == 0) break;
+        }
+        const DWORD elapsed = ::GetTickCount() - start;
+        if (elapsed >= kWorkerStopAllowanceMs || !callsLeft_ ||
+            ::WaitForSingleObject(callsLeft_.Get(), kWorkerStopAllowanceMs - elapsed) == WAIT_FAILED)
+            settled = false;
+    }
+    return settled && !unsettled_.load() && !device_.Unsettled();
 }
 
 // ---- Connecting and disconnecting -------------------------------------------------------------
@@ -165,12 +178,13 @@ DWORD UsbLink::StartWorker(PinnedThread &worker, void (UsbLink::*body)()) {
 
 namespace {
 
-// Waits the stop allowance, and then on: the worker runs on the link's memory, so the link is
-// never freed under it. Every wait of a worker includes the stop event, so only a device that
-// does not let go of a cancelled transfer can hold it beyond the allowance.
-void JoinWorker(PinnedThread &worker) {
-    if (!worker.WaitEnded(kWorkerStopAllowanceMs)) worker.WaitEnded(INFINITE);
+// Waits the stop allowance. Every wait of a worker includes the stop event and every transfer is
+// bounded, so only a device that does not let go of a cancelled transfer can hold it beyond
+// that; the worker then keeps running on the link's memory and the caller leaves the link be.
+bool JoinWorker(PinnedThread &worker) {
+    if (!worker.WaitEnded(kWorkerStopAllowanceMs)) return false;
     worker.Reset();
+    return true;
 }
 
 }  // namespace
@@ -185,12 +199,20 @@ void UsbLink::StopWorkers() {
     }
     {
         SectionHold hold(deviceGuard_);
-        if (!workersExist_) return;
+        if (!workersExist_ || unsettled_.load()) return;
         if (stopEvent_) ::SetEvent(stopEvent_.Get());
     }
-    JoinWorker(readWorker_);
-    JoinWorker(sendWorker_);
-    JoinWorker(assembleWorker_);
+    bool ended = JoinWorker(readWorker_);
+    ended = JoinWorker(sendWorker_) && ended;
+    ended = JoinWorker(assembleWorker_) && ended;
+    if (!ended) {
+        // A worker still runs on the objects below: they stay, and the link is lost for good. Each
+        // worker completes the requests of its own queue as it ends.
+        unsettled_ = true;
+        SectionHold gate(requestGate_);
+        state_ = LinkState::Closed;
+        return;
+    }
     // Requests that no worker served any more.
     DrainQueues();
     payloadBuffer_.reset();

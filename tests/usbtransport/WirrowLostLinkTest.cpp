@@ -99,3 +99,71 @@ TEST_F(BoardLinkTest, LateDuplicateAnswerOfAnEarlierMessageDoesNotCompleteTheNex
     ASSERT_TRUE(next.Finished());
     EXPECT_EQ(0u, next.Result());
 }
+
+TEST_F(BoardLinkTest, BoardThatStopsDrainingItsPipeHoldsNoSendForEver) {
+    // One slot of 2 MiB: a single packet can fill the pipe to the board (1 MiB of buffer).
+    const uint32_t oneSlot = 1;
+    ASSERT_EQ(0u, CommSetOption(handle_, COMM_OPT_RING_SLOTS, &oneSlot));
+    LinkParametersForTest p;
+    p.attempts = 1;
+    p.replyTimeout = 1;
+    p.maxPayload = 2u << 20;
+    ConnectRunning(p);
+    // The board reads nothing from here on. One packet fills the pipe's buffer to the last byte;
+    // the board sees it waiting there and takes it without reading it.
+    std::vector<uint8_t> big((1u << 20) - 16, 0x33);
+    AsyncCall fill([&] { return CommSendData(handle_, big.data(), static_cast<uint32_t>(big.size()), 'B', 1); });
+    ASSERT_TRUE(Board().WaitUnread(1u << 20));
+    ASSERT_TRUE(Board().WriteHeader(Board().Header('a', 'B', 1, 0xFFFFFFFFu, 0)));
+    ASSERT_TRUE(fill.Finished(kCallBoundMs));
+    EXPECT_EQ(0u, fill.Result());
+    // A packet from the board: its answer cannot be written either.
+    ASSERT_TRUE(Board().SendPacket('B', 1, 0xFFFFFFFFu, std::vector<uint8_t>(10, 0x44)));
+    std::vector<uint8_t> received(64);
+    uint32_t length = static_cast<uint32_t>(received.size());
+    AsyncCall receive([&] { return CommReceiveData(handle_, received.data(), &length, nullptr, nullptr); });
+    // A send while that answer waits: it ends within its bound instead of waiting for the write lock.
+    AsyncCall send([&] { return CommSendData(handle_, "x", 1, 'B', 1); });
+    const bool returned = send.Finished(kCallBoundMs);
+    if (!returned) Board().Hangup();  // lets the stuck calls go, so the failure is reported
+    ASSERT_TRUE(returned) << "CommSendData waits for ever behind an answer the board does not drain";
+    EXPECT_EQ(1460u, send.Result());
+    // The packet itself was taken: the answer given up is asked for again by the board.
+    ASSERT_TRUE(receive.Finished(kCallBoundMs));
+    EXPECT_EQ(0u, receive.Result());
+    EXPECT_EQ(10u, length);
+    AsyncCall close([&] { return CommClose(handle_); });
+    ASSERT_TRUE(close.Finished(kCallBoundMs));
+    EXPECT_EQ(0u, close.Result());
+}
+
+TEST_F(BoardLinkTest, CloseFromAnotherThreadWhileCallsWaitLetsEachOfThemLeaveFirst) {
+    // Callers must not close a handle that other threads are using; the library must still not
+    // touch freed memory when they do. Each round closes under four waiting calls.
+    for (int round = 0; round < 40; ++round) {
+        if (round > 0) {
+            ASSERT_TRUE(Board().Relisten());
+            ASSERT_EQ(0u, CommOpen(Board().Path().c_str(), 0, &handle_, nullptr, 0));
+            ASSERT_TRUE(Board().AcceptHost());
+        }
+        ConnectRunning();
+        std::vector<std::unique_ptr<AsyncCall>> calls;
+        uint8_t buffers[3][32];
+        uint32_t lengths[3] = {32, 32, 32};
+        for (int i = 0; i < 3; ++i)
+            calls.push_back(std::make_unique<AsyncCall>(
+                [&, i] { return CommReceiveData(handle_, buffers[i], &lengths[i], nullptr, nullptr); }));
+        calls.push_back(std::make_unique<AsyncCall>([&] { return CommSendData(handle_, "abc", 3, 'B', 1); }));
+        // The send is on the wire once the board reads it; the receives may still be on their way in.
+        LinkHeader header{};
+        std::vector<uint8_t> payload;
+        ASSERT_TRUE(Board().ReadPacket(header, payload));
+        ASSERT_EQ(0u, CommClose(handle_));
+        for (auto &call : calls) {
+            ASSERT_TRUE(call->Finished(kCallBoundMs)) << "round " << round;
+            // A call that had not reached the link yet meets a closed handle (6).
+            EXPECT_TRUE(call->Result() == 1167u || call->Result() == 6u) << call->Result();
+        }
+    }
+    handle_ = nullptr;
+}
