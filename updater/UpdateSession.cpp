@@ -156,9 +156,12 @@ private:
             const CommResult received =
                 comm_.receiveData(handle, &reply, &replyLength, &replyChannel, &replySubchannel);
             if (received != COMM_SUCCESS) return WithCode(kReceiveFailed, received);
-            if (replyLength < sizeof(reply)) return kReplyIncomplete;
-            const uint16_t status = DecodeReplyStatus(reply, order);
-            if (status != 0) return WithCode(kBoardRefused, status);
+            uint16_t status = 0;
+            switch (JudgeUpdateReply(reinterpret_cast<const uint8_t *>(&reply), replyLength, order, status)) {
+            case UpdateReplyVerdict::Incomplete: return kReplyIncomplete;
+            case UpdateReplyVerdict::Refused: return WithCode(kBoardRefused, status);
+            case UpdateReplyVerdict::Accepted: break;
+            }
 
             // 64-bit product: payloads above 143 MB would overflow 32 bits.
             view_.SetProgress(static_cast<unsigned>(static_cast<uint64_t>(total - remaining) *
