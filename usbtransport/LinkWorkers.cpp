@@ -14,6 +14,8 @@ constexpr DWORD kConnectWriteTimeoutMs = 3000;
 // Failed header reads in a row, for reasons other than a lost device, after which the device is
 // taken as unusable rather than read again forever.
 constexpr int kFailedHeaderReadsInARow = 64;
+// Copies of a data header passed over before its payload; more are taken as payload.
+constexpr int kHeaderCopiesPassedOver = 4;
 
 DWORD SecondsToMs(uint8_t seconds) { return static_cast<DWORD>(seconds) * 1000; }
 
@@ -140,9 +142,9 @@ template <typename Prepare> bool UsbLink::WriteAnswer(Prepare prepare) {
 // Reads a data packet's payload into payloadBuffer: 0, 1460 when it did not all come within the
 // wait (the transfer is cancelled), 1115 when stopped, 1167 when the device is gone. A byte stream
 // may hand the payload over in parts; they are read until it is complete.
-DWORD UsbLink::ReadPayload(uint32_t length, DWORD waitMs) {
+DWORD UsbLink::ReadPayload(uint8_t *into, uint32_t length, DWORD waitMs) {
     HANDLE stop = stopEvent_.Get();
-    uint8_t *at = payloadBuffer_.get();
+    uint8_t *at = into;
     uint32_t left = length;
     const DWORD start = ::GetTickCount();
     while (left > 0) {
@@ -185,6 +187,24 @@ DWORD UsbLink::ReadPayload(uint32_t length, DWORD waitMs) {
     return ERROR_SUCCESS;
 }
 
+// Reads a data packet's payload, passing over copies of its header that come first: a board that
+// sends the header again (it wrote it twice, or it resends the packet after its payload was lost)
+// puts that copy where the payload was expected, and on a byte stream the copy would otherwise be
+// taken for payload bytes and delivered. Only payloads of at least a header's size are looked at,
+// so a copy is told apart by all 16 bytes (letter, address, sequence and length); a payload that
+// starts with an exact copy of its own header is taken the same way.
+DWORD UsbLink::ReadDataPayload(const LinkHeader &header, uint32_t length, DWORD waitMs) {
+    uint8_t *payload = payloadBuffer_.get();
+    DWORD read = ReadPayload(payload, length, waitMs);
+    for (int copies = 0; read == ERROR_SUCCESS && length >= kHeaderSize && copies < kHeaderCopiesPassedOver; ++copies) {
+        if (std::memcmp(payload, &header, kHeaderSize) != 0) break;
+        // The copy took the place of the payload's first bytes: the last 16 are still to come.
+        std::memmove(payload, payload + kHeaderSize, length - kHeaderSize);
+        read = ReadPayload(payload + length - kHeaderSize, kHeaderSize, waitMs);
+    }
+    return read;
+}
+
 void UsbLink::ReadWorker() {
     const DWORD payloadWait = (linkFlags_ & kFlagNoTimeouts) ? INFINITE : SecondsToMs(packetTimeout_);
     const bool littleEndian = LittleEndian();
@@ -215,7 +235,7 @@ void UsbLink::ReadWorker() {
         switch (header.letter) {
         case letters::kData: {
             if (channel == 0 || subchannel == 0 || sequence == 0 || length > maxPayload_) break;
-            const DWORD payload = length ? ReadPayload(length, payloadWait) : ERROR_SUCCESS;
+            const DWORD payload = length ? ReadDataPayload(header, length, payloadWait) : ERROR_SUCCESS;
             if (payload == ERROR_TIMEOUT) {
                 ::ClearCommError(device_.Handle(), nullptr, nullptr);
                 stopped = !SendAnswer(letters::kRefuse, channel, subchannel, sequence);

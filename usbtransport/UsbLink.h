@@ -87,7 +87,8 @@ private:
     // false when the worker is to end.
     bool SendAnswer(uint8_t letter, uint8_t channel, uint8_t subchannel, uint32_t sequence);
     template <typename Prepare> bool WriteAnswer(Prepare prepare);
-    DWORD ReadPayload(uint32_t length, DWORD waitMs);
+    DWORD ReadPayload(uint8_t *into, uint32_t length, DWORD waitMs);
+    DWORD ReadDataPayload(const LinkHeader &header, uint32_t length, DWORD waitMs);
     // false when the worker is to end (the request has been completed with 1167).
     bool ServeSend(SendRequest *request, DWORD answerWaitMs, uint32_t sendsPerPacket);
     DWORD WriteAndWait(const void *data, DWORD count, DWORD timeoutMs);
