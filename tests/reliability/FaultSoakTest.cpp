@@ -196,9 +196,8 @@ public:
         config.link.packetTimeoutSeconds = 1;
         config.maxPayload = 4096;
         config.sendAttempts = 3;
-        // The board resends a packet only after the host's payload wait (1 s) is over: a resend
-        // that arrives just as the host gives up on a payload is cut by the cancelled read, and on
-        // a byte stream the rest of it is then read out of step (see the README's reliability notes).
+        // The board waits longer for an answer than the host waits for a payload, so its resends
+        // follow the host's refusals rather than cross them.
         config.answerTimeoutMs = 2500;
         config.faults = SoakPlan(seed * 1000 + index_);
         board_ = std::make_unique<boardsim::SimulatedBoard>(config);
