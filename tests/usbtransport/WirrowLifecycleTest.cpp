@@ -275,7 +275,7 @@ TEST_F(LifecycleTest, RemovalRacingAConnectLeavesAClosedHandleWithoutWorkers) {
         UniqueHandle go = MakeEvent(true, false);
         AsyncCall removal([&] {
             ::WaitForSingleObject(go.Get(), kWait);
-            for (int spin = 0; spin < round * 2000; ++spin) ::YieldProcessor();
+            for (int spin = 0; spin < round * 2000; ++spin) YieldProcessor();  // a macro in the 32-bit headers
             return SendDeviceChange(window, DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_DEVICEINTERFACE, path) == 0 ? 0u : 1u;
         });
         ::SetEvent(go.Get());
