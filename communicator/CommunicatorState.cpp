@@ -10,6 +10,9 @@
 namespace {
 
 constexpr uint32_t kConnectBlockSize = 16;  // a LinkHeader
+// An open that met a handle being closed waits this long for that close, a few times over.
+constexpr DWORD kClosingWaitMs = 30000;
+constexpr int kOpenTries = 4;
 
 UniqueSocket MakeOverlappedUdpSocket() {
     return UniqueSocket(::WSASocketA(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, WSA_FLAG_OVERLAPPED));
@@ -76,18 +79,32 @@ CommResult CommunicatorState::Open(const char *address, uint32_t reserved, HCOMM
         if (loaded != COMM_SUCCESS) return loaded;
     }
 
-    HCOMM transportHandle = nullptr;
-    CommResult opened = row->open(address, reserved, &transportHandle, routerHost, routerPort);
-    if (opened != COMM_SUCCESS) return opened;
-    return AddConnection(*row, transportHandle, handle);
+    for (int attempt = 0;; ++attempt) {
+        HCOMM transportHandle = nullptr;
+        CommResult opened = row->open(address, reserved, &transportHandle, routerHost, routerPort);
+        if (opened != COMM_SUCCESS) return opened;
+        std::shared_ptr<UniqueHandle> closingWait;
+        CommResult added = AddConnection(*row, transportHandle, handle, &closingWait);
+        if (!closingWait) return added;
+        // The transport handed out the handle that another thread's close is letting go of.
+        if (attempt + 1 >= kOpenTries || ::WaitForSingleObject(closingWait->Get(), kClosingWaitMs) != WAIT_OBJECT_0)
+            return COMM_ERROR_WAIT_TIMEOUT;
+    }
 }
 
-CommResult CommunicatorState::AddConnection(TransportEntry &row, HCOMM transportHandle, HCOMM *handle) {
+CommResult CommunicatorState::AddConnection(TransportEntry &row, HCOMM transportHandle, HCOMM *handle,
+                                             std::shared_ptr<UniqueHandle> *closingWait) {
     std::unique_ptr<CommHandle> record(new (std::nothrow) CommHandle{transportHandle, &row});
     CommHandle *added = nullptr;
     bool shared = false;
     {
         MutexLock lock(connectionMutex.Get());
+        for (const ClosingHandle &entry : closing) {
+            if (entry.row == &row && entry.transportHandle == transportHandle) {
+                *closingWait = entry.closed;
+                return COMM_ERROR_WAIT_TIMEOUT;
+            }
+        }
         if (record) {
             try {
                 // Grow geometrically ourselves, so that push_back cannot throw after
@@ -122,6 +139,7 @@ bool CommunicatorState::IsWrapped(const TransportEntry *row, HCOMM transportHand
 CommResult CommunicatorState::Close(HCOMM handle) {
     std::unique_ptr<CommHandle> record;
     bool shared = false;
+    std::shared_ptr<UniqueHandle> closed;
     {
         MutexLock lock(connectionMutex.Get());
         auto found = std::find_if(connections.begin(), connections.end(),
@@ -130,6 +148,7 @@ CommResult CommunicatorState::Close(HCOMM handle) {
             record = std::move(*found);
             connections.erase(found);
             shared = IsWrapped(record->transport, record->transportHandle);
+            if (!shared) closed = MarkClosing(record->transport, record->transportHandle);
         }
     }
     // Not (or no longer) ours: touching it would use freed memory.
@@ -140,7 +159,27 @@ CommResult CommunicatorState::Close(HCOMM handle) {
     // The transport's handle stays open while another record wraps it; the last
     // record to go closes it.
     if (shared) return COMM_SUCCESS;
-    return record->transport->close(record->transportHandle);  // the record is freed whatever this returns
+    const CommResult result = record->transport->close(record->transportHandle);  // the record is freed anyway
+    if (closed) {
+        MutexLock lock(connectionMutex.Get());
+        closing.erase(std::remove_if(closing.begin(), closing.end(),
+                                     [&](const ClosingHandle &entry) { return entry.closed == closed; }),
+                      closing.end());
+        ::SetEvent(closed->Get());
+    }
+    return result;
+}
+
+std::shared_ptr<UniqueHandle> CommunicatorState::MarkClosing(const TransportEntry *row, HCOMM transportHandle) {
+    // Without memory for the mark, the close goes on as before: only the rare open racing it is unguarded.
+    try {
+        auto closed = std::make_shared<UniqueHandle>(MakeEvent(true, false));
+        if (!*closed) return nullptr;
+        closing.push_back(ClosingHandle{row, transportHandle, closed});
+        return closed;
+    } catch (const std::bad_alloc &) {
+        return nullptr;
+    }
 }
 
 CommResult CommunicatorState::Connect(HCOMM handle, uint32_t channel, const uint8_t *subchannel, const void *request,

@@ -114,8 +114,25 @@ private:
     struct ExchangeRules;
     CommResult RunExchange(const router::Request &request, const sockaddr_in &destination, const ExchangeRules &rules,
                            ReceiveSlot &reply);
-    CommResult AddConnection(TransportEntry &row, HCOMM transportHandle, HCOMM *handle);
+    // A transport handle that Close has taken from its last record and is closing now, outside
+    // the mutex. Until that close returns, the transport may still hand the same handle to an
+    // open of the same device (its handle is still listed there); such an open waits for the
+    // close and opens again.
+    struct ClosingHandle {
+        const TransportEntry *row;
+        HCOMM transportHandle;
+        std::shared_ptr<UniqueHandle> closed;  // set once the transport's close has returned
+    };
+    std::vector<ClosingHandle> closing;  // guarded by connectionMutex
+
+    // COMM_SUCCESS, or the code of a failure; with *closingWait set, the transport handle is one
+    // being closed: nothing was added, and the open waits for that event and tries again.
+    CommResult AddConnection(TransportEntry &row, HCOMM transportHandle, HCOMM *handle,
+                             std::shared_ptr<UniqueHandle> *closingWait);
     // Whether an open record wraps this transport handle of this row. The caller
     // holds connectionMutex.
     bool IsWrapped(const TransportEntry *row, HCOMM transportHandle) const;
+    // Lists the handle as closing; the event to set when its close has returned, or null when it
+    // cannot be listed. The caller holds connectionMutex.
+    std::shared_ptr<UniqueHandle> MarkClosing(const TransportEntry *row, HCOMM transportHandle);
 };

@@ -21,6 +21,8 @@ have ip                     || need+=(iproute2)
 have unshare                || need+=(util-linux)
 have as                     || need+=(binutils)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
+have clang++                || need+=(clang)
+ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
 if [ ${#need[@]} -gt 0 ]; then
   echo "Installing: ${need[*]}"
   export DEBIAN_FRONTEND=noninteractive

@@ -46,7 +46,9 @@ if [ "$(cat "$template/.ready" 2>/dev/null)" != "$flavour" ]; then
   WINEPREFIX=$template wineserver -w
   echo "$flavour" >"$template/.ready"
 fi
-export WINEPREFIX=$state/prefix-run
+# One prefix per sandbox, so that two sandboxes at once (a test run and a demo) never
+# share a wineserver: each kills its own at the end.
+export WINEPREFIX=$state/prefix-run-$$
 rm -rf "$WINEPREFIX"
 cp -a "$template" "$WINEPREFIX"
 wineserver -p
@@ -56,6 +58,8 @@ wine cmd /c exit </dev/null >/dev/null 2>&1
 
 cleanup() {
   wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true  # it saves the registry into the prefix as it ends
+  rm -rf "$WINEPREFIX" 2>/dev/null || true
   kill $xvfb_pid 2>/dev/null || true
   wait $xvfb_pid 2>/dev/null || true
 }

@@ -55,7 +55,7 @@ for arch in "${widths[@]}"; do
 done
 
 echo "== Fuzz targets, a few seconds each"
-tools/fuzz.sh 3 || status=1
+tools/fuzz.sh 5 || status=1
 
 echo "== Widths tested"
 printf '  %s\n' "${summary[@]}"

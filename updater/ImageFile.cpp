@@ -48,15 +48,14 @@ ImageCheckResult CheckImageFile(const std::string &path, uint32_t programVersion
     if (!ReadUpTo(file.Get(), &header, sizeof(header), got)) return Outcome(ImageCheckOutcome::FileError, ::GetLastError());
     if (got < sizeof(header)) return Outcome(ImageCheckOutcome::Corrupted);
 
-    switch (CheckHeader(header, programVersion)) {
-    case HeaderVerdict::Corrupted: return Outcome(ImageCheckOutcome::Corrupted);
-    case HeaderVerdict::VersionMismatch: return Outcome(ImageCheckOutcome::VersionMismatch);
-    case HeaderVerdict::Valid: break;
-    }
+    // The header's own checks come before the file's length is asked for.
+    if (CheckHeader(header, programVersion) != HeaderVerdict::Valid)
+        return Outcome(CheckHeaderAndLength(header, programVersion, 0));
 
     LARGE_INTEGER length{};
     if (!::GetFileSizeEx(file.Get(), &length)) return Outcome(ImageCheckOutcome::FileError, ::GetLastError());
-    if (!FileLengthMatches(header, static_cast<uint64_t>(length.QuadPart))) return Outcome(ImageCheckOutcome::Corrupted);
+    const ImageCheckOutcome checked = CheckHeaderAndLength(header, programVersion, static_cast<uint64_t>(length.QuadPart));
+    if (checked != ImageCheckOutcome::Accepted) return Outcome(checked);
 
     std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[kPayloadBlockSize]);
     if (!block) return Outcome(ImageCheckOutcome::OutOfMemory);
@@ -78,10 +77,7 @@ ImageCheckResult CheckImageFile(const std::string &path, uint32_t programVersion
     // the header describes, whatever its partial sum.
     if (added != dataLength || sum != HeaderDataChecksum(header)) return Outcome(ImageCheckOutcome::Corrupted);
 
-    ImageCheckResult result = Outcome(ImageCheckOutcome::Accepted);
-    result.model = FieldText(header.model);
-    result.versionText = FieldText(header.version_text);
-    return result;
+    return AcceptedImage(header);
 }
 
 std::string ImageCheckMessage(ImageCheckOutcome outcome) {

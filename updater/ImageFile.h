@@ -1,24 +1,9 @@
 // Checking a firmware image file before it may be downloaded, and the updater's
 // own version against which an image's requirement is checked.
 #pragma once
-#include "ImageHeader.h"
+#include "ImageCheck.h"
 #include <cstdint>
 #include <string>
-
-enum class ImageCheckOutcome {
-    Accepted,
-    Corrupted,        // short header, wrong magic or header_checksum, wrong length or data_checksum
-    VersionMismatch,  // required_version above the updater's version
-    OutOfMemory,      // no read buffer
-    FileError,        // the file could not be opened or read; systemError tells why
-};
-
-struct ImageCheckResult {
-    ImageCheckOutcome outcome = ImageCheckOutcome::FileError;
-    std::string model;        // set when Accepted
-    std::string versionText;  // set when Accepted
-    uint32_t systemError = 0; // set for FileError: the Win32 error code
-};
 
 // Opens `path` (others may read and write it meanwhile), runs the checks in this
 // order: header present, header checksum and magic, required version, file length,

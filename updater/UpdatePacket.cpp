@@ -1,4 +1,5 @@
 #include "UpdatePacket.h"
+#include <cstring>
 
 namespace {
 
@@ -27,6 +28,15 @@ void EncodeUpdatePacketHeader(UpdatePacketHeader &header, bool lastChunk, uint32
     Write16(header.last_flag, lastChunk ? 0xFFFFu : 0u, order);
     Write32(header.length, length, order);
     Write32(header.checksum, lastChunk ? checksum : 0u, order);
+}
+
+UpdateReplyVerdict JudgeUpdateReply(const uint8_t *bytes, size_t length, BoardByteOrder order, uint16_t &status) {
+    status = 0;
+    if (!bytes || length < sizeof(UpdatePacketHeader)) return UpdateReplyVerdict::Incomplete;
+    UpdatePacketHeader reply;
+    std::memcpy(&reply, bytes, sizeof(reply));
+    status = DecodeReplyStatus(reply, order);
+    return status == 0 ? UpdateReplyVerdict::Accepted : UpdateReplyVerdict::Refused;
 }
 
 uint16_t DecodeReplyStatus(const UpdatePacketHeader &reply, BoardByteOrder order) {

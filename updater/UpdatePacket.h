@@ -44,3 +44,9 @@ void EncodeUpdatePacketHeader(UpdatePacketHeader &header, bool lastChunk, uint32
 
 // The board's status from a reply (0: accepted).
 uint16_t DecodeReplyStatus(const UpdatePacketHeader &reply, BoardByteOrder order);
+
+// The board's reply to one chunk, as received: `length` bytes (the message's length, which may
+// be shorter than a header). Incomplete when shorter than a header; otherwise Accepted when its
+// status is 0 and Refused with the status in `status`.
+enum class UpdateReplyVerdict { Accepted, Incomplete, Refused };
+UpdateReplyVerdict JudgeUpdateReply(const uint8_t *bytes, size_t length, BoardByteOrder order, uint16_t &status);

@@ -189,9 +189,13 @@ private:
                 comm_.receiveData(handle, &reply, &replyLength, &replyChannel, &replySubchannel);
             if (received != COMM_SUCCESS)
                 return Ending(UpdateOutcome::LinkFailed, WithCode(kReceiveFailed, received), received);
-            if (replyLength < sizeof(reply)) return Ending(UpdateOutcome::LinkFailed, kReplyIncomplete);
-            const uint16_t status = DecodeReplyStatus(reply, order);
-            if (status != 0) return Ending(UpdateOutcome::BoardRefused, WithCode(kBoardRefused, status), status);
+            uint16_t status = 0;
+            switch (JudgeUpdateReply(reinterpret_cast<const uint8_t *>(&reply), replyLength, order, status)) {
+            case UpdateReplyVerdict::Incomplete: return Ending(UpdateOutcome::LinkFailed, kReplyIncomplete);
+            case UpdateReplyVerdict::Refused:
+                return Ending(UpdateOutcome::BoardRefused, WithCode(kBoardRefused, status), status);
+            case UpdateReplyVerdict::Accepted: break;
+            }
 
             // 64-bit product: payloads above 143 MB would overflow 32 bits.
             view_.SetProgress(static_cast<unsigned>(static_cast<uint64_t>(total - remaining) *

@@ -43,7 +43,16 @@ bool DeviceFile::CancelAndSettle(OVERLAPPED &block, DWORD &transferred) const {
     transferred = 0;
     if (!handle_) return false;
     ::CancelIoEx(handle_.Get(), &block);
-    return ::GetOverlappedResult(handle_.Get(), &block, &transferred, TRUE) != FALSE;
+    // The block's event may already have been taken by an earlier wait: the block's own status
+    // tells whether the transfer is over.
+    if (!HasOverlappedIoCompleted(&block)) {
+        ::WaitForSingleObject(block.hEvent, kSettleWaitMs);
+        if (!HasOverlappedIoCompleted(&block)) {
+            unsettled_ = true;
+            return false;
+        }
+    }
+    return ::GetOverlappedResult(handle_.Get(), &block, &transferred, FALSE) != FALSE;
 }
 
 }  // namespace wirrow

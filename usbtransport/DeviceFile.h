@@ -4,6 +4,7 @@
 #include "UniqueHandle.h"
 #include <windows.h>
 #include <winioctl.h>
+#include <atomic>
 #include <string>
 
 namespace wirrow {
@@ -13,6 +14,8 @@ namespace wirrow {
 constexpr DWORD kLinkResetControlCode = CTL_CODE(0x22, 0x666, METHOD_BUFFERED, FILE_ANY_ACCESS);
 static_assert(kLinkResetControlCode == 0x00221998, "pipe-reset control code");
 constexpr DWORD kResetBothPipes = 3;
+// How long a cancelled transfer may take to be let go of by the device.
+constexpr DWORD kSettleWaitMs = 3000;
 
 class DeviceFile {
 public:
@@ -27,9 +30,13 @@ public:
     bool Write(const void *buffer, DWORD count, OVERLAPPED &block) const;
     bool Read(void *buffer, DWORD count, OVERLAPPED &block) const;
     bool Reset(OVERLAPPED &block) const;
-    // Cancels the transfer started on `block` and waits until the device has let go of it, so
-    // that its buffer and block may be reused or freed. True when it had completed anyway.
+    // Cancels the transfer started on `block` and waits (at most kSettleWaitMs) until the device
+    // has let go of it, so that its buffer and block may be reused or freed. True when it had
+    // completed anyway. A transfer still held after the wait marks the device unsettled.
     bool CancelAndSettle(OVERLAPPED &block, DWORD &transferred) const;
+    // A cancelled transfer was never let go of: its buffer may still be written into, so the
+    // memory of whoever owns this device must not be freed.
+    bool Unsettled() const { return unsettled_.load(); }
     void Close() { handle_.Reset(); }
 
     HANDLE Handle() const { return handle_.Get(); }
@@ -40,6 +47,7 @@ private:
     std::string path_;
     UniqueHandle handle_;
     const DWORD resetInput_ = kResetBothPipes;
+    mutable std::atomic<bool> unsettled_{false};
 };
 
 }  // namespace wirrow

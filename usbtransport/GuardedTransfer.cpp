@@ -38,7 +38,7 @@ DWORD HandleError(const TransferGuard &guard, DWORD error, IoBlock &io, bool res
         OVERLAPPED &block = io.Fresh();
         if (!guard.device->Reset(block) && ::GetLastError() == ERROR_IO_PENDING) {
             // A reset that the device does not finish within the allowance is abandoned.
-            if (::WaitForSingleObject(block.hEvent, 3000) != WAIT_OBJECT_0) {
+            if (::WaitForSingleObject(block.hEvent, kSettleWaitMs) != WAIT_OBJECT_0) {
                 DWORD moved = 0;
                 guard.device->CancelAndSettle(block, moved);
             }

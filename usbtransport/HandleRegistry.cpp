@@ -59,8 +59,13 @@ void HandleRegistry::Destroy(UsbLink *link) {
     // The caller still holds its own reference to the library, so giving this one back after the
     // teardown does not unload the code that runs here.
     Library pin = link->TakeLibraryPin();
-    link->Teardown();
-    delete link;
+    if (link->Teardown()) {
+        delete link;
+        return;
+    }
+    // A thread, a call or a device transfer still uses the link: it stays allocated, and the
+    // library stays loaded under it, for the rest of the process.
+    link->HoldLibraryPin(std::move(pin));
 }
 
 CommResult HandleRegistry::Open(const char *address, HCOMM *handle) {
@@ -101,12 +106,15 @@ CommResult HandleRegistry::Open(const char *address, HCOMM *handle) {
 }
 
 CommResult HandleRegistry::Close(UsbLink *link) {
-    MutexLock hold(lock_.Get());
-    auto found = std::find(handles_.begin(), handles_.end(), link);
-    if (found != handles_.end()) {
+    {
+        MutexLock hold(lock_.Get());
+        auto found = std::find(handles_.begin(), handles_.end(), link);
+        if (found == handles_.end()) return COMM_SUCCESS;
         handles_.erase(found);
-        Destroy(link);
     }
+    // Off the list, the link is this call's alone: its teardown runs without the lock, so a board
+    // that is slow to let go holds up no open or close of another board.
+    Destroy(link);
     return COMM_SUCCESS;
 }
 

@@ -14,6 +14,8 @@ constexpr DWORD kConnectWriteTimeoutMs = 3000;
 // Failed header reads in a row, for reasons other than a lost device, after which the device is
 // taken as unusable rather than read again forever.
 constexpr int kFailedHeaderReadsInARow = 64;
+// Copies of a data header passed over before its payload; more are taken as payload.
+constexpr int kHeaderCopiesPassedOver = 4;
 
 DWORD SecondsToMs(uint8_t seconds) { return static_cast<DWORD>(seconds) * 1000; }
 
@@ -71,7 +73,9 @@ DWORD UsbLink::ConnectExchange(uint32_t channel, const uint8_t *subchannel, cons
         packetTimeout_ = parameters.packetTimeout;
         replyTimeout_ = parameters.replyTimeout;
         linkFlags_ = parameters.linkFlags;
-        state_ = LinkState::Negotiated;
+        // Only an open link is negotiated: a removal during the exchange has closed it for good.
+        LinkState opened = LinkState::Opened;
+        if (!state_.compare_exchange_strong(opened, LinkState::Negotiated)) break;
         maxPayload_ = parameters.maxPayload;
         if (subchannel) subchannel_ = *subchannel;
         if (reply) std::memcpy(reply, &answer, kHeaderSize);
@@ -114,13 +118,23 @@ DWORD UsbLink::WriteAndWait(const void *data, DWORD count, DWORD timeoutMs) {
 
 bool UsbLink::SendAnswer(uint8_t letter, uint8_t channel, uint8_t subchannel, uint32_t sequence) {
     if (channel == kUnansweredChannel) return true;
-    HANDLE stop = stopEvent_.Get();
-    if (!WaitUnlessStopped(stop, writeLock_.Get(), INFINITE)) return false;
-    replyPacket_ = BuildHeader(letter, channel, subchannel, sequence, 0, LittleEndian());
-    lastWriteWasReply_ = 1;
-    DWORD written = WriteAndWait(&replyPacket_, kHeaderSize, INFINITE);
+    return WriteAnswer([&] {
+        replyPacket_ = BuildHeader(letter, channel, subchannel, sequence, 0, LittleEndian());
+        lastWriteWasReply_ = 1;
+    });
+}
+
+// The ReadWorker's writes (answers and repeats): the write lock and the write, each within
+// kAnswerWriteWaitMs, so a board that stops draining its pipe cannot hold the lock, and with it
+// every send, for ever. An answer given up is asked for again by the board. False when the
+// worker is to end (stopped, or the device is gone).
+template <typename Prepare> bool UsbLink::WriteAnswer(Prepare prepare) {
+    bool timedOut = false;
+    if (!WaitUnlessStopped(stopEvent_.Get(), writeLock_.Get(), kAnswerWriteWaitMs, &timedOut)) return timedOut;
+    prepare();
+    const DWORD written = WriteAndWait(&replyPacket_, kHeaderSize, kAnswerWriteWaitMs);
     ::ReleaseSemaphore(writeLock_.Get(), 1, nullptr);
-    return written == ERROR_SUCCESS;
+    return written == ERROR_SUCCESS || written == ERROR_TIMEOUT;
 }
 
 // ---- ReadWorker ------------------------------------------------------------------------------
@@ -128,9 +142,9 @@ bool UsbLink::SendAnswer(uint8_t letter, uint8_t channel, uint8_t subchannel, ui
 // Reads a data packet's payload into payloadBuffer: 0, 1460 when it did not all come within the
 // wait (the transfer is cancelled), 1115 when stopped, 1167 when the device is gone. A byte stream
 // may hand the payload over in parts; they are read until it is complete.
-DWORD UsbLink::ReadPayload(uint32_t length, DWORD waitMs) {
+DWORD UsbLink::ReadPayload(uint8_t *into, uint32_t length, DWORD waitMs) {
     HANDLE stop = stopEvent_.Get();
-    uint8_t *at = payloadBuffer_.get();
+    uint8_t *at = into;
     uint32_t left = length;
     const DWORD start = ::GetTickCount();
     while (left > 0) {
@@ -173,6 +187,24 @@ DWORD UsbLink::ReadPayload(uint32_t length, DWORD waitMs) {
     return ERROR_SUCCESS;
 }
 
+// Reads a data packet's payload, passing over copies of its header that come first: a board that
+// sends the header again (it wrote it twice, or it resends the packet after its payload was lost)
+// puts that copy where the payload was expected, and on a byte stream the copy would otherwise be
+// taken for payload bytes and delivered. Only payloads of at least a header's size are looked at,
+// so a copy is told apart by all 16 bytes (letter, address, sequence and length); a payload that
+// starts with an exact copy of its own header is taken the same way.
+DWORD UsbLink::ReadDataPayload(const LinkHeader &header, uint32_t length, DWORD waitMs) {
+    uint8_t *payload = payloadBuffer_.get();
+    DWORD read = ReadPayload(payload, length, waitMs);
+    for (int copies = 0; read == ERROR_SUCCESS && length >= kHeaderSize && copies < kHeaderCopiesPassedOver; ++copies) {
+        if (std::memcmp(payload, &header, kHeaderSize) != 0) break;
+        // The copy took the place of the payload's first bytes: the last 16 are still to come.
+        std::memmove(payload, payload + kHeaderSize, length - kHeaderSize);
+        read = ReadPayload(payload + length - kHeaderSize, kHeaderSize, waitMs);
+    }
+    return read;
+}
+
 void UsbLink::ReadWorker() {
     const DWORD payloadWait = (linkFlags_ & kFlagNoTimeouts) ? INFINITE : SecondsToMs(packetTimeout_);
     const bool littleEndian = LittleEndian();
@@ -189,7 +221,9 @@ void UsbLink::ReadWorker() {
                                            kNoTimeout, false);
         if (IsSet(stop) || read == ERROR_DEVICE_NOT_CONNECTED || read == ERROR_CRC) break;
         if (read != ERROR_SUCCESS) {
-            if (read != ERROR_MORE_DATA && ++failedInARow >= kFailedHeaderReadsInARow) break;
+            // Reads that complete with too few bytes or none count too: a board that completes
+            // reads empty would otherwise keep this loop spinning.
+            if (++failedInARow >= kFailedHeaderReadsInARow) break;
             continue;
         }
         failedInARow = 0;
@@ -201,7 +235,7 @@ void UsbLink::ReadWorker() {
         switch (header.letter) {
         case letters::kData: {
             if (channel == 0 || subchannel == 0 || sequence == 0 || length > maxPayload_) break;
-            const DWORD payload = length ? ReadPayload(length, payloadWait) : ERROR_SUCCESS;
+            const DWORD payload = length ? ReadDataPayload(header, length, payloadWait) : ERROR_SUCCESS;
             if (payload == ERROR_TIMEOUT) {
                 ::ClearCommError(device_.Handle(), nullptr, nullptr);
                 stopped = !SendAnswer(letters::kRefuse, channel, subchannel, sequence);
@@ -244,13 +278,7 @@ void UsbLink::ReadWorker() {
             break;
         case letters::kRepeat:
             if (lastWriteWasReply_ && replyPacket_.kind != 0) {  // an answer has been written
-                if (!WaitUnlessStopped(stop, writeLock_.Get(), INFINITE)) {
-                    stopped = true;
-                    break;
-                }
-                const DWORD written = WriteAndWait(&replyPacket_, kHeaderSize, INFINITE);
-                ::ReleaseSemaphore(writeLock_.Get(), 1, nullptr);
-                stopped = written != ERROR_SUCCESS;
+                stopped = !WriteAnswer([] {});
             } else {
                 sendQueue_.VisitHead([](SendRequest &request) {
                     request.replyLetter = letters::kRepeat;
@@ -299,8 +327,23 @@ bool UsbLink::ServeSend(SendRequest *request, DWORD answerWait, uint32_t sendsPe
         }
         uint32_t tries = 0;
         uint32_t refusalsLeft = sendsPerPacket;
+        // An answer matched before this packet's first write belongs to an earlier packet (a late
+        // duplicate of an earlier message's answer with the same sequence): it must not count.
+        sendQueue_.WithLock([&] {
+            request->replyLetter = 0;
+            ::ResetEvent(request->ackEvent.Get());
+        });
         for (;;) {
-            if (!WaitUnlessStopped(stop, writeLock_.Get(), INFINITE)) {
+            bool lockTimedOut = false;
+            if (!WaitUnlessStopped(stop, writeLock_.Get(), writeWait, &lockTimedOut)) {
+                if (lockTimedOut) {
+                    // The lock held by a write that does not finish counts as an unanswered send.
+                    if (++tries >= sendsPerPacket) {
+                        result = ERROR_TIMEOUT;
+                        break;
+                    }
+                    continue;
+                }
                 workerEnds = true;
                 break;
             }

@@ -8,6 +8,7 @@ namespace {
 
 struct Launch {
     std::function<void()> body;
+    HANDLE began;
     HANDLE ended;
     HMODULE library;
 };
@@ -16,7 +17,8 @@ struct Launch {
 
 DWORD PinnedThread::Start(std::function<void()> body) {
     UniqueHandle ended = MakeEvent(true, false);
-    if (!ended) return ::GetLastError();
+    UniqueHandle began = MakeEvent(true, false);
+    if (!ended || !began) return ::GetLastError();
     HMODULE library = nullptr;
     // Taken before the thread exists, so no unload can come between its start and its first instruction.
     if (!::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
@@ -24,7 +26,7 @@ DWORD PinnedThread::Start(std::function<void()> body) {
                               &library))
         return ::GetLastError();
     Library pin(library);  // handed to the thread, or let go again on failure
-    std::unique_ptr<Launch> launch(new (std::nothrow) Launch{std::move(body), ended.Get(), library});
+    std::unique_ptr<Launch> launch(new (std::nothrow) Launch{std::move(body), began.Get(), ended.Get(), library});
     if (!launch) return ERROR_NOT_ENOUGH_MEMORY;
     DWORD id = 0;
     // Started suspended so that the owner knows the thread's id before the thread can ask IsCurrent.
@@ -37,8 +39,10 @@ DWORD PinnedThread::Start(std::function<void()> body) {
     launch.release();  // the thread owns both now
     pin.Release();
     ended_ = std::move(ended);
+    began_ = std::move(began);
     id_ = id;
     ::ResumeThread(thread.Get());
+    ::WaitForSingleObject(began_.Get(), kThreadBeginWaitMs);
     return ERROR_SUCCESS;
 }
 
@@ -53,6 +57,8 @@ DWORD WINAPI PinnedThread::Entry(void *parameter) {
         std::unique_ptr<Launch> launch(static_cast<Launch *>(parameter));
         ended = launch->ended;
         library = launch->library;
+        // Past the platform's per-thread attach: the thread no longer needs the loader lock to run.
+        ::SetEvent(launch->began);
         try {
             launch->body();
         } catch (...) {

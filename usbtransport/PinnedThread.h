@@ -13,6 +13,10 @@
 
 namespace wirrow {
 
+// Longest wait of Start for its thread to begin. A start that runs while another thread holds the
+// loader lock returns after it; the thread then begins once the lock is free.
+constexpr DWORD kThreadBeginWaitMs = 10000;
+
 class PinnedThread {
 public:
     PinnedThread() = default;
@@ -20,7 +24,10 @@ public:
     PinnedThread(const PinnedThread &) = delete;
     PinnedThread &operator=(const PinnedThread &) = delete;
 
-    // 0 or the platform's error code; nothing is left behind on failure.
+    // 0 or the platform's error code; nothing is left behind on failure. Returns once the thread
+    // has begun to run (or after kThreadBeginWaitMs): a thread begins only after the platform's
+    // per-thread attach, under the loader lock, so a stop that runs under that lock (a host's
+    // FreeLibrary right after the start) would otherwise wait for an end that cannot come.
     DWORD Start(std::function<void()> body);
     // True when the body has returned (or the thread never started) within timeoutMs.
     bool WaitEnded(DWORD timeoutMs) const;
@@ -31,12 +38,14 @@ public:
     // Lets go of the ended event; only after WaitEnded has reported the end.
     void Reset() {
         ended_.Reset();
+        began_.Reset();
         id_ = 0;
     }
 
 private:
     static DWORD WINAPI Entry(void *launch);
     UniqueHandle ended_;
+    UniqueHandle began_;  // set by the thread before its body; lives as long as ended_
     DWORD id_ = 0;
 };
 

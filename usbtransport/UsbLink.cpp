@@ -54,7 +54,7 @@ DWORD UsbLink::Open(const std::string &path) {
     return ERROR_SUCCESS;
 }
 
-void UsbLink::Teardown() {
+bool UsbLink::Teardown() {
     bool workersExist;
     {
         SectionHold hold(deviceGuard_);
@@ -71,8 +71,21 @@ void UsbLink::Teardown() {
         notificationRuns = notifyWorker_.Started() && !notificationEnding_;
     }
     if (device_.IsOpen() || notificationRuns || writeIo_.Exists() || headerIo_.Exists()) CloseDevice();
-    notifyWorker_.WaitEnded(INFINITE);
-    notifyWorker_.Reset();
+    bool settled = notifyWorker_.WaitEnded(kWorkerStopAllowanceMs);
+    if (settled) notifyWorker_.Reset();
+    // Callers woken by the stop still step out of their requests on the link's queues.
+    const DWORD start = ::GetTickCount();
+    while (settled) {
+        {
+            SectionHold gate(requestGate_);
+            if (callsInside_.load() == 0) break;
+        }
+        const DWORD elapsed = ::GetTickCount() - start;
+        if (elapsed >= kWorkerStopAllowanceMs || !callsLeft_ ||
+            ::WaitForSingleObject(callsLeft_.Get(), kWorkerStopAllowanceMs - elapsed) == WAIT_FAILED)
+            settled = false;
+    }
+    return settled && !unsettled_.load() && !device_.Unsettled();
 }
 
 // ---- Connecting and disconnecting -------------------------------------------------------------
@@ -81,7 +94,16 @@ CommResult UsbLink::Connect(uint32_t channel, const uint8_t *subchannel, const v
     if ((subchannel && !CanReadMemory(subchannel, 1)) || (request && !CanReadMemory(request, kHeaderSize)) ||
         (reply && !CanWriteMemory(reply, kHeaderSize)))
         return COMM_E_POINTER;
+    // A start and a stop never overlap: a removal handled on the NotifyWorker during this connect
+    // stops the workers only once they have all begun, never while their objects are being made.
+    SectionHold serial(startStopSerial_);
     if (state_.load() == LinkState::Running) return COMM_SUCCESS;
+    // A handle that lost its device (removed, or given up by its reader) stays lost until it is
+    // closed: its old workers may still be winding down on the old device objects.
+    if (state_.load() == LinkState::Closed) {
+        ::SetLastError(ERROR_DEVICE_NOT_CONNECTED);
+        return ERROR_DEVICE_NOT_CONNECTED;
+    }
     DWORD error = ConnectExchange(channel, subchannel, request, reply);
     if (error) return error;
     return StartWorkers();
@@ -99,9 +121,18 @@ CommResult UsbLink::Disconnect() {
 
 DWORD UsbLink::StartWorkers() {
     if (maxPayload_ == 0) return ERROR_INVALID_PARAMETER;  // a board stating no payload cannot carry data
+    {
+        // The device may have been lost since the connect reply (the link is Closed then).
+        SectionHold gate(requestGate_);
+        LinkState expected = LinkState::Negotiated;
+        if (!state_.compare_exchange_strong(expected, LinkState::Starting)) return ERROR_DEVICE_NOT_CONNECTED;
+    }
     DWORD error = ring_.Init(ringSlots_, maxPayload_);
-    if (error) return error;
-    state_ = LinkState::Starting;
+    if (error) {
+        LinkState expected = LinkState::Starting;
+        state_.compare_exchange_strong(expected, LinkState::Negotiated);
+        return error;
+    }
     {
         SectionHold hold(deviceGuard_);
         stopEvent_ = MakeEvent(true, false);
@@ -147,18 +178,19 @@ DWORD UsbLink::StartWorker(PinnedThread &worker, void (UsbLink::*body)()) {
 
 namespace {
 
-// Waits the stop allowance, and then on: the worker runs on the link's memory, so the link is
-// never freed under it. Every wait of a worker includes the stop event, so only a device that
-// does not let go of a cancelled transfer can hold it beyond the allowance.
-void JoinWorker(PinnedThread &worker) {
-    if (!worker.WaitEnded(kWorkerStopAllowanceMs)) worker.WaitEnded(INFINITE);
+// Waits the stop allowance. Every wait of a worker includes the stop event and every transfer is
+// bounded, so only a device that does not let go of a cancelled transfer can hold it beyond
+// that; the worker then keeps running on the link's memory and the caller leaves the link be.
+bool JoinWorker(PinnedThread &worker) {
+    if (!worker.WaitEnded(kWorkerStopAllowanceMs)) return false;
     worker.Reset();
+    return true;
 }
 
 }  // namespace
 
 void UsbLink::StopWorkers() {
-    SectionHold serial(stopSerial_);
+    SectionHold serial(startStopSerial_);
     {
         SectionHold gate(requestGate_);
         // From here on no request is queued.
@@ -167,12 +199,20 @@ void UsbLink::StopWorkers() {
     }
     {
         SectionHold hold(deviceGuard_);
-        if (!workersExist_) return;
+        if (!workersExist_ || unsettled_.load()) return;
         if (stopEvent_) ::SetEvent(stopEvent_.Get());
     }
-    JoinWorker(readWorker_);
-    JoinWorker(sendWorker_);
-    JoinWorker(assembleWorker_);
+    bool ended = JoinWorker(readWorker_);
+    ended = JoinWorker(sendWorker_) && ended;
+    ended = JoinWorker(assembleWorker_) && ended;
+    if (!ended) {
+        // A worker still runs on the objects below: they stay, and the link is lost for good. Each
+        // worker completes the requests of its own queue as it ends.
+        unsettled_ = true;
+        SectionHold gate(requestGate_);
+        state_ = LinkState::Closed;
+        return;
+    }
     // Requests that no worker served any more.
     DrainQueues();
     payloadBuffer_.reset();

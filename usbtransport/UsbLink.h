@@ -26,9 +26,13 @@ constexpr uint32_t kLinkTag = 0x00425355;  // 'U','S','B',0
 
 enum class LinkState : uint32_t { Closed = 0, Opened = 1, Negotiated = 2, Starting = 3, Running = 4 };
 
-// A stop that has waited this long for a worker keeps waiting: the link's memory is what the
-// worker runs on, so it is never freed under a running worker.
+// How long a stop waits for each worker, a teardown for the NotifyWorker and a close for the
+// calls still inside the link. A link whose threads or calls have not let go by then is left
+// unsettled: it is never freed (they run on its memory), and it fails every call.
 constexpr DWORD kWorkerStopAllowanceMs = 3000;
+// Longest wait of the ReadWorker to write one answer or repeat (the write lock, then the write).
+// An answer that cannot go out in time is given up: the board asks for it again ('e').
+constexpr DWORD kAnswerWriteWaitMs = 3000;
 // Longest wait of CommOpen for the removal watch to be set up (window made and registered).
 constexpr DWORD kNotifyReadyWaitMs = 10000;
 // Headers other than the connect reply accepted in one connect attempt before it counts as failed.
@@ -48,8 +52,19 @@ public:
     // Opens the device, starts the NotifyWorker and makes the two transfer blocks: state Opened.
     // 0 or the platform's code (the caller then runs Teardown).
     DWORD Open(const std::string &path);
-    // The common end of CommClose and CommCleanup: stops, closes and waits for everything the link runs.
-    void Teardown();
+    // The common end of CommClose and CommCleanup: stops, closes and waits, within the allowances,
+    // for everything the link runs and for the calls still inside it. False when something did
+    // not let go in time: the link must then not be freed.
+    bool Teardown();
+
+    // Brackets every call on the link but CommClose, so a close waits for the calls still inside.
+    void EnterCall() { ++callsInside_; }
+    // Under requestGate_, which the close takes once it has seen the count at 0: by then the
+    // last call has let go of the link for good.
+    void LeaveCall() {
+        SectionHold gate(requestGate_);
+        if (--callsInside_ == 0) ::SetEvent(callsLeft_.Get());
+    }
 
     CommResult Connect(uint32_t channel, const uint8_t *subchannel, const void *request, void *reply);
     CommResult Disconnect();
@@ -71,7 +86,9 @@ private:
     void AssembleWorker();
     // false when the worker is to end.
     bool SendAnswer(uint8_t letter, uint8_t channel, uint8_t subchannel, uint32_t sequence);
-    DWORD ReadPayload(uint32_t length, DWORD waitMs);
+    template <typename Prepare> bool WriteAnswer(Prepare prepare);
+    DWORD ReadPayload(uint8_t *into, uint32_t length, DWORD waitMs);
+    DWORD ReadDataPayload(const LinkHeader &header, uint32_t length, DWORD waitMs);
     // false when the worker is to end (the request has been completed with 1167).
     bool ServeSend(SendRequest *request, DWORD answerWaitMs, uint32_t sendsPerPacket);
     DWORD WriteAndWait(const void *data, DWORD count, DWORD timeoutMs);
@@ -146,9 +163,14 @@ private:
     // deviceGuard_ makes each closing of the device objects happen once when a worker that meets a
     // lost device and a caller's stop or close race.
     CriticalSection deviceGuard_;
-    // stopSerial_ keeps two stops (a caller's and the removal handler's) from overlapping.
-    CriticalSection stopSerial_;
+    // startStopSerial_ keeps a connect's start of the workers and every stop (a caller's and the
+    // removal handler's) from overlapping one another.
+    CriticalSection startStopSerial_;
     bool workersExist_ = false;      // between StartWorkers and StopWorkers
+    // A worker did not end within its allowance: its objects stay, and so does the link.
+    std::atomic<bool> unsettled_{false};
+    std::atomic<long> callsInside_{0};
+    UniqueHandle callsLeft_ = MakeEvent(false, false);  // set when the last call inside has left
     bool deviceObjectsOwed_ = false; // the device was lost while workers ran; close after they end
     // Set (under deviceGuard_) once the notification has been asked to end: a NotifyWorker that
     // is still creating its window then ends instead of watching.

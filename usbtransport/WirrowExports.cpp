@@ -25,6 +25,17 @@ template <typename Body> CommResult Guarded(Body body) {
     }
 }
 
+// A call on an open link: counted while it runs, so that another thread's close of the handle
+// (a caller's mistake, but not one that may corrupt memory) frees the link only once it has left.
+template <typename Body> CommResult OnLink(HCOMM handle, Body body) {
+    UsbLink *link = CheckedLink(handle);
+    if (!link) return COMM_ERROR_INVALID_HANDLE;
+    link->EnterCall();
+    const CommResult result = Guarded([&] { return body(*link); });
+    link->LeaveCall();
+    return result;
+}
+
 }  // namespace
 
 extern "C" {
@@ -63,41 +74,29 @@ CommResult COMM_CALL CommClose(HCOMM handle) {
 
 CommResult COMM_CALL CommConnect(HCOMM handle, uint32_t channel, const uint8_t *subchannel, const void *request,
                                  void *reply) {
-    UsbLink *link = CheckedLink(handle);
-    if (!link) return COMM_ERROR_INVALID_HANDLE;
-    return Guarded([&] { return link->Connect(channel, subchannel, request, reply); });
+    return OnLink(handle, [&](UsbLink &link) { return link.Connect(channel, subchannel, request, reply); });
 }
 
 CommResult COMM_CALL CommDisconnect(HCOMM handle) {
-    UsbLink *link = CheckedLink(handle);
-    if (!link) return COMM_ERROR_INVALID_HANDLE;
-    return Guarded([&] { return link->Disconnect(); });
+    return OnLink(handle, [&](UsbLink &link) { return link.Disconnect(); });
 }
 
 CommResult COMM_CALL CommGetOption(HCOMM handle, uint32_t option, void *value) {
-    UsbLink *link = CheckedLink(handle);
-    if (!link) return COMM_ERROR_INVALID_HANDLE;
-    return Guarded([&] { return link->GetOption(option, value); });
+    return OnLink(handle, [&](UsbLink &link) { return link.GetOption(option, value); });
 }
 
 CommResult COMM_CALL CommSetOption(HCOMM handle, uint32_t option, const void *value) {
-    UsbLink *link = CheckedLink(handle);
-    if (!link) return COMM_ERROR_INVALID_HANDLE;
-    return Guarded([&] { return link->SetOption(option, value); });
+    return OnLink(handle, [&](UsbLink &link) { return link.SetOption(option, value); });
 }
 
 CommResult COMM_CALL CommSendData(HCOMM handle, const void *data, uint32_t length, uint32_t channel,
                                   uint32_t subchannel) {
-    UsbLink *link = CheckedLink(handle);
-    if (!link) return COMM_ERROR_INVALID_HANDLE;
-    return Guarded([&] { return link->SendData(data, length, channel, subchannel); });
+    return OnLink(handle, [&](UsbLink &link) { return link.SendData(data, length, channel, subchannel); });
 }
 
 CommResult COMM_CALL CommReceiveData(HCOMM handle, void *buffer, uint32_t *length, uint8_t *channel,
                                      uint8_t *subchannel) {
-    UsbLink *link = CheckedLink(handle);
-    if (!link) return COMM_ERROR_INVALID_HANDLE;
-    return Guarded([&] { return link->ReceiveData(buffer, length, channel, subchannel); });
+    return OnLink(handle, [&](UsbLink &link) { return link.ReceiveData(buffer, length, channel, subchannel); });
 }
 
 }  // extern "C"

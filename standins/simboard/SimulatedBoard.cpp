@@ -188,12 +188,20 @@ DWORD SimulatedBoard::WriteAll(const std::uint8_t *bytes, std::size_t count) {
 }
 
 DWORD SimulatedBoard::WritePacket(const std::uint8_t *header, const std::uint8_t *payload,
-                                  std::size_t payloadLength, DWORD payloadDelayMs) {
+                                  std::size_t payloadLength, DWORD payloadDelayMs, std::uint32_t session) {
     MutexLock lock(writeLock_.Get());
+    if (SessionGone(session)) return ERROR_PIPE_NOT_CONNECTED;
     DWORD error = WriteAll(header, kLinkHeaderSize);
     if (error || !payload || payloadLength == 0) return error;
     if (payloadDelayMs && WaitStop(payloadDelayMs)) return ERROR_OPERATION_ABORTED;
+    if (SessionGone(session)) return ERROR_PIPE_NOT_CONNECTED;
     return WriteAll(payload, payloadLength);
+}
+
+bool SimulatedBoard::SessionGone(std::uint32_t session) {
+    if (session == kAnySession) return false;
+    std::lock_guard<std::mutex> hold(mutex_);
+    return session_ != session;
 }
 
 DWORD SimulatedBoard::WriteAnswer(std::uint8_t letter, std::uint8_t channel, std::uint8_t subchannel,
@@ -644,23 +652,23 @@ DWORD SimulatedBoard::SendBoardMessage(const Outgoing &message) {
             DWORD error = ERROR_SUCCESS;
             switch (fault.action) {
             case FaultAction::DropHeader: break;
-            case FaultAction::DropPayload: error = WritePacket(header.data(), nullptr, 0); break;
+            case FaultAction::DropPayload: error = WritePacket(header.data(), nullptr, 0, 0, session); break;
             case FaultAction::DelayPayload:
-                error = WritePacket(header.data(), payload, slice.size, fault.delayMs);
+                error = WritePacket(header.data(), payload, slice.size, fault.delayMs, session);
                 break;
             case FaultAction::DuplicatePacket:
-                error = WritePacket(header.data(), payload, slice.size);
-                if (!error) error = WritePacket(header.data(), payload, slice.size);
+                error = WritePacket(header.data(), payload, slice.size, 0, session);
+                if (!error) error = WritePacket(header.data(), payload, slice.size, 0, session);
                 break;
             case FaultAction::DelayHeader:
                 if (WaitStop(fault.delayMs)) error = ERROR_OPERATION_ABORTED;
-                else error = WritePacket(header.data(), payload, slice.size);
+                else error = WritePacket(header.data(), payload, slice.size, 0, session);
                 break;
             case FaultAction::DuplicateHeader:
-                error = WritePacket(header.data(), nullptr, 0);
-                if (!error) error = WritePacket(header.data(), payload, slice.size);
+                error = WritePacket(header.data(), nullptr, 0, 0, session);
+                if (!error) error = WritePacket(header.data(), payload, slice.size, 0, session);
                 break;
-            default: error = WritePacket(header.data(), payload, slice.size); break;
+            default: error = WritePacket(header.data(), payload, slice.size, 0, session); break;
             }
             if (error) {
                 std::lock_guard<std::mutex> lock(mutex_);

@@ -171,8 +171,12 @@ private:
 
     // Shared.
     FaultDecision Decide(FaultPoint point);
+    // With `session` given, nothing is written once the host of that session has gone (a packet of
+    // an earlier session must not reach the next host, also not after a delay).
+    static constexpr std::uint32_t kAnySession = 0xFFFFFFFFu;
     DWORD WritePacket(const std::uint8_t *header, const std::uint8_t *payload, std::size_t payloadLength,
-                      DWORD payloadDelayMs = 0);
+                      DWORD payloadDelayMs = 0, std::uint32_t session = kAnySession);
+    bool SessionGone(std::uint32_t session);
     DWORD WriteAll(const std::uint8_t *bytes, std::size_t count);
     DWORD WriteAnswer(std::uint8_t letter, std::uint8_t channel, std::uint8_t subchannel, std::uint32_t sequence);
     void Record(const BoardEvent &event);

@@ -32,6 +32,10 @@ struct Behaviour {
     uint32_t results[kCallCount];    // what each call returns (0 by default)
     uint32_t sameHandleForSamePath;  // non-zero: a repeated open of an open path gives its handle
     uint32_t startupDelayMs;         // CommStartup takes this long, to widen races in tests
+    // Named events: when closeHoldEvent is set, CommClose sets closeEnteredEvent and then waits
+    // (at most 10 s) for closeHoldEvent before it lets go of the handle, to hold a close open.
+    char closeEnteredEvent[64];
+    char closeHoldEvent[64];
 };
 
 struct Entry {

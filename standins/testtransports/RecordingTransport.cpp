@@ -139,6 +139,12 @@ CommResult COMM_CALL CommOpen(const char *address, uint32_t reserved, HCOMM *han
 }
 
 CommResult COMM_CALL CommClose(HCOMM handle) {
+    if (Behaviour() && Behaviour()->closeHoldEvent[0]) {
+        UniqueHandle entered(OpenEventA(EVENT_MODIFY_STATE, FALSE, Behaviour()->closeEnteredEvent));
+        UniqueHandle hold(OpenEventA(SYNCHRONIZE, FALSE, Behaviour()->closeHoldEvent));
+        if (entered) SetEvent(entered.Get());
+        if (hold) WaitForSingleObject(hold.Get(), 10000);
+    }
     AcquireSRWLockExclusive(&pathLock);
     for (OpenPath &open : openPaths) {
         if (open.handle == handle) open = OpenPath{};

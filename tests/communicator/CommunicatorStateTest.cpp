@@ -4,10 +4,13 @@
 #include "AllocationControl.h"
 #include "CommunicatorState.h"
 #include "TestSupport.h"
+#include "Thread.h"
+#include "UniqueHandle.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 using recording::kUsb;
 
@@ -148,3 +151,47 @@ TEST_F(CommunicatorStateTest, TeardownClosesLaterFirstAndCleansUpOnce) {
 }
 
 }  // namespace
+
+TEST_F(CommunicatorStateTest, OpenRacingTheCloseOfTheSameDevicesLastHandleGetsAHandleOfItsOwn) {
+    // The transport hands out the handle of a path that is still open, as Wirrow does, and its
+    // close is held open until the test lets it go.
+    recording::Behaviour &usbBehaviour = log.Behaviour(kUsb);
+    usbBehaviour.sameHandleForSamePath = 1;
+    const std::string suffix = std::to_string(GetCurrentProcessId());
+    const std::string enteredName = "close-entered-" + suffix;
+    const std::string holdName = "close-hold-" + suffix;
+    UniqueHandle entered(CreateEventA(nullptr, TRUE, FALSE, enteredName.c_str()));
+    UniqueHandle hold(CreateEventA(nullptr, TRUE, FALSE, holdName.c_str()));
+    ASSERT_TRUE(entered && hold);
+    std::strncpy(usbBehaviour.closeEnteredEvent, enteredName.c_str(), sizeof(usbBehaviour.closeEnteredEvent) - 1);
+    std::strncpy(usbBehaviour.closeHoldEvent, holdName.c_str(), sizeof(usbBehaviour.closeHoldEvent) - 1);
+
+    CommunicatorState state(table);
+    HCOMM first = nullptr;
+    ASSERT_EQ(COMM_SUCCESS, state.Open(kUsbPath, 0, &first, nullptr, kRouterPort));
+    const HCOMM firstTransportHandle = static_cast<CommHandle *>(first)->transportHandle;
+    CommResult closed = 0xBAD0BAD0u;
+    Thread closer;
+    ASSERT_TRUE(closer.Start([&] { closed = state.Close(first); }));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(entered.Get(), 10000));
+    // The close is inside the transport now; an open of the same device meets the closing handle.
+    HCOMM second = nullptr;
+    CommResult opened = 0xBAD0BAD0u;
+    Thread opener;
+    ASSERT_TRUE(opener.Start([&] { opened = state.Open(kUsbPath, 0, &second, nullptr, kRouterPort); }));
+    const DWORD start = GetTickCount();
+    while (log.Count(recording::kOpen, kUsb) < 2 && GetTickCount() - start < 10000) Sleep(5);
+    ASSERT_EQ(2u, log.Count(recording::kOpen, kUsb));
+    SetEvent(hold.Get());
+    ASSERT_TRUE(closer.Join(10000));
+    ASSERT_TRUE(opener.Join(10000));
+    EXPECT_EQ(COMM_SUCCESS, closed);
+    ASSERT_EQ(COMM_SUCCESS, opened);
+    ASSERT_NE(nullptr, second);
+    EXPECT_NE(firstTransportHandle, static_cast<CommHandle *>(second)->transportHandle)
+        << "the new record wraps the transport handle that was just closed";
+    ASSERT_EQ(1u, log.Count(recording::kClose, kUsb));
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(firstTransportHandle), log.Calls(recording::kClose, kUsb)[0].handle);
+    EXPECT_EQ(COMM_SUCCESS, state.Close(second));
+    EXPECT_EQ(2u, log.Count(recording::kClose, kUsb));
+}

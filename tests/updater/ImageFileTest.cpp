@@ -266,3 +266,41 @@ TEST(ProgramVersionWithoutResource, YieldsZero) {
     EXPECT_FALSE(ReadPackedProductVersion("C:\\no-such-folder\\no-such-program.exe", packed));
     EXPECT_EQ(0xDEADBEEFu, packed);
 }
+
+// The same images checked in memory and as files: one verdict, whichever way they are read.
+TEST_F(CheckImageFileTest, ImageInMemoryGetsTheFilesVerdict) {
+    const std::vector<uint8_t> valid = ImageBytes(PatternPayload(3000), kProgramVersion, "Board-7", "fw 4.1");
+    struct Case {
+        const char *name;
+        std::vector<uint8_t> bytes;
+        ImageCheckOutcome expected;
+    };
+    std::vector<Case> cases;
+    cases.push_back({"valid", valid, ImageCheckOutcome::Accepted});
+    cases.push_back({"header only", ImageBytes({}, kProgramVersion), ImageCheckOutcome::Accepted});
+    cases.push_back({"short header", std::vector<uint8_t>(valid.begin(), valid.begin() + 127), ImageCheckOutcome::Corrupted});
+    cases.push_back({"empty", {}, ImageCheckOutcome::Corrupted});
+    std::vector<uint8_t> badMagic = valid;
+    badMagic[0] ^= 1;
+    ResealHeader(badMagic);
+    cases.push_back({"wrong magic", badMagic, ImageCheckOutcome::Corrupted});
+    std::vector<uint8_t> badHeaderSum = valid;
+    badHeaderSum[127] ^= 1;
+    cases.push_back({"wrong header checksum", badHeaderSum, ImageCheckOutcome::Corrupted});
+    cases.push_back({"version above", ImageBytes(PatternPayload(10), kProgramVersion + 1), ImageCheckOutcome::VersionMismatch});
+    std::vector<uint8_t> oneMore = valid;
+    oneMore.push_back(0);
+    cases.push_back({"one byte more", oneMore, ImageCheckOutcome::Corrupted});
+    cases.push_back({"one byte less", std::vector<uint8_t>(valid.begin(), valid.end() - 1), ImageCheckOutcome::Corrupted});
+    std::vector<uint8_t> badPayload = valid;
+    badPayload[2000] ^= 0x10;
+    cases.push_back({"payload changed", badPayload, ImageCheckOutcome::Corrupted});
+    for (const Case &c : cases) {
+        const ImageCheckResult inMemory = CheckImageBytes(c.bytes.data(), c.bytes.size(), kProgramVersion);
+        const ImageCheckResult inFile = CheckBytes(folder, c.bytes);
+        EXPECT_EQ(c.expected, inMemory.outcome) << c.name;
+        EXPECT_EQ(inFile.outcome, inMemory.outcome) << c.name;
+        EXPECT_EQ(inFile.model, inMemory.model) << c.name;
+        EXPECT_EQ(inFile.versionText, inMemory.versionText) << c.name;
+    }
+}

@@ -63,3 +63,31 @@ TEST(UpdatePacketReply, HostOrderOptionChoosesByteOrder) {
     EXPECT_EQ(BoardByteOrder::LittleEndian, BoardByteOrderFromOption(1));
     EXPECT_EQ(BoardByteOrder::LittleEndian, BoardByteOrderFromOption(0x10));
 }
+
+TEST(UpdatePacketReply, JudgedByLengthThenStatusInTheBoardsOrder) {
+    struct Case {
+        size_t length;
+        uint8_t status0, status1;
+        BoardByteOrder order;
+        UpdateReplyVerdict verdict;
+        uint16_t status;
+    };
+    const Case cases[] = {
+        {16, 0, 0, BoardByteOrder::BigEndian, UpdateReplyVerdict::Accepted, 0},
+        {16, 0x02, 0x01, BoardByteOrder::BigEndian, UpdateReplyVerdict::Refused, 0x0201},
+        {16, 0x02, 0x01, BoardByteOrder::LittleEndian, UpdateReplyVerdict::Refused, 0x0102},
+        {15, 0, 0, BoardByteOrder::BigEndian, UpdateReplyVerdict::Incomplete, 0},
+        {0, 0x02, 0x01, BoardByteOrder::LittleEndian, UpdateReplyVerdict::Incomplete, 0},
+        {20, 0, 1, BoardByteOrder::LittleEndian, UpdateReplyVerdict::Refused, 0x0100},
+    };
+    for (const Case &c : cases) {
+        std::vector<uint8_t> bytes(c.length < 16 ? 16 : c.length, 0xEE);
+        bytes[4] = c.status0;
+        bytes[5] = c.status1;
+        uint16_t status = 0xBEEF;
+        EXPECT_EQ(c.verdict, JudgeUpdateReply(bytes.data(), c.length, c.order, status)) << c.length;
+        EXPECT_EQ(c.status, status) << c.length;
+    }
+    uint16_t status = 1;
+    EXPECT_EQ(UpdateReplyVerdict::Incomplete, JudgeUpdateReply(nullptr, 16, BoardByteOrder::BigEndian, status));
+}

@@ -121,6 +121,17 @@ bool PipeBoard::QuietFor(DWORD ms) {
     return quiet;
 }
 
+bool PipeBoard::WaitUnread(DWORD count, DWORD timeoutMs) {
+    const DWORD start = ::GetTickCount();
+    for (;;) {
+        DWORD waiting = 0;
+        if (!::PeekNamedPipe(pipe_.Get(), nullptr, 0, nullptr, &waiting, nullptr)) return false;
+        if (waiting >= count) return true;
+        if (::GetTickCount() - start >= timeoutMs) return false;
+        ::Sleep(5);
+    }
+}
+
 void PipeBoard::Hangup() {
     ::DisconnectNamedPipe(pipe_.Get());
     connected_ = false;

@@ -47,6 +47,8 @@ public:
     bool ExpectAnswer(uint8_t letter, uint8_t channel, uint8_t subchannel, uint32_t sequence, DWORD timeoutMs = 5000);
     // True when nothing arrives from the host within the window.
     bool QuietFor(DWORD ms);
+    // Waits (bounded) until at least `count` bytes from the host wait unread in the pipe.
+    bool WaitUnread(DWORD count, DWORD timeoutMs = 5000);
 
     // The board leaves: the host's transfers fail from now on.
     void Hangup();

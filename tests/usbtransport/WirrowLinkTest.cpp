@@ -552,3 +552,25 @@ TEST_F(BoardLinkTest, FilterOffTakesEveryMessage) {
     EXPECT_EQ('Z', channel);
     EXPECT_EQ(9, subchannel);
 }
+
+TEST_F(BoardLinkTest, HeaderSentAgainBeforeItsPayloadIsNotTakenForPayload) {
+    ConnectRunning();
+    // Header written twice, then the payload; and a header whose payload was lost, sent again whole.
+    const std::vector<uint8_t> first = Pattern(300, 9);
+    const std::vector<uint8_t> second = Pattern(40, 3);
+    LinkHeader header = Board().Header('A', 'B', 1, 0xFFFFFFFFu, 300);
+    ASSERT_TRUE(Board().WriteHeader(header));
+    ASSERT_TRUE(Board().SendPacket('B', 1, 0xFFFFFFFFu, first));
+    EXPECT_TRUE(Board().ExpectAnswer('a', 'B', 1, 0xFFFFFFFFu));
+    header = Board().Header('A', 'B', 1, 0xFFFFFFFFu, 40);
+    ASSERT_TRUE(Board().WriteHeader(header));
+    ASSERT_TRUE(Board().SendPacket('B', 1, 0xFFFFFFFFu, second));
+    EXPECT_TRUE(Board().ExpectAnswer('a', 'B', 1, 0xFFFFFFFFu));
+    for (const std::vector<uint8_t> *expected : {&first, &second}) {
+        std::vector<uint8_t> buffer(1000);
+        uint32_t length = 1000;
+        ASSERT_EQ(0u, CommReceiveData(handle_, buffer.data(), &length, nullptr, nullptr));
+        buffer.resize(length);
+        EXPECT_EQ(*expected, buffer);
+    }
+}

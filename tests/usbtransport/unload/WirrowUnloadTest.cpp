@@ -131,6 +131,35 @@ TEST_F(WirrowUnload, FreeLibraryOfCommunicatorWithConnectedHandlesReturnsAndDrop
     EXPECT_TRUE(WirrowUnloaded()) << "Wirrow stays loaded";
 }
 
+TEST_F(WirrowUnload, FreeLibraryOfCommunicatorRightAfterConnectOnTheSameThreadReturns) {
+    // Load, open, connect and release on one thread without a pause: the link workers have just
+    // been started when the release closes the handle under the loader lock.
+    UniqueHandle released = MakeEvent(true, false);
+    std::atomic<CommResult> opened{0xBAD0BAD0u};
+    std::atomic<CommResult> connected{0xBAD0BAD0u};
+    const std::string communicatorPath = folder_.File("Communicator.dll");
+    const std::string boardPath = board_->InterfacePath();
+    Thread host;
+    ASSERT_TRUE(host.Start([&] {
+        HMODULE communicator = ::LoadLibraryA(communicatorPath.c_str());
+        if (!communicator) return;
+        auto open = Export<PFN_CommOpen>(communicator, "CommOpen");
+        auto connect = Export<PFN_CommConnect>(communicator, "CommConnect");
+        HCOMM handle = nullptr;
+        opened = open(boardPath.c_str(), 0, &handle, nullptr, 26214);
+        const uint8_t subchannel = 1;
+        if (opened == 0) connected = connect(handle, 'B', &subchannel, nullptr, nullptr);
+        ::FreeLibrary(communicator);
+        ::SetEvent(released.Get());
+    }));
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(released.Get(), kUnloadBoundMs)) << "FreeLibrary hangs";
+    EXPECT_EQ(0u, opened.load());
+    EXPECT_EQ(0u, connected.load());
+    EXPECT_TRUE(host.Join(kWait));
+    EXPECT_TRUE(board_->WaitListening(kWait)) << "the board sees the host leave";
+    EXPECT_TRUE(WirrowUnloaded()) << "Wirrow stays loaded";
+}
+
 TEST_F(WirrowUnload, WirrowReleasedAndLoadedAgainWatchesRemovalsAgain) {
     for (int round = 0; round < 2; ++round) {
         HMODULE wirrow = ::LoadLibraryA(folder_.File("Wirrow.dll").c_str());
