@@ -12,6 +12,7 @@
 //   (300 faults by default)
 #include "CommApi.h"
 #include "ImageHeader.h"
+#include "ReliabilitySupport.h"
 #include "SimulatedBoard.h"
 #include "Thread.h"
 #include "UniqueHandle.h"
@@ -46,31 +47,6 @@ struct Figures {
     std::atomic<uint32_t> exchanges{0}, updates{0}, updatesSucceeded{0}, messagesSent{0}, messagesReceived{0};
     std::atomic<uint32_t> hangs{0}, corrupted{0}, falseSuccesses{0}, duplicates{0}, waitsGivenUp{0}, staleDelivered{0};
 };
-
-// A message whose bytes tell its serial number and length, so any delivered copy can be checked alone.
-std::vector<uint8_t> MessageBytes(uint32_t serial, uint32_t size) {
-    std::vector<uint8_t> bytes(size < 8 ? 8 : size);
-    std::memcpy(bytes.data(), &serial, 4);
-    const uint32_t length = static_cast<uint32_t>(bytes.size());
-    std::memcpy(bytes.data() + 4, &length, 4);
-    uint32_t state = serial * 2654435761u + 1;
-    for (size_t i = 8; i < bytes.size(); ++i) {
-        state = state * 1103515245u + 12345u;
-        bytes[i] = static_cast<uint8_t>(state >> 16);
-    }
-    return bytes;
-}
-
-// The serial of a delivered message, or 0 when its bytes are not exactly one that was made.
-uint32_t CheckedSerial(const uint8_t *data, size_t size) {
-    if (size < 8) return 0;
-    uint32_t serial = 0, length = 0;
-    std::memcpy(&serial, data, 4);
-    std::memcpy(&length, data + 4, 4);
-    if (length != size || serial == 0) return 0;
-    const std::vector<uint8_t> expected = MessageBytes(serial, length);
-    return std::memcmp(expected.data(), data, size) == 0 ? serial : 0;
-}
 
 // Runs a call on the soak's thread under a watchdog: past `giveUpMs` the watchdog disconnects the
 // handle (a wait for a board message that will not come), and past kCallBoundMs after that the

@@ -2,6 +2,7 @@
 #include "BoardInterface.h"
 #include <tlhelp32.h>
 #include <atomic>
+#include <cstring>
 
 namespace {
 
@@ -84,4 +85,27 @@ ResourceCounts CountResources() {
         if (region.RegionSize == 0) break;
     }
     return counts;
+}
+
+std::vector<uint8_t> MessageBytes(uint32_t serial, uint32_t size) {
+    std::vector<uint8_t> bytes(size < 8 ? 8 : size);
+    std::memcpy(bytes.data(), &serial, 4);
+    const uint32_t length = static_cast<uint32_t>(bytes.size());
+    std::memcpy(bytes.data() + 4, &length, 4);
+    uint32_t state = serial * 2654435761u + 1;
+    for (size_t i = 8; i < bytes.size(); ++i) {
+        state = state * 1103515245u + 12345u;
+        bytes[i] = static_cast<uint8_t>(state >> 16);
+    }
+    return bytes;
+}
+
+uint32_t CheckedSerial(const uint8_t *data, size_t size) {
+    if (size < 8) return 0;
+    uint32_t serial = 0, length = 0;
+    std::memcpy(&serial, data, 4);
+    std::memcpy(&length, data + 4, 4);
+    if (length != size || serial == 0) return 0;
+    const std::vector<uint8_t> expected = MessageBytes(serial, length);
+    return std::memcmp(expected.data(), data, size) == 0 ? serial : 0;
 }

@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class BoardProcess {
 public:
@@ -40,3 +41,8 @@ ResourceCounts CountResources();
 DWORD CountThreads();
 // Threads end a moment after they have signalled their end: waits (bounded) for the count.
 bool ThreadCountFallsTo(DWORD expected, DWORD timeoutMs = 10000);
+
+// A message whose bytes tell its serial number and length, so any delivered copy can be checked alone.
+std::vector<uint8_t> MessageBytes(uint32_t serial, uint32_t size);
+// The serial of a delivered message, or 0 when its bytes are not exactly one that was made.
+uint32_t CheckedSerial(const uint8_t *data, size_t size);

@@ -6,6 +6,7 @@
 //
 //   communicator_stress_test.exe [--seconds=N]   (20 by default)
 #include "CommApi.h"
+#include "ReliabilitySupport.h"
 #include "SimulatedBoard.h"
 #include "Thread.h"
 #include <gtest/gtest.h>
@@ -25,25 +26,6 @@ unsigned secondsToRun = 20;
 constexpr unsigned kBoards = 3;
 constexpr DWORD kWait = 10000;
 constexpr DWORD kCallBoundMs = 60000;
-
-// Bytes that tell their own serial, length and content.
-std::vector<uint8_t> MessageBytes(uint32_t serial, uint32_t size) {
-    std::vector<uint8_t> bytes(size < 8 ? 8 : size);
-    const uint32_t length = static_cast<uint32_t>(bytes.size());
-    std::memcpy(bytes.data(), &serial, 4);
-    std::memcpy(bytes.data() + 4, &length, 4);
-    for (size_t i = 8; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(serial * 31 + i * 7);
-    return bytes;
-}
-
-uint32_t CheckedSerial(const uint8_t *data, size_t size) {
-    if (size < 8) return 0;
-    uint32_t serial = 0, length = 0;
-    std::memcpy(&serial, data, 4);
-    std::memcpy(&length, data + 4, 4);
-    if (length != size || serial == 0) return 0;
-    return MessageBytes(serial, length) == std::vector<uint8_t>(data, data + size) ? serial : 0;
-}
 
 struct Totals {
     std::atomic<uint32_t> sent{0}, sendFailed{0}, received{0}, sessions{0}, unplugs{0}, hangs{0};
