@@ -29,10 +29,18 @@ extern "C" CommResult COMM_CALL CommSelectDevice(SelectionRecord *selection, voi
         CModuleResourceScope resources(AfxGetInstanceHandle());
         HWND owner = parentWindow ? static_cast<HWND>(parentWindow) : ::GetTopWindow(nullptr);
         SelectDeviceDialog dialog(owner);
-        const INT_PTR ended = dialog.DoModal();
-        if (ended == IDCANCEL) return COMM_ERROR_CANCELLED;
-        // A dialog that could not be shown chose nothing.
-        if (ended == -1) return COMM_ERROR_NOT_ENOUGH_MEMORY;
+        // The dialog ends only with IDOK or IDCANCEL. The platform gives 0 when the
+        // owner is no window and -1 when the dialog cannot be made: nothing was chosen.
+        switch (dialog.DoModal()) {
+        case IDOK:
+            break;
+        case IDCANCEL:
+            return COMM_ERROR_CANCELLED;
+        case 0:
+            return COMM_ERROR_INVALID_PARAMETER;
+        default:
+            return COMM_ERROR_NOT_ENOUGH_MEMORY;
+        }
         CopyText(dialog.m_displayName, selection->displayName);
         CopyText(dialog.m_deviceAddress, selection->address);
         selection->port = dialog.m_devicePort;

@@ -118,7 +118,8 @@ CommResult COMM_CALL CommGetDevices(DeviceRecord *records, uint32_t *count, cons
    displayName (empty for a board without a name), address and port, and the
    routerAddress and routerPort to pass to CommOpen (empty and 0 for a board of
    this computer's store); 1223, with *selection untouched, when the user
-   cancelled. The choice is remembered for the next call. */
+   cancelled (87 for a parentWindow that is no window, 8 when the dialog could
+   not be shown). The choice is remembered for the next call. */
 CommResult COMM_CALL CommSelectDevice(SelectionRecord *selection, void *parentWindow);
 
 /* Pointer types for binding the functions by name at run time. */

@@ -53,8 +53,11 @@ HWND WaitForWindow(const char *caption) {
 
 bool Report(const char *name, HWND window) {
     DWORD_PTR ignored = 0;
+    // Drawn active, as in front of the user who called it up: this driver's process
+    // has no window of its own that the system would have made foreground.
+    ::SendMessageTimeoutA(window, WM_NCACTIVATE, TRUE, 0, SMTO_NORMAL, 10000, &ignored);
     ::SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &ignored);
-    ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
     RECT rect{};
     if (!window || !::GetWindowRect(window, &rect)) return false;
     std::cout << name << ' ' << rect.left << ' ' << rect.top << ' ' << rect.right - rect.left << ' '

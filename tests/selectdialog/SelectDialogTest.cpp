@@ -31,7 +31,7 @@ constexpr int kRouterList = 1000, kDeviceList = 1001, kAddRouter = 1002, kHostFi
               kPortField = 1005, kMessageText = 0xFFFF;
 constexpr std::uint16_t kAlphaPort = 26300, kBetaPort = 26301, kHomePort = 26302;
 constexpr DWORD kWaitMs = 20000;
-constexpr UINT kUnlockKeys[] = {VK_F8, 'L', 'O', 'C', 'A', 'L', 'S', VK_F8};
+const std::vector<UINT> kUnlockKeys = {VK_F8, 'L', 'O', 'C', 'A', 'L', 'S', VK_F8};
 
 std::string ProgramFolder() {
     char path[MAX_PATH] = {};
@@ -267,12 +267,11 @@ protected:
     // Returns once the dialog's thread is back in its message loop.
     bool Sync() const { return Send(dialog_, WM_NULL) == 0; }
 
-    void ReleaseKeys(std::initializer_list<UINT> keys) {
+    // Key releases as the device list receives them.
+    void ReleaseKeys(const std::vector<UINT> &keys) {
         for (UINT key : keys) ::PostMessageA(Item(kDeviceList), WM_KEYUP, key, 0xC0000001);
     }
-    void Unlock() {
-        for (UINT key : kUnlockKeys) ::PostMessageA(Item(kDeviceList), WM_KEYUP, key, 0xC0000001);
-    }
+    void Unlock() { ReleaseKeys(kUnlockKeys); }
 
     // Waits for a message box of the dialog, reads it and closes it with OK.
     bool AnswerMessageBox(std::string &text, std::string &title) {
@@ -616,8 +615,11 @@ TEST_F(SelectDialogTest, AcceptingWithoutABoardReturnsAnEmptyChoiceAndStoresNoth
     EXPECT_EQ(-1, StoredNumber("Device"));
 }
 
-TEST_F(SelectDialogTest, AnUnusableRecordIsRefusedBeforeAnyWindowOpens) {
+TEST_F(SelectDialogTest, AnUnusableRecordIsRefusedAndADialogThatCannotBeShownChoosesNothing) {
     EXPECT_EQ(COMM_E_POINTER, select_(nullptr, nullptr));
+    // An owner that is no window: the dialog cannot be made, which is no choice.
+    EXPECT_EQ(COMM_ERROR_INVALID_PARAMETER, select_(&record_, reinterpret_cast<void *>(0x7FFF0123)));
+    EXPECT_TRUE(Untouched(record_.displayName) && Untouched(record_.address) && Untouched(record_.routerAddress));
 }
 
 // ---- Adding and removing routers ----
@@ -880,7 +882,7 @@ TEST_P(HiddenKeys, AddTheEntryOfThisComputersStore) {
     ASSERT_EQ(0u, addDevice_(&bench, nullptr, 0));
     ASSERT_EQ(0u, CHivekey().Write("Beta", "Router", REG_SZ));
     Open();
-    for (UINT key : GetParam().keys) ReleaseKeys({key});
+    ReleaseKeys(GetParam().keys);
     const std::size_t expected = 3 + GetParam().emptyEntries;
     ASSERT_TRUE(WaitUntil([&] { return Entries(kRouterList).size() == expected; }, kWaitMs));
     for (std::size_t i = 0; i < GetParam().emptyEntries; ++i) EXPECT_EQ("", Entries(kRouterList)[i]) << "sorted first";
