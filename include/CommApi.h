@@ -110,6 +110,18 @@ CommResult COMM_CALL CommRemoveDevice(const DeviceRecord *device, const char *ro
 CommResult COMM_CALL CommGetDevices(DeviceRecord *records, uint32_t *count, const char *routerHost,
                                     uint32_t routerPort);
 
+/* Communicator only: the board-selection dialog "Connect to board", modal on
+   the calling thread. The user picks a router and one of its boards (and may
+   add routers by host name or address, or remove routers added by hand).
+   parentWindow is the owner's HWND (NULL: the window at the top of the
+   desktop's window order). Returns 0 with *selection filled: the board's
+   displayName (empty for a board without a name), address and port, and the
+   routerAddress and routerPort to pass to CommOpen (empty and 0 for a board of
+   this computer's store); 1223, with *selection untouched, when the user
+   cancelled (87 for a parentWindow that is no window, 8 when the dialog could
+   not be shown). The choice is remembered for the next call. */
+CommResult COMM_CALL CommSelectDevice(SelectionRecord *selection, void *parentWindow);
+
 /* Pointer types for binding the functions by name at run time. */
 typedef CommResult(COMM_CALL *PFN_CommStartup)(void);
 typedef CommResult(COMM_CALL *PFN_CommCleanup)(void);
@@ -129,6 +141,7 @@ typedef CommResult(COMM_CALL *PFN_CommGetRouters)(RouterRecord *, uint32_t *);
 typedef CommResult(COMM_CALL *PFN_CommAddDevice)(const DeviceRecord *, const char *, uint32_t);
 typedef CommResult(COMM_CALL *PFN_CommRemoveDevice)(const DeviceRecord *, const char *, uint32_t);
 typedef CommResult(COMM_CALL *PFN_CommGetDevices)(DeviceRecord *, uint32_t *, const char *, uint32_t);
+typedef CommResult(COMM_CALL *PFN_CommSelectDevice)(SelectionRecord *, void *);
 
 #ifdef __cplusplus
 }

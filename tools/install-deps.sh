@@ -9,6 +9,9 @@ have cmake                  || need+=(cmake)
 have ninja                  || need+=(ninja-build)
 have wine                   || need+=(wine)
 [ -x /usr/lib/wine/wine64 ] || need+=(wine64)
+# Wine's own fonts (Marlett for the caption buttons, MS Sans Serif, Tahoma) for the
+# sandbox's prefixes (tools/sandbox.sh copies them in).
+[ -f /usr/share/wine/fonts/marlett.ttf ] || need+=(fonts-wine)
 have Xvfb                   || need+=(xvfb)
 have xauth                  || need+=(xauth)
 have import                 || need+=(imagemagick)

@@ -36,11 +36,20 @@ rm -f "$display_file"
 # Prefix: prepared once, then copied fresh for every run. The template notes whether
 # Wine had its 32-bit half (wine32) when it was made: a prefix made without it has an
 # empty syswow64 and, once wine32 is installed, breaks every program, 64-bit ones too.
+#
+# Fonts: Debian keeps Wine's own fonts (fonts-wine) in /usr/share/wine/fonts, where this
+# Wine does not look, so a new prefix has none of them: no Marlett (caption buttons then
+# show the letters "0 1 r" instead of their symbols), no MS Sans Serif, no Tahoma. They
+# go into the prefix's Fonts folder, where Windows has them too.
 template=$state/prefix-template
 if [ -x /usr/lib/wine/wine ]; then flavour=win64+wow64; else flavour=win64; fi
+flavour=$flavour+winefonts
 if [ "$(cat "$template/.ready" 2>/dev/null)" != "$flavour" ]; then
   rm -rf "$template"
   WINEPREFIX=$template wineboot -i >/dev/null 2>&1
+  if [ -d /usr/share/wine/fonts ]; then
+    cp /usr/share/wine/fonts/* "$template/drive_c/windows/Fonts/"
+  fi
   # No window manager here: without this Wine stalls ~2 s whenever a window hides.
   WINEPREFIX=$template wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
   WINEPREFIX=$template wineserver -w

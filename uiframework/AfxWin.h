@@ -1,5 +1,5 @@
 // The user-interface framework layer of Flashwell and Communicator, in one include.
-//   WinApp.h       CWinApp, AfxGetApp, AfxGetResourceHandle, AfxEnableControlContainer
+//   WinApp.h       CWinApp, AfxGetApp, AfxGetResourceHandle, CModuleResourceScope, AfxEnableControlContainer
 //   Wnd.h          CWnd: binding a window to an object, message-map dispatch, reflection
 //   MessageMap.h   BEGIN_MESSAGE_MAP ... END_MESSAGE_MAP and the ON_... entries
 //   Dialog.h       CDialog: modal dialogs from templates, OnInitDialog, OnOK, OnCancel

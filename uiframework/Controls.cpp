@@ -62,6 +62,10 @@ void CToolTipCtrl::RelayEvent(MSG *msg) {
 int CComboBox::AddString(const std::string &text) {
     return static_cast<int>(SendMessage(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str())));
 }
+int CComboBox::InsertString(int index, const std::string &text) {
+    return static_cast<int>(
+        SendMessage(CB_INSERTSTRING, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.c_str())));
+}
 int CComboBox::DeleteString(int index) { return static_cast<int>(SendMessage(CB_DELETESTRING, static_cast<WPARAM>(index))); }
 void CComboBox::ResetContent() { SendMessage(CB_RESETCONTENT); }
 int CComboBox::GetCount() const { return static_cast<int>(SendMessage(CB_GETCOUNT)); }
@@ -73,8 +77,23 @@ int CComboBox::FindString(int startAfter, const std::string &prefix) const {
         SendMessage(CB_FINDSTRING, static_cast<WPARAM>(startAfter), reinterpret_cast<LPARAM>(prefix.c_str())));
 }
 
+int CComboBox::FindStringExact(int startAfter, const std::string &text) const {
+    return static_cast<int>(
+        SendMessage(CB_FINDSTRINGEXACT, static_cast<WPARAM>(startAfter), reinterpret_cast<LPARAM>(text.c_str())));
+}
+DWORD_PTR CComboBox::GetItemData(int index) const {
+    return static_cast<DWORD_PTR>(SendMessage(CB_GETITEMDATA, static_cast<WPARAM>(index)));
+}
+int CComboBox::SetItemData(int index, DWORD_PTR data) {
+    return static_cast<int>(SendMessage(CB_SETITEMDATA, static_cast<WPARAM>(index), static_cast<LPARAM>(data)));
+}
+
 int CListBox::AddString(const std::string &text) {
     return static_cast<int>(SendMessage(LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str())));
+}
+int CListBox::InsertString(int index, const std::string &text) {
+    return static_cast<int>(
+        SendMessage(LB_INSERTSTRING, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.c_str())));
 }
 int CListBox::DeleteString(int index) { return static_cast<int>(SendMessage(LB_DELETESTRING, static_cast<WPARAM>(index))); }
 void CListBox::ResetContent() { SendMessage(LB_RESETCONTENT); }
@@ -85,4 +104,8 @@ std::string CListBox::GetText(int index) const { return ItemText(*this, LB_GETTE
 int CListBox::FindString(int startAfter, const std::string &prefix) const {
     return static_cast<int>(
         SendMessage(LB_FINDSTRING, static_cast<WPARAM>(startAfter), reinterpret_cast<LPARAM>(prefix.c_str())));
+}
+int CListBox::FindStringExact(int startAfter, const std::string &text) const {
+    return static_cast<int>(
+        SendMessage(LB_FINDSTRINGEXACT, static_cast<WPARAM>(startAfter), reinterpret_cast<LPARAM>(text.c_str())));
 }

@@ -41,25 +41,35 @@ public:
 class CComboBox : public CWnd {
     DECLARE_DYNAMIC(CComboBox)
 public:
+    // Sorted in when the control sorts; InsertString(-1, ...) appends without sorting.
     int AddString(const std::string &text);
+    int InsertString(int index, const std::string &text);
     int DeleteString(int index);
     void ResetContent();
     int GetCount() const;
     int GetCurSel() const;
     int SetCurSel(int index);
     std::string GetLBText(int index) const;
+    // Searches ignore case; -1 starts at the first entry.
     int FindString(int startAfter, const std::string &prefix) const;
+    int FindStringExact(int startAfter, const std::string &text) const;
+    DWORD_PTR GetItemData(int index) const;
+    int SetItemData(int index, DWORD_PTR data);
 };
 
 class CListBox : public CWnd {
     DECLARE_DYNAMIC(CListBox)
 public:
+    // Sorted in when the control sorts; InsertString(-1, ...) appends without sorting.
     int AddString(const std::string &text);
+    int InsertString(int index, const std::string &text);
     int DeleteString(int index);
     void ResetContent();
     int GetCount() const;
     int GetCurSel() const;
     int SetCurSel(int index);
     std::string GetText(int index) const;
+    // Searches ignore case; -1 starts at the first entry.
     int FindString(int startAfter, const std::string &prefix) const;
+    int FindStringExact(int startAfter, const std::string &text) const;
 };

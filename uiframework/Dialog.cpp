@@ -56,7 +56,7 @@ CDialog::CDialog(UINT templateId, CWnd *parent) : m_pParentWnd(parent), m_templa
 INT_PTR CDialog::DoModal() {
     if (m_hWnd) return -1;
     ModalMessageFilterHold filter;
-    HWND owner = m_pParentWnd ? m_pParentWnd->m_hWnd : nullptr;
+    HWND owner = m_pParentWnd ? m_pParentWnd->m_hWnd : m_hWndOwner;
     return ::DialogBoxParamA(AfxGetResourceHandle(), MAKEINTRESOURCEA(m_templateId), owner, &CDialog::StartProc,
                              reinterpret_cast<LPARAM>(this));
 }

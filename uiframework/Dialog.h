@@ -26,6 +26,9 @@ public:
 
     // Owner of the dialog window; may be set until DoModal.
     CWnd *m_pParentWnd;
+    // The owner when m_pParentWnd is null: a window that no object of this module is
+    // bound to (one of the program that called a library's dialog).
+    HWND m_hWndOwner = nullptr;
 
 protected:
     UINT m_templateId;

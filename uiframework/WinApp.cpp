@@ -5,7 +5,9 @@ extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 namespace {
 CWinApp *theApplication = nullptr;
-}
+// Null: this module's own resources.
+thread_local HINSTANCE currentResources = nullptr;
+}  // namespace
 
 BEGIN_MESSAGE_MAP(CWinApp, CCmdTarget)
 END_MESSAGE_MAP()
@@ -32,6 +34,14 @@ void CWinApp::OnHelp() {}
 
 CWinApp *AfxGetApp() { return theApplication; }
 
-HINSTANCE AfxGetResourceHandle() { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
+HINSTANCE AfxGetInstanceHandle() { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
+
+HINSTANCE AfxGetResourceHandle() { return currentResources ? currentResources : AfxGetInstanceHandle(); }
+
+CModuleResourceScope::CModuleResourceScope(HINSTANCE module) : m_previous(currentResources) {
+    currentResources = module;
+}
+
+CModuleResourceScope::~CModuleResourceScope() { currentResources = m_previous; }
 
 void AfxEnableControlContainer() {}

@@ -47,9 +47,28 @@ private:
 // The program's application object, or null (for example inside a library).
 CWinApp *AfxGetApp();
 
+// The module that this copy of the framework is linked into (a program or a library).
+HINSTANCE AfxGetInstanceHandle();
+
 // The module whose resources (dialog templates, strings, icons) the framework
-// loads: the module that this copy of the framework is linked into.
+// loads on the calling thread: the one a CModuleResourceScope of this thread made
+// current, else AfxGetInstanceHandle().
 HINSTANCE AfxGetResourceHandle();
+
+// Makes a module's resources current on the calling thread while it lives, and
+// what was current before again when it dies: a library's export that shows the
+// library's own dialogs holds one for the length of the call, so that templates
+// are found in the library and not in the program that called it. Scopes nest.
+class CModuleResourceScope {
+public:
+    explicit CModuleResourceScope(HINSTANCE module);
+    CModuleResourceScope(const CModuleResourceScope &) = delete;
+    CModuleResourceScope &operator=(const CModuleResourceScope &) = delete;
+    ~CModuleResourceScope();
+
+private:
+    HINSTANCE m_previous;
+};
 
 // Hosting of ActiveX controls. No dialog here contains one, so there is nothing
 // to enable; the call is kept so that programs state the intent.

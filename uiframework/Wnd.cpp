@@ -13,7 +13,7 @@ namespace {
 const char *BindingProperty() {
     static const std::string name = [] {
         char text[48];
-        std::snprintf(text, sizeof(text), "uiframework.CWnd.%p", static_cast<void *>(AfxGetResourceHandle()));
+        std::snprintf(text, sizeof(text), "uiframework.CWnd.%p", static_cast<void *>(AfxGetInstanceHandle()));
         return std::string(text);
     }();
     return name.c_str();
@@ -161,6 +161,7 @@ BOOL CWnd::PostMessage(UINT message, WPARAM wParam, LPARAM lParam) const {
 }
 
 BOOL CWnd::EnableWindow(BOOL enable) { return ::EnableWindow(m_hWnd, enable); }
+void CWnd::UpdateWindow() { ::UpdateWindow(m_hWnd); }
 BOOL CWnd::IsWindowEnabled() const { return ::IsWindowEnabled(m_hWnd); }
 void CWnd::SetWindowText(const std::string &text) { ::SetWindowTextA(m_hWnd, text.c_str()); }
 

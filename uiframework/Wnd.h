@@ -33,6 +33,8 @@ public:
     BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
     BOOL EnableWindow(BOOL enable = TRUE);
     BOOL IsWindowEnabled() const;
+    // Paints what is invalid now, without waiting for the message loop.
+    void UpdateWindow();
     void SetWindowText(const std::string &text);
     std::string GetWindowText() const;
     HWND GetDlgItem(int id) const;

@@ -40,6 +40,8 @@ int main(void) {
     if (CommRemoveDevice(NULL, NULL, 0) != COMM_E_POINTER) ++failures;
     if (CommAddRouter(NULL, 26214) != COMM_E_POINTER) ++failures;
     if (CommRemoveRouter("", 0) != COMM_ERROR_INVALID_PARAMETER) ++failures;
+    /* The selection dialog resolves; an unusable record is refused before any window opens. */
+    if (CommSelectDevice(NULL, NULL) != COMM_E_POINTER) ++failures;
     if (failures == 0) printf("C host program: all checks passed\n");
     return failures;
 }

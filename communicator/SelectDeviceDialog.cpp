@@ -1,0 +1,440 @@
+#include "SelectDeviceDialog.h"
+
+#include "AddRouterDialog.h"
+#include "CommApi.h"
+#include "DataExchange.h"
+#include "Hivekey.h"
+#include "MessageMap.h"
+#include "RouterCodec.h"
+#include "SelectDialogIds.h"
+#include "SelectionText.h"
+#include "StoreFormat.h"
+
+#include <ws2tcpip.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <vector>
+
+namespace {
+
+// Posted by the sockets library when a notification can be read.
+constexpr UINT kNoticeMessage = WM_APP + 1;
+constexpr std::uint16_t kNoticePort = 26215;
+constexpr std::uint16_t kSpareNoticePort = 26216;
+
+// The first fill of the router list makes room for 64 records; every other
+// list call for 32. A call that reports more is repeated once with room for
+// what it reported and 32 to spare; that second result is final.
+constexpr std::uint32_t kFirstRouterRoom = 64;
+constexpr std::uint32_t kListRoom = 32;
+constexpr std::uint32_t kSpareRoom = 32;
+
+constexpr char kRouterValue[] = "Router";
+constexpr char kDeviceValue[] = "Device";
+
+constexpr char kAddFailedTitle[] = "Failed to add the router.";
+constexpr char kUnresolvedText[] = "Can't resolve the IP Address of the computer: ";
+constexpr char kUnreachableText[] = "Can't reach the computer with IP Address ";
+constexpr char kRemoveFailedTitle[] = "Can't remove router.";
+constexpr char kRemoveFailedText[] = "You can only remove routers that you manually added.";
+
+// The hidden key sequence that adds the entry of this computer's store to the
+// router list: F8, L O C A L S, F8 (compared as virtual-key codes on release).
+constexpr UINT kHiddenKeys[] = {VK_F8, 'L', 'O', 'C', 'A', 'L', 'S', VK_F8};
+constexpr int kLastHiddenStep = 7;
+
+template <typename Record, typename Call>
+CommResult FetchRecords(std::uint32_t room, Call call, std::vector<Record> &records) {
+    records.assign(room, Record{});
+    std::uint32_t count = room;
+    CommResult result = call(records.data(), &count);
+    if (result == COMM_ERROR_MORE_DATA) {
+        room = count + kSpareRoom;
+        records.assign(room, Record{});
+        count = room;
+        result = call(records.data(), &count);
+    }
+    if (result != COMM_SUCCESS) {
+        records.clear();
+        return result;
+    }
+    records.resize(std::min(count, room));
+    return result;
+}
+
+CommResult FetchRouters(std::uint32_t room, std::vector<RouterRecord> &routers) {
+    return FetchRecords(room, [](RouterRecord *records, std::uint32_t *count) { return CommGetRouters(records, count); },
+                        routers);
+}
+
+CommResult FetchDevices(const std::string &address, std::uint16_t port, std::vector<DeviceRecord> &devices) {
+    return FetchRecords(
+        kListRoom,
+        [&](DeviceRecord *records, std::uint32_t *count) { return CommGetDevices(records, count, address.c_str(), port); },
+        devices);
+}
+
+std::string RouterText(const RouterRecord &router) {
+    return selection::ItemText(store::FieldText(router.name), store::FieldText(router.address), router.port);
+}
+
+std::string DeviceText(const DeviceRecord &device) {
+    return selection::ItemText(selection::ToDisplayName(store::FieldText(device.displayName)),
+                               store::FieldText(device.address), device.port);
+}
+
+bool SameTextIgnoringCase(const std::string &a, const std::string &b) { return ::_stricmp(a.c_str(), b.c_str()) == 0; }
+
+bool ListedIn(const std::string &text, const std::vector<std::string> &texts) {
+    return std::any_of(texts.begin(), texts.end(), [&](const std::string &t) { return SameTextIgnoringCase(t, text); });
+}
+
+// Deletes the entries of a list control whose text is not in `keep` (the empty
+// entry too when `keepEmpty` is false), last to first. The selection stays on
+// its entry; when that entry goes, the entry that takes its place is selected
+// (the new last one when it was the last). Returns whether the selected entry
+// went away; `selected` is the index selected afterwards, -1 when none is.
+template <typename List, typename TextOf>
+bool DeleteUnlisted(List &list, TextOf textOf, const std::vector<std::string> &keep, bool keepEmpty, int &selected) {
+    selected = list.GetCurSel();
+    bool lost = false;
+    for (int index = list.GetCount() - 1; index >= 0; --index) {
+        const std::string text = textOf(index);
+        if ((keepEmpty && text.empty()) || ListedIn(text, keep)) continue;
+        list.DeleteString(index);
+        if (index < selected) {
+            --selected;
+        } else if (index == selected) {
+            lost = true;
+            selected = std::min(index, list.GetCount() - 1);
+        }
+    }
+    if (selected >= 0 && list.GetCurSel() != selected) list.SetCurSel(selected);
+    return lost;
+}
+
+}  // namespace
+
+BEGIN_MESSAGE_MAP(SelectDeviceDialog, CDialog)
+    ON_CBN_SELCHANGE(IDC_ROUTER_LIST, &SelectDeviceDialog::OnRouterChanged)
+    ON_LBN_SELCHANGE(IDC_DEVICE_LIST, &SelectDeviceDialog::OnDeviceChanged)
+    ON_BN_CLICKED(IDC_ADD_ROUTER, &SelectDeviceDialog::OnClickedAddRouter)
+    ON_BN_CLICKED(IDC_REMOVE_ROUTER, &SelectDeviceDialog::OnClickedRemoveRouter)
+    ON_MESSAGE(kNoticeMessage, &SelectDeviceDialog::OnNotice)
+    ON_WM_DESTROY()
+END_MESSAGE_MAP()
+
+SelectDeviceDialog::SelectDeviceDialog(HWND owner) : CDialog(IDD_SELECT_DEVICE) { m_hWndOwner = owner; }
+
+void SelectDeviceDialog::DoDataExchange(CDataExchange *dx) {
+    CDialog::DoDataExchange(dx);
+    DDX_Control(dx, IDC_DEVICE_LIST, m_deviceList);
+    DDX_Control(dx, IDC_ROUTER_LIST, m_routerList);
+}
+
+// No exception may leave a window procedure: it would unwind through the
+// system's modal loop. A handler that runs out of memory leaves the dialog as
+// it was.
+LRESULT SelectDeviceDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    try {
+        return CDialog::WindowProc(message, wParam, lParam);
+    } catch (const std::bad_alloc &) {
+        return 0;
+    }
+}
+
+BOOL SelectDeviceDialog::OnInitDialog() {
+    CDialog::OnInitDialog();
+    FillRouterList();
+    SelectRememberedRouter();
+    OnRouterChanged();
+    OpenNotifySocket();
+    return TRUE;
+}
+
+void SelectDeviceDialog::FillRouterList() {
+    std::vector<RouterRecord> routers;
+    if (FetchRouters(kFirstRouterRoom, routers) != COMM_SUCCESS) return;
+    for (const RouterRecord &router : routers) m_routerList.AddString(RouterText(router));
+}
+
+// The router entry chosen last, else the first entry that begins with this
+// computer's name (its router service), else the first; with the device chosen
+// last under it only when the router entry was found again.
+void SelectDeviceDialog::SelectRememberedRouter() {
+    CHivekey store;
+    bool found = false;
+    char saved[COMM_TEXT_FIELD_SIZE] = {};
+    DWORD size = sizeof(saved);
+    if (store.Read(saved, kRouterValue, size) == ERROR_SUCCESS) {
+        if (saved[0] == '\0') {
+            m_routerList.SetCurSel(0);
+            found = true;
+        } else if (int at = m_routerList.FindString(-1, saved); at >= 0) {
+            m_routerList.SetCurSel(at);
+            found = true;
+        }
+    }
+    if (!found) {
+        char computer[COMM_TEXT_FIELD_SIZE] = {};
+        DWORD length = sizeof(computer);
+        int at = ::GetComputerNameA(computer, &length) ? m_routerList.FindString(-1, computer) : CB_ERR;
+        m_routerList.SetCurSel(at >= 0 ? at : 0);
+    }
+    DWORD device = 0;
+    if (found && store.Read(device, kDeviceValue) != ERROR_SUCCESS) device = 0;
+    if (static_cast<LONG>(device) < 0) device = 0;
+    if (int selected = m_routerList.GetCurSel(); selected >= 0) m_routerList.SetItemData(selected, device);
+}
+
+std::string SelectDeviceDialog::SelectedRouterText() const {
+    int selected = m_routerList.GetCurSel();
+    return selected >= 0 ? m_routerList.GetLBText(selected) : std::string();
+}
+
+void SelectDeviceDialog::EnableItem(int id, bool enable) { ::EnableWindow(GetDlgItem(id), enable ? TRUE : FALSE); }
+
+void SelectDeviceDialog::OnRouterChanged() {
+    const int selected = m_routerList.GetCurSel();
+    if (selected < 0) return;
+    const std::string text = m_routerList.GetLBText(selected);
+    m_routerList.UpdateWindow();
+    FillDeviceList(text);
+    const int devices = m_deviceList.GetCount();
+    if (devices <= 0) {
+        EnableItem(IDOK, false);
+    } else {
+        DWORD_PTR remembered = m_routerList.GetItemData(selected);
+        if (remembered >= static_cast<DWORD_PTR>(devices)) {
+            m_routerList.SetItemData(selected, 0);
+            remembered = 0;
+        }
+        m_deviceList.SetCurSel(static_cast<int>(remembered));
+        EnableItem(IDOK, true);
+    }
+    EnableItem(IDC_REMOVE_ROUTER, !text.empty());
+}
+
+void SelectDeviceDialog::FillDeviceList(const std::string &routerText) {
+    if (!selection::ListsDevices(routerText)) return;
+    // The empty entry and an entry that does not scan list this computer's store.
+    const selection::ScannedItem router = selection::ScanItemText(routerText);
+    const std::uint16_t port = router.fields >= 3 ? router.port : 0;
+    m_deviceList.ResetContent();
+    m_deviceList.UpdateWindow();
+    std::vector<DeviceRecord> devices;
+    if (FetchDevices(router.address, port, devices) != COMM_SUCCESS) return;
+    for (const DeviceRecord &device : devices) m_deviceList.AddString(DeviceText(device));
+}
+
+void SelectDeviceDialog::FollowRouterSelection() {
+    if (m_routerList.GetCurSel() >= 0) {
+        OnRouterChanged();
+        return;
+    }
+    m_deviceList.ResetContent();
+    EnableItem(IDOK, false);
+}
+
+void SelectDeviceDialog::OnDeviceChanged() {
+    const int router = m_routerList.GetCurSel();
+    const int device = m_deviceList.GetCurSel();
+    if (router >= 0 && device >= 0) m_routerList.SetItemData(router, static_cast<DWORD_PTR>(device));
+}
+
+void SelectDeviceDialog::OnOK() {
+    const std::string routerText = SelectedRouterText();
+    const int device = m_deviceList.GetCurSel();
+    if (device < 0) {
+        EndDialog(IDOK);
+        return;
+    }
+    {
+        CHivekey store;
+        store.Write(routerText.c_str(), kRouterValue, REG_SZ);
+        store.Write(static_cast<DWORD>(device), kDeviceValue);
+    }
+    m_routerPort = 0;
+    if (const selection::ScannedItem router = selection::ScanItemText(routerText); router.fields == 3) {
+        m_routerAddress = router.address;
+        m_routerPort = router.port;
+    }
+    m_devicePort = 0;
+    if (const selection::ScannedItem board = selection::ScanItemText(m_deviceList.GetText(device)); board.fields == 3) {
+        m_devicePort = board.port;
+        m_deviceAddress = board.address;
+        m_displayName = selection::FromDisplayName(board.name);
+    }
+    EndDialog(IDOK);
+}
+
+void SelectDeviceDialog::OnClickedAddRouter() {
+    AddRouterDialog add(this);
+    if (add.DoModal() != IDOK) return;
+
+    in_addr address{};
+    address.s_addr = ::inet_addr(add.m_host.c_str());
+    if (address.s_addr == INADDR_NONE) {
+        const hostent *host = ::gethostbyname(add.m_host.c_str());
+        if (!host || host->h_addrtype != AF_INET || host->h_length != 4 || !host->h_addr_list[0]) {
+            MessageBox((kUnresolvedText + add.m_host).c_str(), kAddFailedTitle, MB_OK | MB_ICONERROR);
+            return;
+        }
+        std::memcpy(&address, host->h_addr_list[0], sizeof(address));
+    }
+    std::string ipText = ::inet_ntoa(address);
+
+    const hostent *reverse = ::gethostbyaddr(reinterpret_cast<const char *>(&address), sizeof(address), AF_INET);
+    if (!reverse || reverse->h_addrtype != AF_INET) {
+        MessageBox((kUnreachableText + ipText).c_str(), kAddFailedTitle, MB_OK | MB_ICONERROR);
+        return;
+    }
+    // Copied at once: the next lookup reuses the same entry.
+    std::string hostName = reverse->h_name ? reverse->h_name : "";
+    const hostent *forward = ::gethostbyname(hostName.c_str());
+    if (forward && forward->h_addrtype == AF_INET && forward->h_length == 4 && forward->h_addr_list[0]) {
+        std::memcpy(&address, forward->h_addr_list[0], sizeof(address));
+        ipText = ::inet_ntoa(address);
+    }
+    hostName = selection::ShortHostName(hostName);
+    const std::uint16_t port = static_cast<std::uint16_t>(add.m_port);
+
+    // A router listed under the same address is selected instead, whatever its port.
+    std::vector<RouterRecord> routers;
+    if (FetchRouters(kListRoom, routers) == COMM_SUCCESS) {
+        bool listed = false;
+        for (const RouterRecord &router : routers) {
+            if (!SameTextIgnoringCase(store::FieldText(router.address), ipText)) continue;
+            listed = true;
+            const int at = m_routerList.FindString(-1, RouterText(router));
+            if (at >= 0 && at != m_routerList.GetCurSel()) {
+                m_routerList.SetCurSel(at);
+                OnRouterChanged();
+            }
+        }
+        if (listed) return;
+    }
+
+    const std::string name = hostName.empty() ? ipText : hostName;
+    CommAddRouter(name.c_str(), port);
+    const int at = m_routerList.AddString(selection::ItemText(name, ipText, port));
+    m_routerList.SetCurSel(at);
+    OnRouterChanged();
+}
+
+void SelectDeviceDialog::OnClickedRemoveRouter() {
+    const int selected = m_routerList.GetCurSel();
+    if (selected < 0) return;
+    const selection::RemovalTarget target = selection::ReadRemovalTarget(m_routerList.GetLBText(selected));
+    if (CommRemoveRouter(target.name.c_str(), target.port) != COMM_SUCCESS) {
+        MessageBox(kRemoveFailedText, kRemoveFailedTitle, MB_OK | MB_ICONERROR);
+        return;
+    }
+    m_routerList.DeleteString(selected);
+    const int remaining = m_routerList.GetCount();
+    if (remaining > 0) m_routerList.SetCurSel(std::min(selected, remaining - 1));
+    // The device list shows the boards of the entry now selected, so that a board
+    // of the removed router is never returned with another router's address.
+    FollowRouterSelection();
+}
+
+void SelectDeviceDialog::OpenNotifySocket() {
+    UniqueSocket notify(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+    if (!notify) return;
+    const BOOL broadcast = TRUE;
+    ::setsockopt(notify.Get(), SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char *>(&broadcast), sizeof(broadcast));
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = ::htonl(INADDR_ANY);
+    local.sin_port = ::htons(kNoticePort);
+    if (::bind(notify.Get(), reinterpret_cast<const sockaddr *>(&local), sizeof(local)) != 0) {
+        local.sin_port = ::htons(kSpareNoticePort);
+        // Without either port the dialog works without notifications.
+        if (::bind(notify.Get(), reinterpret_cast<const sockaddr *>(&local), sizeof(local)) != 0) return;
+    }
+    if (::WSAAsyncSelect(notify.Get(), m_hWnd, kNoticeMessage, FD_READ) != 0) return;
+    m_notifySocket = std::move(notify);
+}
+
+LRESULT SelectDeviceDialog::OnNotice(WPARAM, LPARAM) {
+    if (!m_notifySocket) return 0;
+    // A longer datagram is taken by its first bytes (the read reports it cut).
+    std::uint8_t bytes[router::kNoticeMinimumSize] = {};
+    sockaddr_in from{};
+    int fromLength = sizeof(from);
+    int received = ::recvfrom(m_notifySocket.Get(), reinterpret_cast<char *>(bytes), sizeof(bytes), 0,
+                              reinterpret_cast<sockaddr *>(&from), &fromLength);
+    if (received == SOCKET_ERROR) {
+        if (::WSAGetLastError() != WSAEMSGSIZE) return 0;
+        received = sizeof(bytes);
+    }
+    switch (router::NoticeCodeOf(bytes, static_cast<std::size_t>(received))) {
+    case router::kRoutersChangedNotice:
+        RefreshRouterList();
+        break;
+    case router::kDevicesChangedNotice: {
+        // Only the selected router's own notice refreshes its boards.
+        const std::string text = SelectedRouterText();
+        if (text.empty() || text.find(':') == std::string::npos) break;
+        const selection::ScannedItem router = selection::ScanItemText(text);
+        if (::inet_addr(router.address.c_str()) != from.sin_addr.s_addr) break;
+        RefreshDeviceList(router.address, router.fields >= 3 ? router.port : 0);
+        break;
+    }
+    default:
+        break;
+    }
+    return 0;
+}
+
+void SelectDeviceDialog::RefreshRouterList() {
+    std::vector<RouterRecord> routers;
+    if (FetchRouters(kListRoom, routers) != COMM_SUCCESS) return;
+    std::vector<std::string> texts;
+    for (const RouterRecord &router : routers) {
+        texts.push_back(RouterText(router));
+        if (m_routerList.FindStringExact(-1, texts.back()) < 0) m_routerList.InsertString(-1, texts.back());
+    }
+    int selected = -1;
+    // The empty entry (this computer's store) is never taken away.
+    if (DeleteUnlisted(m_routerList, [&](int index) { return m_routerList.GetLBText(index); }, texts, true, selected))
+        FollowRouterSelection();
+}
+
+void SelectDeviceDialog::RefreshDeviceList(const std::string &address, std::uint16_t port) {
+    std::vector<DeviceRecord> devices;
+    if (FetchDevices(address, port, devices) != COMM_SUCCESS) return;
+    std::vector<std::string> texts;
+    for (const DeviceRecord &device : devices) {
+        texts.push_back(DeviceText(device));
+        if (m_deviceList.FindStringExact(-1, texts.back()) >= 0) continue;
+        const int at = m_deviceList.InsertString(-1, texts.back());
+        if (m_deviceList.GetCurSel() < 0) {
+            m_deviceList.SetCurSel(at);
+            EnableItem(IDOK, true);
+        }
+    }
+    int selected = -1;
+    DeleteUnlisted(m_deviceList, [&](int index) { return m_deviceList.GetText(index); }, texts, false, selected);
+    if (selected < 0) EnableItem(IDOK, false);
+}
+
+// Key releases never reach the controls; they step through the hidden sequence.
+BOOL SelectDeviceDialog::PreTranslateMessage(MSG *msg) {
+    if (msg->message != WM_KEYUP || (msg->hwnd != m_hWnd && !::IsChild(m_hWnd, msg->hwnd)))
+        return CDialog::PreTranslateMessage(msg);
+    const UINT key = static_cast<UINT>(msg->wParam);
+    if (m_keyStep < kLastHiddenStep) {
+        if (key == kHiddenKeys[m_keyStep]) ++m_keyStep;
+    } else if (key == kHiddenKeys[kLastHiddenStep]) {
+        m_routerList.AddString(std::string());
+    }
+    return TRUE;
+}
+
+void SelectDeviceDialog::OnDestroy() {
+    CDialog::OnDestroy();
+    m_notifySocket.Reset();
+}
