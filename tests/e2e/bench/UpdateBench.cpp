@@ -308,11 +308,12 @@ double SessionUpdate(const CommFunctions &comm, UpdateView &view) {
 double ProgramUpdate(FlashwellDriver &app) {
     const Clock::time_point start = Clock::now();
     app.Click(IDC_UPDATE);
-    // Looked for every 2 ms: the driver's own wait looks every 10 ms.
+    // Looked for every 5 ms (the driver's own wait looks every 10 ms); each look asks the
+    // window manager about every top-level window, so more often would slow the program measured.
     const bool shown = WaitUntil(
         [&] {
             if (app.MessageBoxShown()) return true;
-            ::Sleep(2);
+            ::Sleep(5);
             return false;
         },
         kUpdateWaitMs);
