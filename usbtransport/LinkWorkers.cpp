@@ -19,9 +19,7 @@ constexpr int kHeaderCopiesPassedOver = 4;
 
 DWORD SecondsToMs(uint8_t seconds) { return static_cast<DWORD>(seconds) * 1000; }
 
-bool IsSet(HANDLE event) { return ::WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }
-
-// Waits for stop (first, wins ties) or the other object. True when the other object came.
+// Waits for stop (first, wins ties) or a transfer's event. True when the transfer's event came.
 bool WaitUnlessStopped(HANDLE stop, HANDLE object, DWORD timeoutMs, bool *timedOut = nullptr) {
     HANDLE waits[2] = {stop, object};
     DWORD waited = ::WaitForMultipleObjects(2, waits, FALSE, timeoutMs);
@@ -95,10 +93,9 @@ DWORD UsbLink::WriteAndWait(const void *data, DWORD count, DWORD timeoutMs) {
     if (device_.Write(data, count, block)) return ERROR_SUCCESS;
     DWORD error = ::GetLastError();
     if (error == ERROR_IO_PENDING) {
-        HANDLE stop = stopEvent_.Get();
         bool timedOut = false;
         DWORD moved = 0;
-        if (WaitUnlessStopped(stop, block.hEvent, timeoutMs, &timedOut)) {
+        if (WaitUnlessStopped(stop_.Event(), block.hEvent, timeoutMs, &timedOut)) {
             if (::GetOverlappedResult(device_.Handle(), &block, &moved, FALSE)) return ERROR_SUCCESS;
             error = ::GetLastError();
         } else {
@@ -129,11 +126,10 @@ bool UsbLink::SendAnswer(uint8_t letter, uint8_t channel, uint8_t subchannel, ui
 // every send, for ever. An answer given up is asked for again by the board. False when the
 // worker is to end (stopped, or the device is gone).
 template <typename Prepare> bool UsbLink::WriteAnswer(Prepare prepare) {
-    bool timedOut = false;
-    if (!WaitUnlessStopped(stopEvent_.Get(), writeLock_.Get(), kAnswerWriteWaitMs, &timedOut)) return timedOut;
+    WriteLockHold writing(writeLock_, stop_, kAnswerWriteWaitMs);
+    if (!writing.Held()) return writing.Outcome() == Waited::TimedOut;
     prepare();
     const DWORD written = WriteAndWait(&replyPacket_, kHeaderSize, kAnswerWriteWaitMs);
-    ::ReleaseSemaphore(writeLock_.Get(), 1, nullptr);
     return written == ERROR_SUCCESS || written == ERROR_TIMEOUT;
 }
 
@@ -143,7 +139,7 @@ template <typename Prepare> bool UsbLink::WriteAnswer(Prepare prepare) {
 // wait (the transfer is cancelled), 1115 when stopped, 1167 when the device is gone. A byte stream
 // may hand the payload over in parts; they are read until it is complete.
 DWORD UsbLink::ReadPayload(uint8_t *into, uint32_t length, DWORD waitMs) {
-    HANDLE stop = stopEvent_.Get();
+    HANDLE stop = stop_.Event();
     uint8_t *at = into;
     uint32_t left = length;
     const DWORD start = ::GetTickCount();
@@ -171,7 +167,7 @@ DWORD UsbLink::ReadPayload(uint8_t *into, uint32_t length, DWORD waitMs) {
                         CloseDevice();
                         return ERROR_DEVICE_NOT_CONNECTED;
                     }
-                    if (IsSet(stop)) return ERROR_SHUTDOWN_IN_PROGRESS;
+                    if (stop_.Raised()) return ERROR_SHUTDOWN_IN_PROGRESS;
                     return ERROR_TIMEOUT;
                 }
             } else {
@@ -209,7 +205,6 @@ void UsbLink::ReadWorker() {
     const DWORD payloadWait = (linkFlags_ & kFlagNoTimeouts) ? INFINITE : SecondsToMs(packetTimeout_);
     const bool littleEndian = LittleEndian();
     const TransferGuard guard = Guard();
-    HANDLE stop = stopEvent_.Get();
     uint32_t lastSequence = kLastSequence;
     uint8_t lastChannel = 0;
     uint8_t lastSubchannel = 0;
@@ -219,7 +214,7 @@ void UsbLink::ReadWorker() {
         LinkHeader header{};
         const DWORD read = GuardedTransfer(guard, TransferDirection::Read, &header, kHeaderSize, headerIo_,
                                            kNoTimeout, false);
-        if (IsSet(stop) || read == ERROR_DEVICE_NOT_CONNECTED || read == ERROR_CRC) break;
+        if (stop_.Raised() || read == ERROR_DEVICE_NOT_CONNECTED || read == ERROR_CRC) break;
         if (read != ERROR_SUCCESS) {
             // Reads that complete with too few bytes or none count too: a board that completes
             // reads empty would otherwise keep this loop spinning.
@@ -257,7 +252,7 @@ void UsbLink::ReadWorker() {
             }
             if (verdict == SequenceVerdict::Duplicate) break;
             // A full ring holds the board back: nothing more is read until a slot is free.
-            if (!WaitUnlessStopped(stop, ring_.Free(), INFINITE)) {
+            if (ring_.WaitFree(stop_) != Waited::Ready) {
                 stopped = true;
                 break;
             }
@@ -273,7 +268,7 @@ void UsbLink::ReadWorker() {
             sendQueue_.VisitFirstWithAddress(channel, subchannel, [&](SendRequest &request) {
                 if (request.sequence != sequence) return;
                 request.replyLetter = header.letter;
-                ::SetEvent(request.ackEvent.Get());
+                request.answered = true;
             });
             break;
         case letters::kRepeat:
@@ -282,7 +277,7 @@ void UsbLink::ReadWorker() {
             } else {
                 sendQueue_.VisitHead([](SendRequest &request) {
                     request.replyLetter = letters::kRepeat;
-                    ::SetEvent(request.ackEvent.Get());
+                    request.answered = true;
                 });
             }
             break;
@@ -291,7 +286,7 @@ void UsbLink::ReadWorker() {
         }
     }
     // A reader that ends on its own leaves nobody to read the board: the link cannot go on.
-    if (!IsSet(stop)) CloseDevice();
+    if (!stop_.Raised()) CloseDevice();
 }
 
 // ---- SendWorker ------------------------------------------------------------------------------
@@ -301,17 +296,12 @@ void UsbLink::SendWorker() {
     const bool waitsWithoutTimeouts = linkFlags_ == kFlagNoTimeouts;
     const DWORD answerWait = waitsWithoutTimeouts ? INFINITE : SecondsToMs(replyTimeout_);
     const uint32_t sendsPerPacket = waitsWithoutTimeouts ? 1 : attempts_;
-    HANDLE stop = stopEvent_.Get();
-    while (WaitUnlessStopped(stop, sendQueue_.NotEmpty(), INFINITE)) {
-        SendRequest *request = sendQueue_.Peek();
-        if (!request) continue;
+    while (SendRequest *request = sendQueue_.WaitForHead(stop_))
         if (!ServeSend(request, answerWait, sendsPerPacket)) break;
-    }
     DrainSendQueue();
 }
 
 bool UsbLink::ServeSend(SendRequest *request, DWORD answerWait, uint32_t sendsPerPacket) {
-    HANDLE stop = stopEvent_.Get();
     const bool littleEndian = LittleEndian();
     // A board that takes nothing in must not hold the send forever: a write that does not finish
     // within the answer wait (at least the connect write's 3 s) counts as an unanswered send.
@@ -331,49 +321,39 @@ bool UsbLink::ServeSend(SendRequest *request, DWORD answerWait, uint32_t sendsPe
         // duplicate of an earlier message's answer with the same sequence): it must not count.
         sendQueue_.WithLock([&] {
             request->replyLetter = 0;
-            ::ResetEvent(request->ackEvent.Get());
+            request->answered = false;
         });
         for (;;) {
-            bool lockTimedOut = false;
-            if (!WaitUnlessStopped(stop, writeLock_.Get(), writeWait, &lockTimedOut)) {
-                if (lockTimedOut) {
-                    // The lock held by a write that does not finish counts as an unanswered send.
-                    if (++tries >= sendsPerPacket) {
-                        result = ERROR_TIMEOUT;
-                        break;
-                    }
-                    continue;
-                }
-                workerEnds = true;
-                break;
-            }
-            lastWriteWasReply_ = 0;
-            // Header and payload go out as two writes, the payload straight from the caller's buffer.
-            const LinkHeader header =
-                BuildHeader(letters::kData, request->channel, request->subchannel, request->sequence, size,
-                            littleEndian);
-            DWORD written = WriteAndWait(&header, kHeaderSize, writeWait);
-            if (written == ERROR_SUCCESS) written = WriteAndWait(payload, size, writeWait);
-            ::ReleaseSemaphore(writeLock_.Get(), 1, nullptr);
+            // A write lock that a stuck write holds, like a write that does not finish, counts as
+            // an unanswered send.
+            const DWORD written = WriteDataPacket(*request, payload, size, writeWait, littleEndian);
             if (written == ERROR_SHUTDOWN_IN_PROGRESS || written == ERROR_DEVICE_NOT_CONNECTED) {
                 workerEnds = true;
                 break;
             }
             bool timedOut = written == ERROR_TIMEOUT;
+            uint8_t letter = 0;
             if (!timedOut) {
-                if (!WaitUnlessStopped(stop, request->ackEvent.Get(), answerWait, &timedOut) && !timedOut) {
+                // Taken under the queue's lock, where the ReadWorker matches answers.
+                const Waited answer = sendQueue_.WaitFor(stop_, answerWait, [&] {
+                    if (!request->answered) return false;
+                    request->answered = false;
+                    letter = request->replyLetter;
+                    return true;
+                });
+                if (answer == Waited::Stopped) {
                     workerEnds = true;
                     break;
                 }
+                timedOut = answer == Waited::TimedOut;
             }
             if (!timedOut) {
-                const uint8_t letter = request->replyLetter;
                 if (letter == letters::kAck) {
-                    // Under the queue's lock, where the ReadWorker matches answers: a second answer
-                    // to this packet that is matched before the step cannot wake the next packet.
+                    // Under the queue's lock: a second answer to this packet that is matched before
+                    // the step cannot wake the next packet.
                     sendQueue_.WithLock([&] {
                         ++request->sequence;
-                        ::ResetEvent(request->ackEvent.Get());
+                        request->answered = false;
                     });
                     break;
                 }
@@ -402,17 +382,31 @@ bool UsbLink::ServeSend(SendRequest *request, DWORD answerWait, uint32_t sendsPe
     return !workerEnds;
 }
 
+// One data packet: the write lock, then the header and the payload as two writes, the payload
+// straight from the caller's buffer. 0, 1460 when the lock or a write did not come within the
+// wait, 1115 when stopped, 1167 when the device is gone.
+DWORD UsbLink::WriteDataPacket(const SendRequest &request, const uint8_t *payload, uint32_t size, DWORD writeWait,
+                               bool littleEndian) {
+    WriteLockHold writing(writeLock_, stop_, writeWait);
+    if (!writing.Held()) return writing.Outcome() == Waited::TimedOut ? ERROR_TIMEOUT : ERROR_SHUTDOWN_IN_PROGRESS;
+    lastWriteWasReply_ = 0;
+    const LinkHeader header =
+        BuildHeader(letters::kData, request.channel, request.subchannel, request.sequence, size, littleEndian);
+    const DWORD written = WriteAndWait(&header, kHeaderSize, writeWait);
+    return written == ERROR_SUCCESS ? WriteAndWait(payload, size, writeWait) : written;
+}
+
 // ---- AssembleWorker --------------------------------------------------------------------------
 
 void UsbLink::AssembleWorker() {
     const bool littleEndian = LittleEndian();
-    HANDLE stop = stopEvent_.Get();
     bool stopped = false;
-    while (!stopped && WaitUnlessStopped(stop, receiveQueue_.NotEmpty(), INFINITE)) {
-        ReceiveRequest *request = receiveQueue_.Peek();
-        if (!request) continue;
+    while (!stopped) {
+        ReceiveRequest *request = receiveQueue_.WaitForHead(stop_);
+        if (!request) break;
         for (;;) {
-            if (!WaitUnlessStopped(stop, ring_.Filled(), INFINITE)) {
+            // A packet is taken off the ring only by Consume: one left there waits for the next request.
+            if (ring_.WaitFilled(stop_) != Waited::Ready) {
                 CompleteRequest(receiveQueue_, receiveDone_, request, ERROR_DEVICE_NOT_CONNECTED);
                 stopped = true;
                 break;
@@ -426,7 +420,6 @@ void UsbLink::AssembleWorker() {
             *request->subchannel = header.subchannel;
             if (uint64_t(request->received) + length > *request->length) {
                 // The packet stays for the next request.
-                ::ReleaseSemaphore(ring_.Filled(), 1, nullptr);
                 if (request->received > 0) {
                     *request->length = request->received;
                     CompleteRequest(receiveQueue_, receiveDone_, request, ERROR_SUCCESS);
@@ -437,7 +430,6 @@ void UsbLink::AssembleWorker() {
                 break;
             }
             if (sequence == 1 && request->received > 0) {
-                ::ReleaseSemaphore(ring_.Filled(), 1, nullptr);
                 CompleteRequest(receiveQueue_, receiveDone_, request, ERROR_TIMEOUT);
                 break;
             }

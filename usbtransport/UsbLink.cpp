@@ -25,10 +25,6 @@ UsbLink *UsbLink::FromHandle(HCOMM handle) {
 DWORD UsbLink::Open(const std::string &path) {
     DWORD error = device_.Open(path);
     if (error) return error;
-    if (!sendQueue_.Valid() || !sendDone_.Valid() || !receiveQueue_.Valid() || !receiveDone_.Valid()) {
-        error = ::GetLastError();
-        return error ? error : ERROR_NOT_ENOUGH_MEMORY;
-    }
     // A NotifyWorker that cannot start leaves the handle working without removal reports: the
     // next transfer then notices a lost board through its 1167.
     //
@@ -135,13 +131,8 @@ DWORD UsbLink::StartWorkers() {
     }
     {
         SectionHold hold(deviceGuard_);
-        stopEvent_ = MakeEvent(true, false);
-        if (!stopEvent_) error = ::GetLastError();
+        error = stop_.Create();
         workersExist_ = true;
-    }
-    if (!error) {
-        writeLock_ = MakeSemaphore(1, 1);
-        if (!writeLock_) error = ::GetLastError();
     }
     if (!error) error = payloadIo_.Create();
     if (!error) {
@@ -200,7 +191,7 @@ void UsbLink::StopWorkers() {
     {
         SectionHold hold(deviceGuard_);
         if (!workersExist_ || unsettled_.load()) return;
-        if (stopEvent_) ::SetEvent(stopEvent_.Get());
+        if (stop_.Exists()) RaiseStop();
     }
     bool ended = JoinWorker(readWorker_);
     ended = JoinWorker(sendWorker_) && ended;
@@ -218,10 +209,9 @@ void UsbLink::StopWorkers() {
     payloadBuffer_.reset();
     spareBuffer_.reset();
     payloadIo_.Close();
-    writeLock_.Reset();
     ring_.Reset();
     SectionHold hold(deviceGuard_);
-    stopEvent_.Reset();
+    stop_.Close();
     workersExist_ = false;
     if (deviceObjectsOwed_) {
         deviceObjectsOwed_ = false;
@@ -233,19 +223,11 @@ void UsbLink::StopWorkers() {
 // that is gone. Callers queue only while the link runs, and the state leaves Running before the
 // stop event is set, so a drain after a worker has seen the stop event finds every request.
 void UsbLink::DrainSendQueue() {
-    while (SendRequest *request = sendQueue_.Pop()) {
-        request->result = ERROR_DEVICE_NOT_CONNECTED;
-        sendDone_.Push(request);
-        ::SetEvent(request->doneEvent.Get());
-    }
+    while (SendRequest *request = sendQueue_.Pop()) sendDone_.Complete(request, ERROR_DEVICE_NOT_CONNECTED);
 }
 
 void UsbLink::DrainReceiveQueue() {
-    while (ReceiveRequest *request = receiveQueue_.Pop()) {
-        request->result = ERROR_DEVICE_NOT_CONNECTED;
-        receiveDone_.Push(request);
-        ::SetEvent(request->doneEvent.Get());
-    }
+    while (ReceiveRequest *request = receiveQueue_.Pop()) receiveDone_.Complete(request, ERROR_DEVICE_NOT_CONNECTED);
 }
 
 // ---- The device ------------------------------------------------------------------------------
@@ -256,7 +238,7 @@ void UsbLink::CloseDevice() {
         SectionHold gate(requestGate_);
         state_ = LinkState::Closed;
     }
-    if (stopEvent_) ::SetEvent(stopEvent_.Get());
+    if (stop_.Exists()) RaiseStop();
     EndNotification();
     if (workersExist_) {
         // Workers may still be inside a transfer on these objects: wake them and let the stop that
@@ -294,26 +276,31 @@ void UsbLink::EndNotification() {
 
 void UsbLink::OnDeviceLost(void *link) { static_cast<UsbLink *>(link)->CloseDevice(); }
 
-TransferGuard UsbLink::Guard() { return TransferGuard{&device_, stopEvent_.Get(), &UsbLink::OnDeviceLost, this}; }
+void UsbLink::RaiseStop() {
+    stop_.Raise();
+    sendQueue_.WakeWaiters();
+    receiveQueue_.WakeWaiters();
+    ring_.WakeWaiters();
+    writeLock_.WakeWaiters();
+}
+
+TransferGuard UsbLink::Guard() { return TransferGuard{&device_, stop_.Event(), &UsbLink::OnDeviceLost, this}; }
 
 // ---- Data calls ------------------------------------------------------------------------------
 
 uint32_t UsbLink::QueueSend(uint8_t channel, uint8_t subchannel, const void *data, uint32_t length) {
     SendRequest request(channel, subchannel, data, length);
-    if (!request.Valid()) return ::GetLastError();
     {
         SectionHold gate(requestGate_);
         if (state_.load() != LinkState::Running) return ERROR_DEVICE_NOT_CONNECTED;
         sendQueue_.Push(&request);
     }
-    ::WaitForSingleObject(request.doneEvent.Get(), INFINITE);
-    sendDone_.Remove(&request);
+    sendDone_.AwaitCompletion(&request);
     return request.result;
 }
 
 uint32_t UsbLink::QueueReceive(void *buffer, uint32_t *length, uint8_t *channel, uint8_t *subchannel) {
     ReceiveRequest request(channel, subchannel, buffer, length);
-    if (!request.Valid()) return ::GetLastError();
     {
         SectionHold gate(requestGate_);
         if (state_.load() != LinkState::Running) return ERROR_DEVICE_NOT_CONNECTED;
@@ -324,8 +311,7 @@ uint32_t UsbLink::QueueReceive(void *buffer, uint32_t *length, uint8_t *channel,
         }
         receiveQueue_.Push(&request);
     }
-    ::WaitForSingleObject(request.doneEvent.Get(), INFINITE);
-    receiveDone_.Remove(&request);
+    receiveDone_.AwaitCompletion(&request);
     return request.result;
 }
 

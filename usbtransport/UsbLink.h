@@ -9,10 +9,12 @@
 #include "GuardedTransfer.h"
 #include "Library.h"
 #include "LinkHeader.h"
+#include "LinkStop.h"
 #include "PacketRing.h"
 #include "PinnedThread.h"
 #include "RequestQueue.h"
 #include "UniqueHandle.h"
+#include "WriteLock.h"
 #include <windows.h>
 #include <dbt.h>
 #include <atomic>
@@ -92,6 +94,8 @@ private:
     // false when the worker is to end (the request has been completed with 1167).
     bool ServeSend(SendRequest *request, DWORD answerWaitMs, uint32_t sendsPerPacket);
     DWORD WriteAndWait(const void *data, DWORD count, DWORD timeoutMs);
+    DWORD WriteDataPacket(const SendRequest &request, const uint8_t *payload, uint32_t size, DWORD writeWait,
+                          bool littleEndian);
     TransferGuard Guard();
 
     // Engine operations (UsbLink.cpp).
@@ -118,6 +122,8 @@ private:
     uint32_t QueueReceive(void *buffer, uint32_t *length, uint8_t *channel, uint8_t *subchannel);
     bool LittleEndian() const { return IsLittleEndianLink(linkFlags_); }
     static void OnDeviceLost(void *link);
+    // Raises the stop and wakes every hand-off wait of the workers; under deviceGuard_.
+    void RaiseStop();
 
     // Fields in the order the handle layout fixes: the tag comes right after the vtable pointer.
     volatile uint32_t tag_ = kLinkTag;
@@ -135,10 +141,10 @@ private:
     std::unique_ptr<uint8_t[]> spareBuffer_;
     DeviceFile device_;
     std::atomic<LinkState> state_{LinkState::Closed};
-    UniqueHandle stopEvent_;
+    LinkStop stop_;
     RequestQueue<SendRequest> sendQueue_;
     RequestQueue<SendRequest> sendDone_;
-    UniqueHandle writeLock_;
+    WriteLock writeLock_;
     IoBlock writeIo_;
     PinnedThread sendWorker_;
     LinkHeader replyPacket_{};
