@@ -25,22 +25,8 @@ UsbLink *UsbLink::FromHandle(HCOMM handle) {
 DWORD UsbLink::Open(const std::string &path) {
     DWORD error = device_.Open(path);
     if (error) return error;
-    // A NotifyWorker that cannot start leaves the handle working without removal reports: the
-    // next transfer then notices a lost board through its 1167.
-    //
-    // The watch is ready before the handle is handed out: a thread still setting up its window
-    // needs the loader lock, so a host that releases the library (and with it this handle) under
-    // that lock right after opening would otherwise wait for it forever.
-    notifyReady_ = MakeEvent(true, false);
-    DWORD started = ERROR_NOT_ENOUGH_MEMORY;
-    try {
-        if (notifyReady_) started = notifyWorker_.Start([this] { NotifyWorker(); });
-    } catch (...) {
-    }
-    if (started == ERROR_SUCCESS) {
-        HANDLE readyOrEnded[2] = {notifyReady_.Get(), notifyWorker_.EndedEvent()};
-        ::WaitForMultipleObjects(2, readyOrEnded, FALSE, kNotifyReadyWaitMs);
-    }
+    // A watch that cannot start leaves the handle working without removal reports.
+    removalWatch_.Start(device_.Path(), this, [this] { OnBoardRemoved(); });
     if ((error = writeIo_.Create()) != 0 || (error = headerIo_.Create()) != 0) {
         writeIo_.Close();
         headerIo_.Close();
@@ -61,14 +47,8 @@ bool UsbLink::Teardown() {
         channel_ = 0;
         state_ = LinkState::Opened;
     }
-    bool notificationRuns;
-    {
-        SectionHold hold(deviceGuard_);
-        notificationRuns = notifyWorker_.Started() && !notificationEnding_;
-    }
-    if (device_.IsOpen() || notificationRuns || writeIo_.Exists() || headerIo_.Exists()) CloseDevice();
-    bool settled = notifyWorker_.WaitEnded(kWorkerStopAllowanceMs);
-    if (settled) notifyWorker_.Reset();
+    if (device_.IsOpen() || removalWatch_.Watching() || writeIo_.Exists() || headerIo_.Exists()) CloseDevice();
+    bool settled = removalWatch_.WaitEnded(kWorkerStopAllowanceMs);
     // Callers woken by the stop still step out of their requests on the link's queues.
     const DWORD start = ::GetTickCount();
     while (settled) {
@@ -239,7 +219,7 @@ void UsbLink::CloseDevice() {
         state_ = LinkState::Closed;
     }
     if (stop_.Exists()) RaiseStop();
-    EndNotification();
+    removalWatch_.End();
     if (workersExist_) {
         // Workers may still be inside a transfer on these objects: wake them and let the stop that
         // joins them close the objects.
@@ -256,22 +236,15 @@ void UsbLink::ReleaseDeviceObjects() {
     device_.Close();
 }
 
-// Runs under deviceGuard_ (from CloseDevice).
-void UsbLink::EndNotification() {
-    notificationEnding_ = true;
-    if (notification_) {
-        ::UnregisterDeviceNotification(notification_);
-        notification_ = nullptr;
+// What CommDisconnect does, then the device is closed; CloseDevice also ends the removal watch.
+void UsbLink::OnBoardRemoved() {
+    StopWorkers();
+    channel_ = 0;
+    {
+        SectionHold gate(requestGate_);
+        if (state_.load() >= LinkState::Negotiated) state_ = LinkState::Opened;
     }
-    if (window_) {
-        // A window can only be destroyed by its own thread; the close message's default handling
-        // destroys it there, and the destroy message ends the NotifyWorker's loop.
-        if (notifyWorker_.IsCurrent())
-            ::DestroyWindow(window_);
-        else
-            ::PostMessageA(window_, WM_CLOSE, 0, 0);
-        window_ = nullptr;
-    }
+    CloseDevice();
 }
 
 void UsbLink::OnDeviceLost(void *link) { static_cast<UsbLink *>(link)->CloseDevice(); }

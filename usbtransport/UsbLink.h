@@ -12,6 +12,7 @@
 #include "LinkStop.h"
 #include "PacketRing.h"
 #include "PinnedThread.h"
+#include "RemovalWatch.h"
 #include "RequestQueue.h"
 #include "UniqueHandle.h"
 #include "WriteLock.h"
@@ -35,8 +36,6 @@ constexpr DWORD kWorkerStopAllowanceMs = 3000;
 // Longest wait of the ReadWorker to write one answer or repeat (the write lock, then the write).
 // An answer that cannot go out in time is given up: the board asks for it again ('e').
 constexpr DWORD kAnswerWriteWaitMs = 3000;
-// Longest wait of CommOpen for the removal watch to be set up (window made and registered).
-constexpr DWORD kNotifyReadyWaitMs = 10000;
 // Headers other than the connect reply accepted in one connect attempt before it counts as failed.
 constexpr int kStrayHeadersPerConnectAttempt = 64;
 
@@ -104,13 +103,8 @@ private:
     void StopWorkers();
     void CloseDevice();
     void ReleaseDeviceObjects();
-    void EndNotification();
-
-    // Removal watch (NotifyWindow.cpp).
-    void NotifyWorker();
+    // The removal watch's handler, on its NotifyWorker: what CommDisconnect does, then CloseDevice.
     void OnBoardRemoved();
-    bool IsOwnRemoval(const DEV_BROADCAST_HDR *broadcast) const;
-    static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM first, LPARAM second);
 
     void DrainQueues() {
         DrainSendQueue();
@@ -157,10 +151,7 @@ private:
     PinnedThread readWorker_;
     PinnedThread assembleWorker_;
     volatile uint32_t lastWriteWasReply_ = 1;
-    HDEVNOTIFY notification_ = nullptr;
-    HWND window_ = nullptr;
-    PinnedThread notifyWorker_;
-    UniqueHandle notifyReady_;  // set by the NotifyWorker once its window watches
+    RemovalWatch removalWatch_;  // the NotifyWorker with its window and registration
 
     // Guards added to the layout above:
     // requestGate_ orders the callers' state check and queueing against a stop, so that no
@@ -178,9 +169,6 @@ private:
     std::atomic<long> callsInside_{0};
     UniqueHandle callsLeft_ = MakeEvent(false, false);  // set when the last call inside has left
     bool deviceObjectsOwed_ = false; // the device was lost while workers ran; close after they end
-    // Set (under deviceGuard_) once the notification has been asked to end: a NotifyWorker that
-    // is still creating its window then ends instead of watching.
-    bool notificationEnding_ = false;
     Library libraryPin_;             // keeps the library loaded while the link is open
 };
 
