@@ -16,6 +16,9 @@ constexpr DWORD kConnectWriteTimeoutMs = 3000;
 constexpr int kFailedHeaderReadsInARow = 64;
 // Copies of a data header passed over before its payload; more are taken as payload.
 constexpr int kHeaderCopiesPassedOver = 4;
+// How long the rest of a possible header copy is waited for after a short payload that reads like
+// the header's start. Only such payloads pay it, and only when nothing else follows them.
+constexpr DWORD kHeaderCopyRestWaitMs = 50;
 
 DWORD SecondsToMs(uint8_t seconds) { return static_cast<DWORD>(seconds) * 1000; }
 
@@ -135,23 +138,24 @@ template <typename Prepare> bool UsbLink::WriteAnswer(Prepare prepare) {
 
 // ---- ReadWorker ------------------------------------------------------------------------------
 
-// Reads a data packet's payload into payloadBuffer: 0, 1460 when it did not all come within the
-// wait (the transfer is cancelled), 1115 when stopped, 1167 when the device is gone. A byte stream
-// may hand the payload over in parts; they are read until it is complete.
-DWORD UsbLink::ReadPayload(uint8_t *into, uint32_t length, DWORD waitMs) {
+// Reads length bytes of payload: 0, 1460 when they did not all come within the wait (the transfer
+// is cancelled), 1115 when stopped, 1167 when the device is gone. A byte stream may hand the bytes
+// over in parts; they are read until complete. arrived counts the bytes that came, whatever the
+// outcome.
+DWORD UsbLink::ReadPayload(uint8_t *into, uint32_t length, DWORD waitMs, uint32_t &arrived) {
     HANDLE stop = stop_.Event();
-    uint8_t *at = into;
-    uint32_t left = length;
+    arrived = 0;
     const DWORD start = ::GetTickCount();
-    while (left > 0) {
+    while (arrived < length) {
         DWORD remaining = INFINITE;
         if (waitMs != INFINITE) {
             DWORD elapsed = ::GetTickCount() - start;
             remaining = elapsed >= waitMs ? 0 : waitMs - elapsed;
         }
+        const uint32_t left = length - arrived;
         OVERLAPPED &block = payloadIo_.Fresh();
         DWORD moved = 0;
-        if (device_.Read(at, left, block)) {
+        if (device_.Read(into + arrived, left, block)) {
             ::GetOverlappedResult(device_.Handle(), &block, &moved, FALSE);
         } else {
             DWORD error = ::GetLastError();
@@ -171,14 +175,16 @@ DWORD UsbLink::ReadPayload(uint8_t *into, uint32_t length, DWORD waitMs) {
                     return ERROR_TIMEOUT;
                 }
             } else {
+                // Bytes the cancelled read still handed over count as arrived.
                 const bool finished = device_.CancelAndSettle(block, moved);
+                if (finished) arrived += std::min<uint32_t>(moved, left);
                 if (!timedOut) return ERROR_SHUTDOWN_IN_PROGRESS;
                 if (!finished || moved < left) return ERROR_TIMEOUT;
+                continue;
             }
         }
         if (moved == 0) return ERROR_TIMEOUT;  // nothing handed over: refuse rather than read again forever
-        at += moved;
-        left -= moved;
+        arrived += std::min<uint32_t>(moved, left);
     }
     return ERROR_SUCCESS;
 }
@@ -186,17 +192,33 @@ DWORD UsbLink::ReadPayload(uint8_t *into, uint32_t length, DWORD waitMs) {
 // Reads a data packet's payload, passing over copies of its header that come first: a board that
 // sends the header again (it wrote it twice, or it resends the packet after its payload was lost)
 // puts that copy where the payload was expected, and on a byte stream the copy would otherwise be
-// taken for payload bytes and delivered. Only payloads of at least a header's size are looked at,
-// so a copy is told apart by all 16 bytes (letter, address, sequence and length); a payload that
-// starts with an exact copy of its own header is taken the same way.
-DWORD UsbLink::ReadDataPayload(const LinkHeader &header, uint32_t length, DWORD waitMs) {
+// taken for payload bytes and delivered.
+//
+// A payload of at least a header's size is a copy when its first 16 bytes equal the header
+// (letter, address, sequence and length); a payload that starts with an exact copy of its own
+// header is taken the same way. A shorter payload can only be a copy's first bytes: when it equals
+// the start of the header, the copy's rest is asked for briefly. A board writes a header in one
+// piece, so a real copy's rest is already there; when what comes is not that rest (or nothing
+// comes), the payload was real and the bytes read belong to the next header (carry).
+DWORD UsbLink::ReadDataPayload(const LinkHeader &header, uint32_t length, DWORD waitMs, HeaderCarry &carry) {
+    const auto *headerBytes = reinterpret_cast<const uint8_t *>(&header);
     uint8_t *payload = payloadBuffer_.get();
-    DWORD read = ReadPayload(payload, length, waitMs);
-    for (int copies = 0; read == ERROR_SUCCESS && length >= kHeaderSize && copies < kHeaderCopiesPassedOver; ++copies) {
-        if (std::memcmp(payload, &header, kHeaderSize) != 0) break;
-        // The copy took the place of the payload's first bytes: the last 16 are still to come.
-        std::memmove(payload, payload + kHeaderSize, length - kHeaderSize);
-        read = ReadPayload(payload + length - kHeaderSize, kHeaderSize, waitMs);
+    uint32_t arrived = 0;
+    DWORD read = ReadPayload(payload, length, waitMs, arrived);
+    for (int copies = 0; read == ERROR_SUCCESS && copies < kHeaderCopiesPassedOver; ++copies) {
+        if (std::memcmp(payload, headerBytes, std::min(length, kHeaderSize)) != 0) break;
+        if (length >= kHeaderSize) {
+            // The copy took the place of the payload's first bytes: the last 16 are still to come.
+            std::memmove(payload, payload + kHeaderSize, length - kHeaderSize);
+            read = ReadPayload(payload + length - kHeaderSize, kHeaderSize, waitMs, arrived);
+            continue;
+        }
+        const uint32_t restSize = kHeaderSize - length;
+        const DWORD rest = ReadPayload(carry.bytes, restSize, kHeaderCopyRestWaitMs, carry.count);
+        if (rest != ERROR_SUCCESS && rest != ERROR_TIMEOUT) return rest;
+        if (carry.count < restSize || std::memcmp(carry.bytes, headerBytes + length, restSize) != 0) break;
+        carry.count = 0;  // it was a copy: the payload itself follows
+        read = ReadPayload(payload, length, waitMs, arrived);
     }
     return read;
 }
@@ -209,11 +231,16 @@ void UsbLink::ReadWorker() {
     uint8_t lastChannel = 0;
     uint8_t lastSubchannel = 0;
     int failedInARow = 0;
+    HeaderCarry carry;
     bool stopped = false;
     while (!stopped) {
+        // Bytes read past a short payload start this header.
         LinkHeader header{};
-        const DWORD read = GuardedTransfer(guard, TransferDirection::Read, &header, kHeaderSize, headerIo_,
-                                           kNoTimeout, false);
+        auto *headerBytes = reinterpret_cast<uint8_t *>(&header);
+        std::memcpy(headerBytes, carry.bytes, carry.count);
+        const DWORD read = GuardedTransfer(guard, TransferDirection::Read, headerBytes + carry.count,
+                                           kHeaderSize - carry.count, headerIo_, kNoTimeout, false);
+        carry.count = 0;
         if (stop_.Raised() || read == ERROR_DEVICE_NOT_CONNECTED || read == ERROR_CRC) break;
         if (read != ERROR_SUCCESS) {
             // Reads that complete with too few bytes or none count too: a board that completes
@@ -230,7 +257,7 @@ void UsbLink::ReadWorker() {
         switch (header.letter) {
         case letters::kData: {
             if (channel == 0 || subchannel == 0 || sequence == 0 || length > maxPayload_) break;
-            const DWORD payload = length ? ReadDataPayload(header, length, payloadWait) : ERROR_SUCCESS;
+            const DWORD payload = length ? ReadDataPayload(header, length, payloadWait, carry) : ERROR_SUCCESS;
             if (payload == ERROR_TIMEOUT) {
                 ::ClearCommError(device_.Handle(), nullptr, nullptr);
                 stopped = !SendAnswer(letters::kRefuse, channel, subchannel, sequence);

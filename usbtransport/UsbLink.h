@@ -88,8 +88,13 @@ private:
     // false when the worker is to end.
     bool SendAnswer(uint8_t letter, uint8_t channel, uint8_t subchannel, uint32_t sequence);
     template <typename Prepare> bool WriteAnswer(Prepare prepare);
-    DWORD ReadPayload(uint8_t *into, uint32_t length, DWORD waitMs);
-    DWORD ReadDataPayload(const LinkHeader &header, uint32_t length, DWORD waitMs);
+    // Bytes the ReadWorker read past a payload that belong to the next header.
+    struct HeaderCarry {
+        uint8_t bytes[kHeaderSize];
+        uint32_t count = 0;
+    };
+    DWORD ReadPayload(uint8_t *into, uint32_t length, DWORD waitMs, uint32_t &arrived);
+    DWORD ReadDataPayload(const LinkHeader &header, uint32_t length, DWORD waitMs, HeaderCarry &carry);
     // false when the worker is to end (the request has been completed with 1167).
     bool ServeSend(SendRequest *request, DWORD answerWaitMs, uint32_t sendsPerPacket);
     DWORD WriteAndWait(const void *data, DWORD count, DWORD timeoutMs);

@@ -8,7 +8,7 @@
 // sent (no corruption, nothing invented), and every success reported must be real:
 // a sent message is on the board, an update reported done is in its flash.
 //
-//   communicator_fault_soak_test.exe [--faults=N] [--seed=S] [--no-doubled-headers]
+//   communicator_fault_soak_test.exe [--faults=N] [--seed=S]
 //   (300 faults by default)
 #include "CommApi.h"
 #include "ImageHeader.h"
@@ -32,7 +32,6 @@ namespace {
 
 uint32_t faultsWanted = 300;  // the short run of the test suite
 uint64_t seed = 12;
-bool doubledHeaders = true;  // --no-doubled-headers leaves that fault out
 
 constexpr DWORD kWait = 10000;
 // The longest any call may take with the board's link parameters below (3 sends of a packet,
@@ -155,7 +154,7 @@ boardsim::FaultPlan SoakPlan(uint64_t planSeed) {
     add(FaultPoint::BoardPacket, FaultAction::DelayPayload, 15, 300);
     add(FaultPoint::BoardPacket, FaultAction::DuplicatePacket, 25);
     add(FaultPoint::BoardPacket, FaultAction::DelayHeader, 15, 300);
-    if (doubledHeaders) add(FaultPoint::BoardPacket, FaultAction::DuplicateHeader, 25);
+    add(FaultPoint::BoardPacket, FaultAction::DuplicateHeader, 25);
     add(FaultPoint::UpdateChunk, FaultAction::RejectChunk, 15);
     return plan;
 }
@@ -363,7 +362,6 @@ int main(int argc, char **argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--faults=", 9) == 0) faultsWanted = static_cast<uint32_t>(std::strtoul(argv[i] + 9, nullptr, 10));
         if (std::strncmp(argv[i], "--seed=", 7) == 0) seed = std::strtoull(argv[i] + 7, nullptr, 10);
-        if (std::strcmp(argv[i], "--no-doubled-headers") == 0) doubledHeaders = false;
     }
     return RUN_ALL_TESTS();
 }

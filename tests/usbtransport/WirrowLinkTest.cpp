@@ -555,22 +555,64 @@ TEST_F(BoardLinkTest, FilterOffTakesEveryMessage) {
 
 TEST_F(BoardLinkTest, HeaderSentAgainBeforeItsPayloadIsNotTakenForPayload) {
     ConnectRunning();
-    // Header written twice, then the payload; and a header whose payload was lost, sent again whole.
-    const std::vector<uint8_t> first = Pattern(300, 9);
-    const std::vector<uint8_t> second = Pattern(40, 3);
-    LinkHeader header = Board().Header('A', 'B', 1, 0xFFFFFFFFu, 300);
-    ASSERT_TRUE(Board().WriteHeader(header));
-    ASSERT_TRUE(Board().SendPacket('B', 1, 0xFFFFFFFFu, first));
-    EXPECT_TRUE(Board().ExpectAnswer('a', 'B', 1, 0xFFFFFFFFu));
-    header = Board().Header('A', 'B', 1, 0xFFFFFFFFu, 40);
-    ASSERT_TRUE(Board().WriteHeader(header));
-    ASSERT_TRUE(Board().SendPacket('B', 1, 0xFFFFFFFFu, second));
-    EXPECT_TRUE(Board().ExpectAnswer('a', 'B', 1, 0xFFFFFFFFu));
-    for (const std::vector<uint8_t> *expected : {&first, &second}) {
+    // Header written twice (or three times), then the payload: long payloads, one of exactly a
+    // header's size, and short ones, of which only the copy's first bytes fill the payload read.
+    struct Case {
+        uint32_t size;
+        int headers;
+    };
+    const Case cases[] = {{300, 2}, {40, 2}, {16, 2}, {15, 2}, {5, 2}, {1, 2}, {7, 3}, {64, 3}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.size << " bytes after " << c.headers << " headers");
+        const std::vector<uint8_t> payload = Pattern(c.size, static_cast<uint8_t>(c.size));
+        const LinkHeader header = Board().Header('A', 'B', 1, 0xFFFFFFFFu, c.size);
+        for (int copy = 1; copy < c.headers; ++copy) ASSERT_TRUE(Board().WriteHeader(header));
+        ASSERT_TRUE(Board().SendPacket('B', 1, 0xFFFFFFFFu, payload));
+        EXPECT_TRUE(Board().ExpectAnswer('a', 'B', 1, 0xFFFFFFFFu));
         std::vector<uint8_t> buffer(1000);
         uint32_t length = 1000;
         ASSERT_EQ(0u, CommReceiveData(handle_, buffer.data(), &length, nullptr, nullptr));
         buffer.resize(length);
-        EXPECT_EQ(*expected, buffer);
+        EXPECT_EQ(payload, buffer);
+    }
+}
+
+TEST_F(BoardLinkTest, ShortPayloadThatReadsLikeItsHeaderIsDelivered) {
+    ConnectRunning();
+    // Real payloads equal to the start of their own header, alone on the link or with the next
+    // packet right behind them, whose first bytes the reader takes while looking for a copy.
+    struct Case {
+        uint32_t size;
+        bool nextFollows;
+    };
+    const Case cases[] = {{1, false}, {2, false}, {9, false}, {15, false}, {1, true}, {6, true}, {15, true}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.size << " bytes, next packet behind: " << c.nextFollows);
+        const LinkHeader header = Board().Header('A', 'B', 1, 0xFFFFFFFFu, c.size);
+        const auto *headerBytes = reinterpret_cast<const uint8_t *>(&header);
+        const std::vector<uint8_t> first(headerBytes, headerBytes + c.size);
+        const std::vector<uint8_t> next = Pattern(20, 4);
+        std::vector<uint8_t> stream(headerBytes, headerBytes + sizeof header);
+        stream.insert(stream.end(), first.begin(), first.end());
+        if (c.nextFollows) {
+            const LinkHeader nextHeader = Board().Header('A', 'B', 1, 0xFFFFFFFFu, 20);
+            const auto *nextBytes = reinterpret_cast<const uint8_t *>(&nextHeader);
+            stream.insert(stream.end(), nextBytes, nextBytes + sizeof nextHeader);
+            stream.insert(stream.end(), next.begin(), next.end());
+        }
+        ASSERT_TRUE(Board().Write(stream.data(), static_cast<DWORD>(stream.size())));
+        EXPECT_TRUE(Board().ExpectAnswer('a', 'B', 1, 0xFFFFFFFFu));
+        std::vector<const std::vector<uint8_t> *> delivered{&first};
+        if (c.nextFollows) {
+            EXPECT_TRUE(Board().ExpectAnswer('a', 'B', 1, 0xFFFFFFFFu));
+            delivered.push_back(&next);
+        }
+        for (const std::vector<uint8_t> *expected : delivered) {
+            std::vector<uint8_t> buffer(1000);
+            uint32_t length = 1000;
+            ASSERT_EQ(0u, CommReceiveData(handle_, buffer.data(), &length, nullptr, nullptr));
+            buffer.resize(length);
+            EXPECT_EQ(*expected, buffer);
+        }
     }
 }
