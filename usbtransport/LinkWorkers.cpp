@@ -22,14 +22,6 @@ constexpr DWORD kHeaderCopyRestWaitMs = 50;
 
 DWORD SecondsToMs(uint8_t seconds) { return static_cast<DWORD>(seconds) * 1000; }
 
-// Waits for stop (first, wins ties) or a transfer's event. True when the transfer's event came.
-bool WaitUnlessStopped(HANDLE stop, HANDLE object, DWORD timeoutMs, bool *timedOut = nullptr) {
-    HANDLE waits[2] = {stop, object};
-    DWORD waited = ::WaitForMultipleObjects(2, waits, FALSE, timeoutMs);
-    if (timedOut) *timedOut = waited == WAIT_TIMEOUT;
-    return waited == WAIT_OBJECT_0 + 1;
-}
-
 }  // namespace
 
 // ---- Connect exchange ------------------------------------------------------------------------
@@ -47,14 +39,14 @@ DWORD UsbLink::ConnectExchange(uint32_t channel, const uint8_t *subchannel, cons
     uint32_t failed = 0;
     int strays = 0;
     while (failed < attempts_) {
-        if (GuardedTransfer(guard, TransferDirection::Write, &connectRequest, kHeaderSize, writeIo_,
+        if (TimedTransfer(guard, TransferDirection::Write, &connectRequest, kHeaderSize, writeIo_,
                             kConnectWriteTimeoutMs, true) != ERROR_SUCCESS) {
             ++failed;
             strays = 0;
             continue;
         }
         LinkHeader answer{};
-        if (GuardedTransfer(guard, TransferDirection::Read, &answer, kHeaderSize, headerIo_,
+        if (TimedTransfer(guard, TransferDirection::Read, &answer, kHeaderSize, headerIo_,
                             SecondsToMs(replyTimeout_), false) != ERROR_SUCCESS) {
             ++failed;
             strays = 0;
@@ -88,32 +80,21 @@ DWORD UsbLink::ConnectExchange(uint32_t channel, const uint8_t *subchannel, cons
 
 // ---- Writes shared by the ReadWorker and the SendWorker --------------------------------------
 
-// One write on writeIo, the caller holding writeLock. 0 when written (or when it failed at once
-// for a reason other than a lost device: the answer wait then decides), 1460 when it did not
-// finish in time (cancelled), 1115 when stopped, 1167 when the device is gone.
+// One write on writeIo, the caller holding the write lock: 0 when written (or when it failed for
+// a reason that does not end the link: the answer wait then decides), 1460 when it did not finish
+// in time (cancelled), 1115 when stopped, 1167 when the device is gone (or damaged it: 23 closes
+// the device as well).
 DWORD UsbLink::WriteAndWait(const void *data, DWORD count, DWORD timeoutMs) {
-    OVERLAPPED &block = writeIo_.Fresh();
-    if (device_.Write(data, count, block)) return ERROR_SUCCESS;
-    DWORD error = ::GetLastError();
-    if (error == ERROR_IO_PENDING) {
-        bool timedOut = false;
-        DWORD moved = 0;
-        if (WaitUnlessStopped(stop_.Event(), block.hEvent, timeoutMs, &timedOut)) {
-            if (::GetOverlappedResult(device_.Handle(), &block, &moved, FALSE)) return ERROR_SUCCESS;
-            error = ::GetLastError();
-        } else {
-            // The caller's buffer must be let go of before the request ends.
-            const bool finished = device_.CancelAndSettle(block, moved) && moved == count;
-            if (!timedOut) return ERROR_SHUTDOWN_IN_PROGRESS;
-            if (finished) return ERROR_SUCCESS;
-            return ERROR_TIMEOUT;
-        }
+    const DWORD written =
+        TimedTransfer(Guard(), TransferDirection::Write, const_cast<void *>(data), count, writeIo_, timeoutMs, false);
+    switch (written) {
+    case ERROR_SUCCESS:
+    case ERROR_TIMEOUT:
+    case ERROR_SHUTDOWN_IN_PROGRESS:
+    case ERROR_DEVICE_NOT_CONNECTED: return written;
+    case ERROR_CRC: return ERROR_DEVICE_NOT_CONNECTED;
+    default: return ERROR_SUCCESS;
     }
-    if (IsDeviceGoneError(error)) {
-        CloseDevice();
-        return ERROR_DEVICE_NOT_CONNECTED;
-    }
-    return ERROR_SUCCESS;
 }
 
 bool UsbLink::SendAnswer(uint8_t letter, uint8_t channel, uint8_t subchannel, uint32_t sequence) {
@@ -143,7 +124,7 @@ template <typename Prepare> bool UsbLink::WriteAnswer(Prepare prepare) {
 // over in parts; they are read until complete. arrived counts the bytes that came, whatever the
 // outcome.
 DWORD UsbLink::ReadPayload(uint8_t *into, uint32_t length, DWORD waitMs, uint32_t &arrived) {
-    HANDLE stop = stop_.Event();
+    const TransferGuard guard = Guard();
     arrived = 0;
     const DWORD start = ::GetTickCount();
     while (arrived < length) {
@@ -153,38 +134,23 @@ DWORD UsbLink::ReadPayload(uint8_t *into, uint32_t length, DWORD waitMs, uint32_
             remaining = elapsed >= waitMs ? 0 : waitMs - elapsed;
         }
         const uint32_t left = length - arrived;
-        OVERLAPPED &block = payloadIo_.Fresh();
         DWORD moved = 0;
-        if (device_.Read(into + arrived, left, block)) {
-            ::GetOverlappedResult(device_.Handle(), &block, &moved, FALSE);
-        } else {
-            DWORD error = ::GetLastError();
-            if (error != ERROR_IO_PENDING) {
-                if (IsDeviceGoneError(error)) CloseDevice();
-                return IsDeviceGoneError(error) ? ERROR_DEVICE_NOT_CONNECTED : ERROR_TIMEOUT;
-            }
-            bool timedOut = false;
-            if (WaitUnlessStopped(stop, block.hEvent, remaining, &timedOut)) {
-                if (!::GetOverlappedResult(device_.Handle(), &block, &moved, FALSE)) {
-                    error = ::GetLastError();
-                    if (IsDeviceGoneError(error)) {
-                        CloseDevice();
-                        return ERROR_DEVICE_NOT_CONNECTED;
-                    }
-                    if (stop_.Raised()) return ERROR_SHUTDOWN_IN_PROGRESS;
-                    return ERROR_TIMEOUT;
-                }
-            } else {
-                // Bytes the cancelled read still handed over count as arrived.
-                const bool finished = device_.CancelAndSettle(block, moved);
-                if (finished) arrived += std::min<uint32_t>(moved, left);
-                if (!timedOut) return ERROR_SHUTDOWN_IN_PROGRESS;
-                if (!finished || moved < left) return ERROR_TIMEOUT;
-                continue;
-            }
-        }
-        if (moved == 0) return ERROR_TIMEOUT;  // nothing handed over: refuse rather than read again forever
+        const DWORD read =
+            TimedTransfer(guard, TransferDirection::Read, into + arrived, left, payloadIo_, remaining, false, &moved);
+        // Bytes that came count as arrived, whatever the outcome.
         arrived += std::min<uint32_t>(moved, left);
+        switch (read) {
+        case ERROR_SUCCESS: break;
+        case ERROR_MORE_DATA:
+            // Part of it: read on, unless nothing at all was handed over (refuse rather than read
+            // again forever).
+            if (moved == 0) return ERROR_TIMEOUT;
+            break;
+        case ERROR_SHUTDOWN_IN_PROGRESS:
+        case ERROR_DEVICE_NOT_CONNECTED: return read;
+        case ERROR_CRC: return ERROR_DEVICE_NOT_CONNECTED;  // the device has been taken as lost
+        default: return ERROR_TIMEOUT;  // refused: the board sends the packet again
+        }
     }
     return ERROR_SUCCESS;
 }
@@ -238,7 +204,7 @@ void UsbLink::ReadWorker() {
         LinkHeader header{};
         auto *headerBytes = reinterpret_cast<uint8_t *>(&header);
         std::memcpy(headerBytes, carry.bytes, carry.count);
-        const DWORD read = GuardedTransfer(guard, TransferDirection::Read, headerBytes + carry.count,
+        const DWORD read = TimedTransfer(guard, TransferDirection::Read, headerBytes + carry.count,
                                            kHeaderSize - carry.count, headerIo_, kNoTimeout, false);
         carry.count = 0;
         if (stop_.Raised() || read == ERROR_DEVICE_NOT_CONNECTED || read == ERROR_CRC) break;

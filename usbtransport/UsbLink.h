@@ -6,7 +6,6 @@
 #include "CommApi.h"
 #include "CriticalSection.h"
 #include "DeviceFile.h"
-#include "GuardedTransfer.h"
 #include "Library.h"
 #include "LinkHeader.h"
 #include "LinkStop.h"
@@ -14,6 +13,7 @@
 #include "PinnedThread.h"
 #include "RemovalWatch.h"
 #include "RequestQueue.h"
+#include "TimedTransfer.h"
 #include "UniqueHandle.h"
 #include "WriteLock.h"
 #include <windows.h>
