@@ -95,6 +95,10 @@ CommResult UsbLink::Disconnect() {
 
 // ---- Workers ---------------------------------------------------------------------------------
 
+// In this order: the ring, the stop (from here a lost device leaves the device objects to the
+// stop, as a worker may be inside a transfer), the payload block and both buffers, then the
+// ReadWorker, the SendWorker and the AssembleWorker. A step that fails runs StopWorkers, the one
+// undo path, which ends what started and lets go of what was made.
 DWORD UsbLink::StartWorkers() {
     if (maxPayload_ == 0) return ERROR_INVALID_PARAMETER;  // a board stating no payload cannot carry data
     {
@@ -160,6 +164,10 @@ bool JoinWorker(PinnedThread &worker) {
 
 }  // namespace
 
+// In this order: no request is queued any more (state), the stop is raised (every worker wait ends
+// on it), the workers are joined (reader, sender, assembler; each completes the request it was
+// serving), the requests still queued are completed with 1167, then the workers' objects go, and
+// last the device objects a lost device left to the stop.
 void UsbLink::StopWorkers() {
     SectionHold serial(startStopSerial_);
     {

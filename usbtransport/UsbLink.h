@@ -2,6 +2,30 @@
 // through which callers hand work to the three link workers, the ring of received
 // packets, and the workers themselves. The address of a UsbLink is the handle that
 // CommOpen delivers; the tag right after the vtable pointer identifies it.
+//
+// How the engine is put together, one concept per file:
+// - DeviceFile: the board's device path and handle; starts overlapped transfers.
+// - TimedTransfer: the one way every read and write waits (time-out, stop, cancel) and
+//   the one mapping of a transfer's failure to the link's codes (1460, 1115, 234, 1167, 23).
+// - Three link workers (LinkWorkers.cpp): the ReadWorker reads every packet, answers the
+//   board's data packets and hands them to the ring, and passes answers to the sender; the
+//   SendWorker cuts queued messages into packets and waits for their answers; the
+//   AssembleWorker puts packets from the ring together into the callers' buffers. The
+//   connect exchange runs on the caller's thread before any worker exists.
+// - Hand-offs between threads, all in user space (condition variables under critical
+//   sections, no kernel object): RequestQueue (callers to workers and back), PacketRing
+//   (ReadWorker to AssembleWorker), WriteLock (one writer on the device, held through a
+//   WriteLockHold). LinkStop ends them all: its flag ends the hand-off waits, its event the
+//   transfer waits.
+// - RemovalWatch: the NotifyWorker with its window and registration; reports the board's
+//   removal, on which the link stops and closes its device.
+// - The link itself (UsbLink.cpp): open, connect and StartWorkers, StopWorkers, CloseDevice and
+//   Teardown, each in one commented order; options in LinkOptions.cpp; the library-wide list of
+//   handles in HandleRegistry.
+// The locks are critical sections held for a few fields, taken only in this order:
+// startStopSerial_ (starts and stops one at a time), deviceGuard_ (closing the device once),
+// requestGate_ (state checks against a stop), then a hand-off's or the removal watch's own
+// lock, which are never held while anything else is taken.
 #pragma once
 #include "CommApi.h"
 #include "CriticalSection.h"
@@ -17,7 +41,6 @@
 #include "UniqueHandle.h"
 #include "WriteLock.h"
 #include <windows.h>
-#include <dbt.h>
 #include <atomic>
 #include <cstdint>
 #include <memory>
