@@ -55,6 +55,7 @@ bool UsbLink::Teardown() {
         {
             SectionHold gate(requestGate_);
             if (callsInside_.load() == 0) break;
+            closeWaiting_ = true;
         }
         const DWORD elapsed = ::GetTickCount() - start;
         if (elapsed >= kWorkerStopAllowanceMs || !callsLeft_ ||

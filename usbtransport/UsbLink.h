@@ -84,10 +84,11 @@ public:
     // Brackets every call on the link but CommClose, so a close waits for the calls still inside.
     void EnterCall() { ++callsInside_; }
     // Under requestGate_, which the close takes once it has seen the count at 0: by then the
-    // last call has let go of the link for good.
+    // last call has let go of the link for good. The event is set only for a close that waits,
+    // so the calls of a running link touch no kernel object here.
     void LeaveCall() {
         SectionHold gate(requestGate_);
-        if (--callsInside_ == 0) ::SetEvent(callsLeft_.Get());
+        if (--callsInside_ == 0 && closeWaiting_) ::SetEvent(callsLeft_.Get());
     }
 
     CommResult Connect(uint32_t channel, const uint8_t *subchannel, const void *request, void *reply);
@@ -196,6 +197,7 @@ private:
     std::atomic<bool> unsettled_{false};
     std::atomic<long> callsInside_{0};
     UniqueHandle callsLeft_ = MakeEvent(false, false);  // set when the last call inside has left
+    bool closeWaiting_ = false;      // under requestGate_: Teardown waits for callsLeft_
     bool deviceObjectsOwed_ = false; // the device was lost while workers ran; close after they end
     Library libraryPin_;             // keeps the library loaded while the link is open
 };

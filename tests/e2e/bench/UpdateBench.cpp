@@ -305,15 +305,17 @@ double SessionUpdate(const CommFunctions &comm, UpdateView &view) {
     return result.outcome == UpdateOutcome::Succeeded ? SecondsSince(start) : -1;
 }
 
-double ProgramUpdate(FlashwellDriver &app) {
+double ProgramUpdate(FlashwellDriver &app, SimulatedBoard &board) {
     const Clock::time_point start = Clock::now();
     app.Click(IDC_UPDATE);
-    // Looked for every 5 ms (the driver's own wait looks every 10 ms); each look asks the
-    // window manager about every top-level window, so more often would slow the program measured.
+    // Looking for the box asks the window manager about every top-level window, which would slow
+    // the program measured: it is looked for only once the board has written its flash, just
+    // before its last reply, and then every millisecond.
+    if (!board.WaitFlashWrites(1, kUpdateWaitMs)) return -1;
     const bool shown = WaitUntil(
         [&] {
             if (app.MessageBoxShown()) return true;
-            ::Sleep(5);
+            ::Sleep(1);
             return false;
         },
         kUpdateWaitMs);
@@ -399,7 +401,7 @@ int main(int argc, char **argv) {
                         seconds = SessionUpdate(front, view);
                         break;
                     }
-                    case kProgram: seconds = ProgramUpdate(app); break;
+                    case kProgram: seconds = ProgramUpdate(app, *board); break;
                     }
                     // Every figure counts only when the board holds the image byte for byte.
                     if (seconds >= 0 && !WaitUntil([&] { return board->FlashImage() == workspace.payload; }, 5000))
