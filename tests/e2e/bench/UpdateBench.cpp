@@ -6,6 +6,7 @@
 //   front    the same loop on Communicator.dll's exports (which load Wirrow.dll)
 //   session  Flashwell's update session (search, open, connect, packets) with a silent view
 //   view     the session with the dialog's own view on a window of this process
+//   console  ImageTool.exe update: the session in a process of its own, without a window
 //   program  the real Flashwell.exe: from the click on Update to the closing message box
 // Each figure is the median of the rounds, from the open (or the click) to the
 // last reply. The cost per packet of each layer is taken from the difference of
@@ -45,11 +46,15 @@ constexpr uint32_t kMaxPayload = 16384;
 constexpr int IDC_UPDATE = 1001, IDC_SELECT_IMAGE = 1003;
 constexpr DWORD kUpdateWaitMs = 120000;
 
-enum Layer { kRaw, kWirrow, kFront, kSession, kView, kProgram, kLayers };
-const char *const kLayerNames[kLayers] = {"raw", "Wirrow", "front", "session", "view", "program"};
-const char *const kLayerWhat[kLayers] = {
-    "packets by hand on the device path", "Wirrow.dll's exports", "Communicator.dll's exports",
-    "update session, silent view", "update session, the dialog's view", "Flashwell.exe, click to message box"};
+enum Layer { kRaw, kWirrow, kFront, kSession, kView, kConsole, kProgram, kLayers };
+const char *const kLayerNames[kLayers] = {"raw", "Wirrow", "front", "session", "view", "console", "program"};
+const char *const kLayerWhat[kLayers] = {"packets by hand on the device path",
+                                         "Wirrow.dll's exports",
+                                         "Communicator.dll's exports",
+                                         "update session, silent view",
+                                         "update session, the dialog's view",
+                                         "ImageTool.exe update, another process",
+                                         "Flashwell.exe, click to message box"};
 
 using Clock = std::chrono::steady_clock;
 double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
@@ -121,7 +126,7 @@ struct Workspace {
         return RunImageTool("make --model KV-220 --version 3.1.4 \"" + payloadPath + "\" \"" + image + "\"");
     }
 
-    bool RunImageTool(const std::string &arguments) const {
+    bool RunImageTool(const std::string &arguments, DWORD timeoutMs = 30000) const {
         const std::string tool = ProgramFolder() + "\\ImageTool.exe";
         std::string command = "\"" + tool + "\" " + arguments;
         // The tool's report is not wanted among the figures.
@@ -133,7 +138,7 @@ struct Workspace {
                               &startup, &info))
             return false;
         UniqueHandle process(info.hProcess), thread(info.hThread);
-        if (::WaitForSingleObject(process.Get(), 30000) != WAIT_OBJECT_0) {
+        if (::WaitForSingleObject(process.Get(), timeoutMs) != WAIT_OBJECT_0) {
             ::TerminateProcess(process.Get(), 1);
             return false;
         }
@@ -399,6 +404,15 @@ int main(int argc, char **argv) {
                         const unsigned session = sessionLink->BeginSession();
                         DialogViewWithoutBox view(sessionLink, session, workspace.image, "bench");
                         seconds = SessionUpdate(front, view);
+                        break;
+                    }
+                    case kConsole: {
+                        // Includes starting the process: the cost per packet leaves that out.
+                        const Clock::time_point start = Clock::now();
+                        if (workspace.RunImageTool("update \"" + workspace.image + "\" --path \"" +
+                                                       board->InterfacePath() + "\" --quiet",
+                                                   kUpdateWaitMs))
+                            seconds = SecondsSince(start);
                         break;
                     }
                     case kProgram: seconds = ProgramUpdate(app, *board); break;
