@@ -40,14 +40,14 @@ DWORD UsbLink::ConnectExchange(uint32_t channel, const uint8_t *subchannel, cons
     int strays = 0;
     while (failed < attempts_) {
         if (TimedTransfer(guard, TransferDirection::Write, &connectRequest, kHeaderSize, writeIo_,
-                            kConnectWriteTimeoutMs, true) != ERROR_SUCCESS) {
+                          kConnectWriteTimeoutMs, true) != ERROR_SUCCESS) {
             ++failed;
             strays = 0;
             continue;
         }
         LinkHeader answer{};
         if (TimedTransfer(guard, TransferDirection::Read, &answer, kHeaderSize, headerIo_,
-                            SecondsToMs(replyTimeout_), false) != ERROR_SUCCESS) {
+                          SecondsToMs(replyTimeout_), false) != ERROR_SUCCESS) {
             ++failed;
             strays = 0;
             continue;
@@ -205,7 +205,7 @@ void UsbLink::ReadWorker() {
         auto *headerBytes = reinterpret_cast<uint8_t *>(&header);
         std::memcpy(headerBytes, carry.bytes, carry.count);
         const DWORD read = TimedTransfer(guard, TransferDirection::Read, headerBytes + carry.count,
-                                           kHeaderSize - carry.count, headerIo_, kNoTimeout, false);
+                                         kHeaderSize - carry.count, headerIo_, kNoTimeout, false);
         carry.count = 0;
         if (stop_.Raised() || read == ERROR_DEVICE_NOT_CONNECTED || read == ERROR_CRC) break;
         if (read != ERROR_SUCCESS) {
