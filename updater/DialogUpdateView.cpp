@@ -1,24 +1,23 @@
 #include "DialogUpdateView.h"
-#include "MutexLock.h"
 #include <commctrl.h>
 #include <utility>
 
-DialogSessionLink::DialogSessionLink() : m_lock(MakeMutex()) {}
+DialogSessionLink::DialogSessionLink() = default;
 
 void DialogSessionLink::Attach(const SessionControls &controls) {
-    MutexLock hold(m_lock.Get());
+    SectionHold hold(m_lock);
     m_controls = controls;
     m_attached = true;
 }
 
 void DialogSessionLink::Detach() {
-    MutexLock hold(m_lock.Get());
+    SectionHold hold(m_lock);
     m_controls = SessionControls{};
     m_attached = false;
 }
 
 unsigned DialogSessionLink::BeginSession() {
-    MutexLock hold(m_lock.Get());
+    SectionHold hold(m_lock);
     if (m_running != 0) return 0;
     if (++m_lastSession == 0) ++m_lastSession;  // 0 means "none"
     m_running = m_lastSession;
@@ -26,17 +25,17 @@ unsigned DialogSessionLink::BeginSession() {
 }
 
 void DialogSessionLink::EndSession(unsigned session) {
-    MutexLock hold(m_lock.Get());
+    SectionHold hold(m_lock);
     if (m_running == session) m_running = 0;
 }
 
 bool DialogSessionLink::SessionRunning() const {
-    MutexLock hold(m_lock.Get());
+    SectionHold hold(m_lock);
     return m_running != 0;
 }
 
 bool DialogSessionLink::Controls(SessionControls &controls) const {
-    MutexLock hold(m_lock.Get());
+    SectionHold hold(m_lock);
     if (!m_attached) return false;
     controls = m_controls;
     return true;
@@ -66,8 +65,11 @@ void DialogUpdateView::ShowStatus(const std::string &text) {
 }
 
 void DialogUpdateView::SetProgress(unsigned position) {
+    if (position == m_shownProgress) return;
     SessionControls controls;
-    if (m_link->Controls(controls)) ::SendMessageA(controls.progress, PBM_SETPOS, position, 0);
+    if (!m_link->Controls(controls)) return;
+    ::SendMessageA(controls.progress, PBM_SETPOS, position, 0);
+    m_shownProgress = position;
 }
 
 void DialogUpdateView::ShowMessage(const std::string &text) {

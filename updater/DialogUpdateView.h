@@ -6,11 +6,12 @@
 // its window is being destroyed; from then on no view call touches the dialog.
 // Its lock is only held to copy or change those few values, never across a window
 // message, so the dialog's thread can take it while a worker waits for the
-// dialog's thread to handle a message. A call that copied the handles just before
+// dialog's thread to handle a message; a critical section, as it is taken on every
+// view call and must cost nothing uncontended. A call that copied the handles just before
 // the detach reaches, at worst, a window that is gone; the platform then fails the
 // call, since window handles are checked, unlike object pointers.
 #pragma once
-#include "UniqueHandle.h"
+#include "CriticalSection.h"
 #include "UpdateSession.h"
 #include <windows.h>
 #include <memory>
@@ -45,7 +46,7 @@ public:
     bool Controls(SessionControls &controls) const;
 
 private:
-    UniqueHandle m_lock;
+    mutable CriticalSection m_lock;
     SessionControls m_controls;
     bool m_attached = false;
     unsigned m_running = 0;
@@ -65,6 +66,9 @@ public:
     std::string ImagePath() override;
     void EnableButtons(bool enabled) override;
     void ShowStatus(const std::string &text) override;
+    // Reaches the bar only when the position differs from the one this view showed last: the
+    // session reports after every packet, the bar has 100 steps, and every message to the
+    // dialog's thread makes the worker wait for that thread.
     void SetProgress(unsigned position) override;
     // A message box of its own (no owner, so that the dialog stays usable), only
     // while the dialog exists.
@@ -75,4 +79,6 @@ private:
     unsigned m_session;
     std::string m_imagePath;
     std::string m_messageTitle;
+    static constexpr unsigned kNoProgressShown = ~0u;
+    unsigned m_shownProgress = kNoProgressShown;
 };

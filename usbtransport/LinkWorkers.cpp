@@ -22,16 +22,6 @@ constexpr DWORD kHeaderCopyRestWaitMs = 50;
 
 DWORD SecondsToMs(uint8_t seconds) { return static_cast<DWORD>(seconds) * 1000; }
 
-bool IsSet(HANDLE event) { return ::WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }
-
-// Waits for stop (first, wins ties) or the other object. True when the other object came.
-bool WaitUnlessStopped(HANDLE stop, HANDLE object, DWORD timeoutMs, bool *timedOut = nullptr) {
-    HANDLE waits[2] = {stop, object};
-    DWORD waited = ::WaitForMultipleObjects(2, waits, FALSE, timeoutMs);
-    if (timedOut) *timedOut = waited == WAIT_TIMEOUT;
-    return waited == WAIT_OBJECT_0 + 1;
-}
-
 }  // namespace
 
 // ---- Connect exchange ------------------------------------------------------------------------
@@ -49,15 +39,15 @@ DWORD UsbLink::ConnectExchange(uint32_t channel, const uint8_t *subchannel, cons
     uint32_t failed = 0;
     int strays = 0;
     while (failed < attempts_) {
-        if (GuardedTransfer(guard, TransferDirection::Write, &connectRequest, kHeaderSize, writeIo_,
-                            kConnectWriteTimeoutMs, true) != ERROR_SUCCESS) {
+        if (TimedTransfer(guard, TransferDirection::Write, &connectRequest, kHeaderSize, writeIo_,
+                          kConnectWriteTimeoutMs, true) != ERROR_SUCCESS) {
             ++failed;
             strays = 0;
             continue;
         }
         LinkHeader answer{};
-        if (GuardedTransfer(guard, TransferDirection::Read, &answer, kHeaderSize, headerIo_,
-                            SecondsToMs(replyTimeout_), false) != ERROR_SUCCESS) {
+        if (TimedTransfer(guard, TransferDirection::Read, &answer, kHeaderSize, headerIo_,
+                          SecondsToMs(replyTimeout_), false) != ERROR_SUCCESS) {
             ++failed;
             strays = 0;
             continue;
@@ -90,33 +80,21 @@ DWORD UsbLink::ConnectExchange(uint32_t channel, const uint8_t *subchannel, cons
 
 // ---- Writes shared by the ReadWorker and the SendWorker --------------------------------------
 
-// One write on writeIo, the caller holding writeLock. 0 when written (or when it failed at once
-// for a reason other than a lost device: the answer wait then decides), 1460 when it did not
-// finish in time (cancelled), 1115 when stopped, 1167 when the device is gone.
+// One write on writeIo, the caller holding the write lock: 0 when written (or when it failed for
+// a reason that does not end the link: the answer wait then decides), 1460 when it did not finish
+// in time (cancelled), 1115 when stopped, 1167 when the device is gone (or damaged it: 23 closes
+// the device as well).
 DWORD UsbLink::WriteAndWait(const void *data, DWORD count, DWORD timeoutMs) {
-    OVERLAPPED &block = writeIo_.Fresh();
-    if (device_.Write(data, count, block)) return ERROR_SUCCESS;
-    DWORD error = ::GetLastError();
-    if (error == ERROR_IO_PENDING) {
-        HANDLE stop = stopEvent_.Get();
-        bool timedOut = false;
-        DWORD moved = 0;
-        if (WaitUnlessStopped(stop, block.hEvent, timeoutMs, &timedOut)) {
-            if (::GetOverlappedResult(device_.Handle(), &block, &moved, FALSE)) return ERROR_SUCCESS;
-            error = ::GetLastError();
-        } else {
-            // The caller's buffer must be let go of before the request ends.
-            const bool finished = device_.CancelAndSettle(block, moved) && moved == count;
-            if (!timedOut) return ERROR_SHUTDOWN_IN_PROGRESS;
-            if (finished) return ERROR_SUCCESS;
-            return ERROR_TIMEOUT;
-        }
+    const DWORD written =
+        TimedTransfer(Guard(), TransferDirection::Write, const_cast<void *>(data), count, writeIo_, timeoutMs, false);
+    switch (written) {
+    case ERROR_SUCCESS:
+    case ERROR_TIMEOUT:
+    case ERROR_SHUTDOWN_IN_PROGRESS:
+    case ERROR_DEVICE_NOT_CONNECTED: return written;
+    case ERROR_CRC: return ERROR_DEVICE_NOT_CONNECTED;
+    default: return ERROR_SUCCESS;
     }
-    if (IsDeviceGoneError(error)) {
-        CloseDevice();
-        return ERROR_DEVICE_NOT_CONNECTED;
-    }
-    return ERROR_SUCCESS;
 }
 
 bool UsbLink::SendAnswer(uint8_t letter, uint8_t channel, uint8_t subchannel, uint32_t sequence) {
@@ -132,11 +110,10 @@ bool UsbLink::SendAnswer(uint8_t letter, uint8_t channel, uint8_t subchannel, ui
 // every send, for ever. An answer given up is asked for again by the board. False when the
 // worker is to end (stopped, or the device is gone).
 template <typename Prepare> bool UsbLink::WriteAnswer(Prepare prepare) {
-    bool timedOut = false;
-    if (!WaitUnlessStopped(stopEvent_.Get(), writeLock_.Get(), kAnswerWriteWaitMs, &timedOut)) return timedOut;
+    WriteLockHold writing(writeLock_, stop_, kAnswerWriteWaitMs);
+    if (!writing.Held()) return writing.Outcome() == Waited::TimedOut;
     prepare();
     const DWORD written = WriteAndWait(&replyPacket_, kHeaderSize, kAnswerWriteWaitMs);
-    ::ReleaseSemaphore(writeLock_.Get(), 1, nullptr);
     return written == ERROR_SUCCESS || written == ERROR_TIMEOUT;
 }
 
@@ -147,7 +124,7 @@ template <typename Prepare> bool UsbLink::WriteAnswer(Prepare prepare) {
 // over in parts; they are read until complete. arrived counts the bytes that came, whatever the
 // outcome.
 DWORD UsbLink::ReadPayload(uint8_t *into, uint32_t length, DWORD waitMs, uint32_t &arrived) {
-    HANDLE stop = stopEvent_.Get();
+    const TransferGuard guard = Guard();
     arrived = 0;
     const DWORD start = ::GetTickCount();
     while (arrived < length) {
@@ -157,38 +134,23 @@ DWORD UsbLink::ReadPayload(uint8_t *into, uint32_t length, DWORD waitMs, uint32_
             remaining = elapsed >= waitMs ? 0 : waitMs - elapsed;
         }
         const uint32_t left = length - arrived;
-        OVERLAPPED &block = payloadIo_.Fresh();
         DWORD moved = 0;
-        if (device_.Read(into + arrived, left, block)) {
-            ::GetOverlappedResult(device_.Handle(), &block, &moved, FALSE);
-        } else {
-            DWORD error = ::GetLastError();
-            if (error != ERROR_IO_PENDING) {
-                if (IsDeviceGoneError(error)) CloseDevice();
-                return IsDeviceGoneError(error) ? ERROR_DEVICE_NOT_CONNECTED : ERROR_TIMEOUT;
-            }
-            bool timedOut = false;
-            if (WaitUnlessStopped(stop, block.hEvent, remaining, &timedOut)) {
-                if (!::GetOverlappedResult(device_.Handle(), &block, &moved, FALSE)) {
-                    error = ::GetLastError();
-                    if (IsDeviceGoneError(error)) {
-                        CloseDevice();
-                        return ERROR_DEVICE_NOT_CONNECTED;
-                    }
-                    if (IsSet(stop)) return ERROR_SHUTDOWN_IN_PROGRESS;
-                    return ERROR_TIMEOUT;
-                }
-            } else {
-                // Bytes the cancelled read still handed over count as arrived.
-                const bool finished = device_.CancelAndSettle(block, moved);
-                if (finished) arrived += std::min<uint32_t>(moved, left);
-                if (!timedOut) return ERROR_SHUTDOWN_IN_PROGRESS;
-                if (!finished || moved < left) return ERROR_TIMEOUT;
-                continue;
-            }
-        }
-        if (moved == 0) return ERROR_TIMEOUT;  // nothing handed over: refuse rather than read again forever
+        const DWORD read =
+            TimedTransfer(guard, TransferDirection::Read, into + arrived, left, payloadIo_, remaining, false, &moved);
+        // Bytes that came count as arrived, whatever the outcome.
         arrived += std::min<uint32_t>(moved, left);
+        switch (read) {
+        case ERROR_SUCCESS: break;
+        case ERROR_MORE_DATA:
+            // Part of it: read on, unless nothing at all was handed over (refuse rather than read
+            // again forever).
+            if (moved == 0) return ERROR_TIMEOUT;
+            break;
+        case ERROR_SHUTDOWN_IN_PROGRESS:
+        case ERROR_DEVICE_NOT_CONNECTED: return read;
+        case ERROR_CRC: return ERROR_DEVICE_NOT_CONNECTED;  // the device has been taken as lost
+        default: return ERROR_TIMEOUT;  // refused: the board sends the packet again
+        }
     }
     return ERROR_SUCCESS;
 }
@@ -231,7 +193,6 @@ void UsbLink::ReadWorker() {
     const DWORD payloadWait = (linkFlags_ & kFlagNoTimeouts) ? INFINITE : SecondsToMs(packetTimeout_);
     const bool littleEndian = LittleEndian();
     const TransferGuard guard = Guard();
-    HANDLE stop = stopEvent_.Get();
     uint32_t lastSequence = kLastSequence;
     uint8_t lastChannel = 0;
     uint8_t lastSubchannel = 0;
@@ -243,10 +204,10 @@ void UsbLink::ReadWorker() {
         LinkHeader header{};
         auto *headerBytes = reinterpret_cast<uint8_t *>(&header);
         std::memcpy(headerBytes, carry.bytes, carry.count);
-        const DWORD read = GuardedTransfer(guard, TransferDirection::Read, headerBytes + carry.count,
-                                           kHeaderSize - carry.count, headerIo_, kNoTimeout, false);
+        const DWORD read = TimedTransfer(guard, TransferDirection::Read, headerBytes + carry.count,
+                                         kHeaderSize - carry.count, headerIo_, kNoTimeout, false);
         carry.count = 0;
-        if (IsSet(stop) || read == ERROR_DEVICE_NOT_CONNECTED || read == ERROR_CRC) break;
+        if (stop_.Raised() || read == ERROR_DEVICE_NOT_CONNECTED || read == ERROR_CRC) break;
         if (read != ERROR_SUCCESS) {
             // Reads that complete with too few bytes or none count too: a board that completes
             // reads empty would otherwise keep this loop spinning.
@@ -284,7 +245,7 @@ void UsbLink::ReadWorker() {
             }
             if (verdict == SequenceVerdict::Duplicate) break;
             // A full ring holds the board back: nothing more is read until a slot is free.
-            if (!WaitUnlessStopped(stop, ring_.Free(), INFINITE)) {
+            if (ring_.WaitFree(stop_) != Waited::Ready) {
                 stopped = true;
                 break;
             }
@@ -300,7 +261,7 @@ void UsbLink::ReadWorker() {
             sendQueue_.VisitFirstWithAddress(channel, subchannel, [&](SendRequest &request) {
                 if (request.sequence != sequence) return;
                 request.replyLetter = header.letter;
-                ::SetEvent(request.ackEvent.Get());
+                request.answered = true;
             });
             break;
         case letters::kRepeat:
@@ -309,7 +270,7 @@ void UsbLink::ReadWorker() {
             } else {
                 sendQueue_.VisitHead([](SendRequest &request) {
                     request.replyLetter = letters::kRepeat;
-                    ::SetEvent(request.ackEvent.Get());
+                    request.answered = true;
                 });
             }
             break;
@@ -318,7 +279,7 @@ void UsbLink::ReadWorker() {
         }
     }
     // A reader that ends on its own leaves nobody to read the board: the link cannot go on.
-    if (!IsSet(stop)) CloseDevice();
+    if (!stop_.Raised()) CloseDevice();
 }
 
 // ---- SendWorker ------------------------------------------------------------------------------
@@ -328,17 +289,12 @@ void UsbLink::SendWorker() {
     const bool waitsWithoutTimeouts = linkFlags_ == kFlagNoTimeouts;
     const DWORD answerWait = waitsWithoutTimeouts ? INFINITE : SecondsToMs(replyTimeout_);
     const uint32_t sendsPerPacket = waitsWithoutTimeouts ? 1 : attempts_;
-    HANDLE stop = stopEvent_.Get();
-    while (WaitUnlessStopped(stop, sendQueue_.NotEmpty(), INFINITE)) {
-        SendRequest *request = sendQueue_.Peek();
-        if (!request) continue;
+    while (SendRequest *request = sendQueue_.WaitForHead(stop_))
         if (!ServeSend(request, answerWait, sendsPerPacket)) break;
-    }
     DrainSendQueue();
 }
 
 bool UsbLink::ServeSend(SendRequest *request, DWORD answerWait, uint32_t sendsPerPacket) {
-    HANDLE stop = stopEvent_.Get();
     const bool littleEndian = LittleEndian();
     // A board that takes nothing in must not hold the send forever: a write that does not finish
     // within the answer wait (at least the connect write's 3 s) counts as an unanswered send.
@@ -358,49 +314,39 @@ bool UsbLink::ServeSend(SendRequest *request, DWORD answerWait, uint32_t sendsPe
         // duplicate of an earlier message's answer with the same sequence): it must not count.
         sendQueue_.WithLock([&] {
             request->replyLetter = 0;
-            ::ResetEvent(request->ackEvent.Get());
+            request->answered = false;
         });
         for (;;) {
-            bool lockTimedOut = false;
-            if (!WaitUnlessStopped(stop, writeLock_.Get(), writeWait, &lockTimedOut)) {
-                if (lockTimedOut) {
-                    // The lock held by a write that does not finish counts as an unanswered send.
-                    if (++tries >= sendsPerPacket) {
-                        result = ERROR_TIMEOUT;
-                        break;
-                    }
-                    continue;
-                }
-                workerEnds = true;
-                break;
-            }
-            lastWriteWasReply_ = 0;
-            // Header and payload go out as two writes, the payload straight from the caller's buffer.
-            const LinkHeader header =
-                BuildHeader(letters::kData, request->channel, request->subchannel, request->sequence, size,
-                            littleEndian);
-            DWORD written = WriteAndWait(&header, kHeaderSize, writeWait);
-            if (written == ERROR_SUCCESS) written = WriteAndWait(payload, size, writeWait);
-            ::ReleaseSemaphore(writeLock_.Get(), 1, nullptr);
+            // A write lock that a stuck write holds, like a write that does not finish, counts as
+            // an unanswered send.
+            const DWORD written = WriteDataPacket(*request, payload, size, writeWait, littleEndian);
             if (written == ERROR_SHUTDOWN_IN_PROGRESS || written == ERROR_DEVICE_NOT_CONNECTED) {
                 workerEnds = true;
                 break;
             }
             bool timedOut = written == ERROR_TIMEOUT;
+            uint8_t letter = 0;
             if (!timedOut) {
-                if (!WaitUnlessStopped(stop, request->ackEvent.Get(), answerWait, &timedOut) && !timedOut) {
+                // Taken under the queue's lock, where the ReadWorker matches answers.
+                const Waited answer = sendQueue_.WaitFor(stop_, answerWait, [&] {
+                    if (!request->answered) return false;
+                    request->answered = false;
+                    letter = request->replyLetter;
+                    return true;
+                });
+                if (answer == Waited::Stopped) {
                     workerEnds = true;
                     break;
                 }
+                timedOut = answer == Waited::TimedOut;
             }
             if (!timedOut) {
-                const uint8_t letter = request->replyLetter;
                 if (letter == letters::kAck) {
-                    // Under the queue's lock, where the ReadWorker matches answers: a second answer
-                    // to this packet that is matched before the step cannot wake the next packet.
+                    // Under the queue's lock: a second answer to this packet that is matched before
+                    // the step cannot wake the next packet.
                     sendQueue_.WithLock([&] {
                         ++request->sequence;
-                        ::ResetEvent(request->ackEvent.Get());
+                        request->answered = false;
                     });
                     break;
                 }
@@ -429,17 +375,31 @@ bool UsbLink::ServeSend(SendRequest *request, DWORD answerWait, uint32_t sendsPe
     return !workerEnds;
 }
 
+// One data packet: the write lock, then the header and the payload as two writes, the payload
+// straight from the caller's buffer. 0, 1460 when the lock or a write did not come within the
+// wait, 1115 when stopped, 1167 when the device is gone.
+DWORD UsbLink::WriteDataPacket(const SendRequest &request, const uint8_t *payload, uint32_t size, DWORD writeWait,
+                               bool littleEndian) {
+    WriteLockHold writing(writeLock_, stop_, writeWait);
+    if (!writing.Held()) return writing.Outcome() == Waited::TimedOut ? ERROR_TIMEOUT : ERROR_SHUTDOWN_IN_PROGRESS;
+    lastWriteWasReply_ = 0;
+    const LinkHeader header =
+        BuildHeader(letters::kData, request.channel, request.subchannel, request.sequence, size, littleEndian);
+    const DWORD written = WriteAndWait(&header, kHeaderSize, writeWait);
+    return written == ERROR_SUCCESS ? WriteAndWait(payload, size, writeWait) : written;
+}
+
 // ---- AssembleWorker --------------------------------------------------------------------------
 
 void UsbLink::AssembleWorker() {
     const bool littleEndian = LittleEndian();
-    HANDLE stop = stopEvent_.Get();
     bool stopped = false;
-    while (!stopped && WaitUnlessStopped(stop, receiveQueue_.NotEmpty(), INFINITE)) {
-        ReceiveRequest *request = receiveQueue_.Peek();
-        if (!request) continue;
+    while (!stopped) {
+        ReceiveRequest *request = receiveQueue_.WaitForHead(stop_);
+        if (!request) break;
         for (;;) {
-            if (!WaitUnlessStopped(stop, ring_.Filled(), INFINITE)) {
+            // A packet is taken off the ring only by Consume: one left there waits for the next request.
+            if (ring_.WaitFilled(stop_) != Waited::Ready) {
                 CompleteRequest(receiveQueue_, receiveDone_, request, ERROR_DEVICE_NOT_CONNECTED);
                 stopped = true;
                 break;
@@ -453,7 +413,6 @@ void UsbLink::AssembleWorker() {
             *request->subchannel = header.subchannel;
             if (uint64_t(request->received) + length > *request->length) {
                 // The packet stays for the next request.
-                ::ReleaseSemaphore(ring_.Filled(), 1, nullptr);
                 if (request->received > 0) {
                     *request->length = request->received;
                     CompleteRequest(receiveQueue_, receiveDone_, request, ERROR_SUCCESS);
@@ -464,7 +423,6 @@ void UsbLink::AssembleWorker() {
                 break;
             }
             if (sequence == 1 && request->received > 0) {
-                ::ReleaseSemaphore(ring_.Filled(), 1, nullptr);
                 CompleteRequest(receiveQueue_, receiveDone_, request, ERROR_TIMEOUT);
                 break;
             }

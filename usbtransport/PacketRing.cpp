@@ -10,27 +10,23 @@ DWORD PacketRing::Init(uint32_t slots, uint32_t maxPayload) {
     const uint64_t slotSize = uint64_t(kHeaderSize) + maxPayload;
     const uint64_t total = slotSize * slots;
     if (total > SIZE_MAX / 2) return ERROR_NOT_ENOUGH_MEMORY;
-    storage_.reset(new (std::nothrow) uint8_t[static_cast<size_t>(total)]);
-    if (!storage_) return ERROR_NOT_ENOUGH_MEMORY;
-    filled_ = MakeSemaphore(0, static_cast<LONG>(slots));
-    free_ = MakeSemaphore(static_cast<LONG>(slots), static_cast<LONG>(slots));
-    if (!filled_ || !free_) {
-        DWORD error = ::GetLastError();
-        Reset();
-        return error ? error : ERROR_NOT_ENOUGH_MEMORY;
-    }
+    std::unique_ptr<uint8_t[]> storage(new (std::nothrow) uint8_t[static_cast<size_t>(total)]);
+    if (!storage) return ERROR_NOT_ENOUGH_MEMORY;
+    SectionHold hold(lock_);
+    storage_ = std::move(storage);
     slots_ = slots;
     slotSize_ = static_cast<size_t>(slotSize);
+    filled_ = 0;
     readPosition_ = writePosition_ = storage_.get();
     return ERROR_SUCCESS;
 }
 
 void PacketRing::Reset() {
+    SectionHold hold(lock_);
     storage_.reset();
-    filled_.Reset();
-    free_.Reset();
     slots_ = 0;
     slotSize_ = 0;
+    filled_ = 0;
     readPosition_ = writePosition_ = nullptr;
 }
 
@@ -39,30 +35,43 @@ uint8_t *PacketRing::Advance(uint8_t *position) const {
     return position == storage_.get() + slotSize_ * slots_ ? storage_.get() : position;
 }
 
+Waited PacketRing::WaitFree(const LinkStop &stop) {
+    SectionHold hold(lock_);
+    return changed_.Wait(lock_, &stop, INFINITE, [this] { return filled_ < slots_; });
+}
+
+Waited PacketRing::WaitFilled(const LinkStop &stop) {
+    SectionHold hold(lock_);
+    return changed_.Wait(lock_, &stop, INFINITE, [this] { return filled_ > 0; });
+}
+
 uint8_t *PacketRing::WriteSlot() {
-    SectionHold hold(positions_);
+    SectionHold hold(lock_);
     return writePosition_;
 }
 
 uint8_t *PacketRing::ReadSlot() {
-    SectionHold hold(positions_);
+    SectionHold hold(lock_);
     return readPosition_;
 }
 
 void PacketRing::Commit() {
-    {
-        SectionHold hold(positions_);
-        writePosition_ = Advance(writePosition_);
-    }
-    ::ReleaseSemaphore(filled_.Get(), 1, nullptr);
+    SectionHold hold(lock_);
+    writePosition_ = Advance(writePosition_);
+    ++filled_;
+    changed_.WakeAll();
 }
 
 void PacketRing::Consume() {
-    {
-        SectionHold hold(positions_);
-        readPosition_ = Advance(readPosition_);
-    }
-    ::ReleaseSemaphore(free_.Get(), 1, nullptr);
+    SectionHold hold(lock_);
+    readPosition_ = Advance(readPosition_);
+    --filled_;
+    changed_.WakeAll();
+}
+
+void PacketRing::WakeWaiters() {
+    SectionHold hold(lock_);
+    changed_.WakeAll();
 }
 
 }  // namespace wirrow

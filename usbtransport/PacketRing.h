@@ -1,10 +1,13 @@
 // Received data packets waiting for a receive request: one block of slots, each a
 // 16-byte header exactly as it arrived followed by up to maxPayload bytes.
-// `free` counts empty slots (the ReadWorker takes one before it fills a slot),
-// `filled` counts waiting packets (the AssembleWorker takes one before it reads).
+// The ReadWorker (the only writer) waits for a free slot, fills the write slot and
+// commits it; the AssembleWorker (the only reader) waits for a filled slot, reads
+// the read slot and consumes it, or leaves it for the next request. Both waits are
+// on one Condition under the ring's lock, which guards the positions and the count.
 #pragma once
+#include "Condition.h"
 #include "CriticalSection.h"
-#include "UniqueHandle.h"
+#include "LinkStop.h"
 #include <windows.h>
 #include <cstdint>
 #include <memory>
@@ -22,22 +25,25 @@ public:
     DWORD Init(uint32_t slots, uint32_t maxPayload);
     void Reset();
 
+    // Until a slot is free (ReadWorker) or filled (AssembleWorker): Ready, or Stopped.
+    Waited WaitFree(const LinkStop &stop);
+    Waited WaitFilled(const LinkStop &stop);
     uint8_t *WriteSlot();
     uint8_t *ReadSlot();
     void Commit();   // the write slot holds a packet now
     void Consume();  // the read slot is empty again
+    // Ends the waits of a stop (after the stop has been raised).
+    void WakeWaiters();
 
-    HANDLE Filled() const { return filled_.Get(); }
-    HANDLE Free() const { return free_.Get(); }
     uint32_t Slots() const { return slots_; }
     size_t SlotSize() const { return slotSize_; }
 
 private:
     uint8_t *Advance(uint8_t *position) const;
 
-    UniqueHandle filled_;
-    UniqueHandle free_;
-    CriticalSection positions_;  // guards the two positions only
+    CriticalSection lock_;  // over the positions and the count
+    Condition changed_;
+    uint32_t filled_ = 0;   // packets waiting
     uint32_t slots_ = 0;
     size_t slotSize_ = 0;
     std::unique_ptr<uint8_t[]> storage_;

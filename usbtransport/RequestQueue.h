@@ -1,10 +1,16 @@
 // The requests through which callers hand sends and receives to the link
 // workers, and the first-in-first-out queues that carry them. A request lives
 // in the stack frame of the call that made it (QueueSend / QueueReceive) and is
-// linked into a queue through its own `next` field, so queueing allocates nothing.
+// linked into a queue through its own `next` field, so queueing allocates nothing
+// and makes no kernel object.
+//
+// Every hand-off waits on a queue's Condition under the queue's lock: a worker for
+// the head of its work queue (and the SendWorker for the answer to the packet it
+// sent), a caller for the completion of its request on the done queue.
 #pragma once
+#include "Condition.h"
 #include "CriticalSection.h"
-#include "UniqueHandle.h"
+#include "LinkStop.h"
 #include <windows.h>
 #include <cstdint>
 
@@ -13,10 +19,9 @@ namespace wirrow {
 class SendRequest {
 public:
     SendRequest(uint8_t channel, uint8_t subchannel, const void *data, uint32_t length);
-    virtual ~SendRequest() = default;  // the events close with their owners
+    virtual ~SendRequest() = default;
     SendRequest(const SendRequest &) = delete;
     SendRequest &operator=(const SendRequest &) = delete;
-    bool Valid() const { return ackEvent && doneEvent; }
 
     uint8_t channel;
     uint8_t subchannel;
@@ -25,9 +30,11 @@ public:
     uint32_t sequence = 1;
     uint32_t sent = 0;
     uint32_t result = 0;
-    volatile uint8_t replyLetter = 0;  // written by the ReadWorker just before it sets ackEvent
-    UniqueHandle ackEvent;
-    UniqueHandle doneEvent;
+    // Under the send queue's lock: the ReadWorker sets both when an answer matches the packet
+    // in flight; the SendWorker takes `answered` back when it has seen it.
+    uint8_t replyLetter = 0;
+    bool answered = false;
+    bool done = false;  // under the done queue's lock
     SendRequest *next = nullptr;
 };
 
@@ -36,47 +43,42 @@ public:
     ReceiveRequest(uint8_t *channel, uint8_t *subchannel, void *buffer, uint32_t *length);
     ReceiveRequest(const ReceiveRequest &) = delete;
     ReceiveRequest &operator=(const ReceiveRequest &) = delete;
-    bool Valid() const { return static_cast<bool>(doneEvent); }
 
     uint8_t *channel;
     uint8_t *subchannel;
     uint8_t *buffer;
     uint32_t *length;  // capacity in, bytes stored (or size needed) out
-    UniqueHandle doneEvent;
     uint32_t result = 0;
     uint32_t received = 0;
+    bool done = false;  // under the done queue's lock
     ReceiveRequest *next = nullptr;
 };
 
 template <typename Request>
 class RequestQueue {
 public:
-    RequestQueue() : notEmpty_(MakeEvent(true, false)) {}
+    RequestQueue() = default;
     // Requests still listed belong to callers that have been released already; they are only unlinked.
     virtual ~RequestQueue() = default;
     RequestQueue(const RequestQueue &) = delete;
     RequestQueue &operator=(const RequestQueue &) = delete;
 
-    bool Valid() const { return static_cast<bool>(notEmpty_); }
-    HANDLE NotEmpty() const { return notEmpty_.Get(); }
-
     void Push(Request *request) {
-        {
-            SectionHold hold(lock_);
-            request->next = nullptr;
-            if (tail_) tail_->next = request;
-            else head_ = request;
-            tail_ = request;
-        }
-        ::SetEvent(notEmpty_.Get());
+        SectionHold hold(lock_);
+        Append(request);
+        changed_.WakeAll();
     }
 
-    // The head without removing it. An empty list resets notEmpty in the same lock hold, so a
-    // Push that follows cannot be lost.
     Request *Peek() {
         SectionHold hold(lock_);
-        if (!head_) ::ResetEvent(notEmpty_.Get());
         return head_;
+    }
+
+    // The head once there is one (not removed), or null when the stop came first.
+    Request *WaitForHead(const LinkStop &stop) {
+        SectionHold hold(lock_);
+        return changed_.Wait(lock_, &stop, INFINITE, [this] { return head_ != nullptr; }) == Waited::Ready ? head_
+                                                                                                         : nullptr;
     }
 
     Request *Pop() {
@@ -87,16 +89,17 @@ public:
             if (!head_) tail_ = nullptr;
             request->next = nullptr;
         }
-        if (!head_) ::ResetEvent(notEmpty_.Get());
         return request;
     }
 
-    // First request with this address (the send queue's answer matching).
+    // First request with this address (the send queue's answer matching); waiters are woken
+    // after the visit, which may have answered the request they wait for.
     template <typename Visit> bool VisitFirstWithAddress(uint8_t channel, uint8_t subchannel, Visit visit) {
         SectionHold hold(lock_);
         for (Request *r = head_; r; r = r->next)
             if (r->channel == channel && r->subchannel == subchannel) {
                 visit(*r);
+                changed_.WakeAll();
                 return true;
             }
         return false;
@@ -107,6 +110,7 @@ public:
         SectionHold hold(lock_);
         if (!head_) return false;
         visit(*head_);
+        changed_.WakeAll();
         return true;
     }
 
@@ -116,8 +120,55 @@ public:
         work();
     }
 
+    // Waits under the queue's lock until `ready` holds, the stop is raised or the time is up.
+    template <typename Ready> Waited WaitFor(const LinkStop &stop, DWORD timeoutMs, Ready ready) {
+        SectionHold hold(lock_);
+        return changed_.Wait(lock_, &stop, timeoutMs, ready);
+    }
+
     void Remove(Request *request) {
         SectionHold hold(lock_);
+        Unlink(request);
+    }
+
+    // On a done queue: the request is finished with `result`; its caller is woken. The caller
+    // reads the request only after taking this lock, so nothing touches it after the hold ends.
+    void Complete(Request *request, uint32_t result) {
+        SectionHold hold(lock_);
+        request->result = result;
+        Append(request);
+        request->done = true;
+        changed_.WakeAll();
+    }
+
+    // On a done queue, the caller's thread: waits without a time-out until its request is
+    // complete, and takes it off the queue.
+    void AwaitCompletion(Request *request) {
+        SectionHold hold(lock_);
+        changed_.Wait(lock_, nullptr, INFINITE, [request] { return request->done; });
+        Unlink(request);
+    }
+
+    // Ends the waits of a stop (after the stop has been raised).
+    void WakeWaiters() {
+        SectionHold hold(lock_);
+        changed_.WakeAll();
+    }
+
+    bool Empty() {
+        SectionHold hold(lock_);
+        return head_ == nullptr;
+    }
+
+private:
+    void Append(Request *request) {
+        request->next = nullptr;
+        if (tail_) tail_->next = request;
+        else head_ = request;
+        tail_ = request;
+    }
+
+    void Unlink(Request *request) {
         Request **link = &head_;
         Request *previous = nullptr;
         while (*link && *link != request) {
@@ -128,19 +179,12 @@ public:
         *link = request->next;
         if (tail_ == request) tail_ = previous;
         request->next = nullptr;
-        if (!head_) ::ResetEvent(notEmpty_.Get());
     }
 
-    bool Empty() {
-        SectionHold hold(lock_);
-        return head_ == nullptr;
-    }
-
-private:
-    UniqueHandle notEmpty_;
-    // Held only for a list operation, never across a wait: a critical section keeps the
-    // uncontended case out of the kernel.
+    // Held only for a list operation or a look at a request, never while another lock is
+    // taken; a wait on changed_ lets go of it while it sleeps.
     CriticalSection lock_;
+    Condition changed_;
     Request *head_ = nullptr;
     Request *tail_ = nullptr;
 };
@@ -148,10 +192,8 @@ private:
 // Ends a request: off its work queue, onto its done queue, then its caller is woken.
 template <typename Request>
 void CompleteRequest(RequestQueue<Request> &work, RequestQueue<Request> &done, Request *request, uint32_t result) {
-    request->result = result;
     work.Remove(request);
-    done.Push(request);
-    ::SetEvent(request->doneEvent.Get());
+    done.Complete(request, result);
 }
 
 }  // namespace wirrow

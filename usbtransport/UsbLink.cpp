@@ -25,26 +25,8 @@ UsbLink *UsbLink::FromHandle(HCOMM handle) {
 DWORD UsbLink::Open(const std::string &path) {
     DWORD error = device_.Open(path);
     if (error) return error;
-    if (!sendQueue_.Valid() || !sendDone_.Valid() || !receiveQueue_.Valid() || !receiveDone_.Valid()) {
-        error = ::GetLastError();
-        return error ? error : ERROR_NOT_ENOUGH_MEMORY;
-    }
-    // A NotifyWorker that cannot start leaves the handle working without removal reports: the
-    // next transfer then notices a lost board through its 1167.
-    //
-    // The watch is ready before the handle is handed out: a thread still setting up its window
-    // needs the loader lock, so a host that releases the library (and with it this handle) under
-    // that lock right after opening would otherwise wait for it forever.
-    notifyReady_ = MakeEvent(true, false);
-    DWORD started = ERROR_NOT_ENOUGH_MEMORY;
-    try {
-        if (notifyReady_) started = notifyWorker_.Start([this] { NotifyWorker(); });
-    } catch (...) {
-    }
-    if (started == ERROR_SUCCESS) {
-        HANDLE readyOrEnded[2] = {notifyReady_.Get(), notifyWorker_.EndedEvent()};
-        ::WaitForMultipleObjects(2, readyOrEnded, FALSE, kNotifyReadyWaitMs);
-    }
+    // A watch that cannot start leaves the handle working without removal reports.
+    removalWatch_.Start(device_.Path(), this, [this] { OnBoardRemoved(); });
     if ((error = writeIo_.Create()) != 0 || (error = headerIo_.Create()) != 0) {
         writeIo_.Close();
         headerIo_.Close();
@@ -65,20 +47,15 @@ bool UsbLink::Teardown() {
         channel_ = 0;
         state_ = LinkState::Opened;
     }
-    bool notificationRuns;
-    {
-        SectionHold hold(deviceGuard_);
-        notificationRuns = notifyWorker_.Started() && !notificationEnding_;
-    }
-    if (device_.IsOpen() || notificationRuns || writeIo_.Exists() || headerIo_.Exists()) CloseDevice();
-    bool settled = notifyWorker_.WaitEnded(kWorkerStopAllowanceMs);
-    if (settled) notifyWorker_.Reset();
+    if (device_.IsOpen() || removalWatch_.Watching() || writeIo_.Exists() || headerIo_.Exists()) CloseDevice();
+    bool settled = removalWatch_.WaitEnded(kWorkerStopAllowanceMs);
     // Callers woken by the stop still step out of their requests on the link's queues.
     const DWORD start = ::GetTickCount();
     while (settled) {
         {
             SectionHold gate(requestGate_);
             if (callsInside_.load() == 0) break;
+            closeWaiting_ = true;
         }
         const DWORD elapsed = ::GetTickCount() - start;
         if (elapsed >= kWorkerStopAllowanceMs || !callsLeft_ ||
@@ -119,6 +96,10 @@ CommResult UsbLink::Disconnect() {
 
 // ---- Workers ---------------------------------------------------------------------------------
 
+// In this order: the ring, the stop (from here a lost device leaves the device objects to the
+// stop, as a worker may be inside a transfer), the payload block and both buffers, then the
+// ReadWorker, the SendWorker and the AssembleWorker. A step that fails runs StopWorkers, the one
+// undo path, which ends what started and lets go of what was made.
 DWORD UsbLink::StartWorkers() {
     if (maxPayload_ == 0) return ERROR_INVALID_PARAMETER;  // a board stating no payload cannot carry data
     {
@@ -135,13 +116,8 @@ DWORD UsbLink::StartWorkers() {
     }
     {
         SectionHold hold(deviceGuard_);
-        stopEvent_ = MakeEvent(true, false);
-        if (!stopEvent_) error = ::GetLastError();
+        error = stop_.Create();
         workersExist_ = true;
-    }
-    if (!error) {
-        writeLock_ = MakeSemaphore(1, 1);
-        if (!writeLock_) error = ::GetLastError();
     }
     if (!error) error = payloadIo_.Create();
     if (!error) {
@@ -189,6 +165,10 @@ bool JoinWorker(PinnedThread &worker) {
 
 }  // namespace
 
+// In this order: no request is queued any more (state), the stop is raised (every worker wait ends
+// on it), the workers are joined (reader, sender, assembler; each completes the request it was
+// serving), the requests still queued are completed with 1167, then the workers' objects go, and
+// last the device objects a lost device left to the stop.
 void UsbLink::StopWorkers() {
     SectionHold serial(startStopSerial_);
     {
@@ -200,7 +180,7 @@ void UsbLink::StopWorkers() {
     {
         SectionHold hold(deviceGuard_);
         if (!workersExist_ || unsettled_.load()) return;
-        if (stopEvent_) ::SetEvent(stopEvent_.Get());
+        if (stop_.Exists()) RaiseStop();
     }
     bool ended = JoinWorker(readWorker_);
     ended = JoinWorker(sendWorker_) && ended;
@@ -218,10 +198,9 @@ void UsbLink::StopWorkers() {
     payloadBuffer_.reset();
     spareBuffer_.reset();
     payloadIo_.Close();
-    writeLock_.Reset();
     ring_.Reset();
     SectionHold hold(deviceGuard_);
-    stopEvent_.Reset();
+    stop_.Close();
     workersExist_ = false;
     if (deviceObjectsOwed_) {
         deviceObjectsOwed_ = false;
@@ -233,19 +212,11 @@ void UsbLink::StopWorkers() {
 // that is gone. Callers queue only while the link runs, and the state leaves Running before the
 // stop event is set, so a drain after a worker has seen the stop event finds every request.
 void UsbLink::DrainSendQueue() {
-    while (SendRequest *request = sendQueue_.Pop()) {
-        request->result = ERROR_DEVICE_NOT_CONNECTED;
-        sendDone_.Push(request);
-        ::SetEvent(request->doneEvent.Get());
-    }
+    while (SendRequest *request = sendQueue_.Pop()) sendDone_.Complete(request, ERROR_DEVICE_NOT_CONNECTED);
 }
 
 void UsbLink::DrainReceiveQueue() {
-    while (ReceiveRequest *request = receiveQueue_.Pop()) {
-        request->result = ERROR_DEVICE_NOT_CONNECTED;
-        receiveDone_.Push(request);
-        ::SetEvent(request->doneEvent.Get());
-    }
+    while (ReceiveRequest *request = receiveQueue_.Pop()) receiveDone_.Complete(request, ERROR_DEVICE_NOT_CONNECTED);
 }
 
 // ---- The device ------------------------------------------------------------------------------
@@ -256,8 +227,8 @@ void UsbLink::CloseDevice() {
         SectionHold gate(requestGate_);
         state_ = LinkState::Closed;
     }
-    if (stopEvent_) ::SetEvent(stopEvent_.Get());
-    EndNotification();
+    if (stop_.Exists()) RaiseStop();
+    removalWatch_.End();
     if (workersExist_) {
         // Workers may still be inside a transfer on these objects: wake them and let the stop that
         // joins them close the objects.
@@ -274,46 +245,44 @@ void UsbLink::ReleaseDeviceObjects() {
     device_.Close();
 }
 
-// Runs under deviceGuard_ (from CloseDevice).
-void UsbLink::EndNotification() {
-    notificationEnding_ = true;
-    if (notification_) {
-        ::UnregisterDeviceNotification(notification_);
-        notification_ = nullptr;
+// What CommDisconnect does, then the device is closed; CloseDevice also ends the removal watch.
+void UsbLink::OnBoardRemoved() {
+    StopWorkers();
+    channel_ = 0;
+    {
+        SectionHold gate(requestGate_);
+        if (state_.load() >= LinkState::Negotiated) state_ = LinkState::Opened;
     }
-    if (window_) {
-        // A window can only be destroyed by its own thread; the close message's default handling
-        // destroys it there, and the destroy message ends the NotifyWorker's loop.
-        if (notifyWorker_.IsCurrent())
-            ::DestroyWindow(window_);
-        else
-            ::PostMessageA(window_, WM_CLOSE, 0, 0);
-        window_ = nullptr;
-    }
+    CloseDevice();
 }
 
 void UsbLink::OnDeviceLost(void *link) { static_cast<UsbLink *>(link)->CloseDevice(); }
 
-TransferGuard UsbLink::Guard() { return TransferGuard{&device_, stopEvent_.Get(), &UsbLink::OnDeviceLost, this}; }
+void UsbLink::RaiseStop() {
+    stop_.Raise();
+    sendQueue_.WakeWaiters();
+    receiveQueue_.WakeWaiters();
+    ring_.WakeWaiters();
+    writeLock_.WakeWaiters();
+}
+
+TransferGuard UsbLink::Guard() { return TransferGuard{&device_, stop_.Event(), &UsbLink::OnDeviceLost, this}; }
 
 // ---- Data calls ------------------------------------------------------------------------------
 
 uint32_t UsbLink::QueueSend(uint8_t channel, uint8_t subchannel, const void *data, uint32_t length) {
     SendRequest request(channel, subchannel, data, length);
-    if (!request.Valid()) return ::GetLastError();
     {
         SectionHold gate(requestGate_);
         if (state_.load() != LinkState::Running) return ERROR_DEVICE_NOT_CONNECTED;
         sendQueue_.Push(&request);
     }
-    ::WaitForSingleObject(request.doneEvent.Get(), INFINITE);
-    sendDone_.Remove(&request);
+    sendDone_.AwaitCompletion(&request);
     return request.result;
 }
 
 uint32_t UsbLink::QueueReceive(void *buffer, uint32_t *length, uint8_t *channel, uint8_t *subchannel) {
     ReceiveRequest request(channel, subchannel, buffer, length);
-    if (!request.Valid()) return ::GetLastError();
     {
         SectionHold gate(requestGate_);
         if (state_.load() != LinkState::Running) return ERROR_DEVICE_NOT_CONNECTED;
@@ -324,8 +293,7 @@ uint32_t UsbLink::QueueReceive(void *buffer, uint32_t *length, uint8_t *channel,
         }
         receiveQueue_.Push(&request);
     }
-    ::WaitForSingleObject(request.doneEvent.Get(), INFINITE);
-    receiveDone_.Remove(&request);
+    receiveDone_.AwaitCompletion(&request);
     return request.result;
 }
 

@@ -2,19 +2,45 @@
 // through which callers hand work to the three link workers, the ring of received
 // packets, and the workers themselves. The address of a UsbLink is the handle that
 // CommOpen delivers; the tag right after the vtable pointer identifies it.
+//
+// How the engine is put together, one concept per file:
+// - DeviceFile: the board's device path and handle; starts overlapped transfers.
+// - TimedTransfer: the one way every read and write waits (time-out, stop, cancel) and
+//   the one mapping of a transfer's failure to the link's codes (1460, 1115, 234, 1167, 23).
+// - Three link workers (LinkWorkers.cpp): the ReadWorker reads every packet, answers the
+//   board's data packets and hands them to the ring, and passes answers to the sender; the
+//   SendWorker cuts queued messages into packets and waits for their answers; the
+//   AssembleWorker puts packets from the ring together into the callers' buffers. The
+//   connect exchange runs on the caller's thread before any worker exists.
+// - Hand-offs between threads, all in user space (condition variables under critical
+//   sections, no kernel object): RequestQueue (callers to workers and back), PacketRing
+//   (ReadWorker to AssembleWorker), WriteLock (one writer on the device, held through a
+//   WriteLockHold). LinkStop ends them all: its flag ends the hand-off waits, its event the
+//   transfer waits.
+// - RemovalWatch: the NotifyWorker with its window and registration; reports the board's
+//   removal, on which the link stops and closes its device.
+// - The link itself (UsbLink.cpp): open, connect and StartWorkers, StopWorkers, CloseDevice and
+//   Teardown, each in one commented order; options in LinkOptions.cpp; the library-wide list of
+//   handles in HandleRegistry.
+// The locks are critical sections held for a few fields, taken only in this order:
+// startStopSerial_ (starts and stops one at a time), deviceGuard_ (closing the device once),
+// requestGate_ (state checks against a stop), then a hand-off's or the removal watch's own
+// lock, which are never held while anything else is taken.
 #pragma once
 #include "CommApi.h"
 #include "CriticalSection.h"
 #include "DeviceFile.h"
-#include "GuardedTransfer.h"
 #include "Library.h"
 #include "LinkHeader.h"
+#include "LinkStop.h"
 #include "PacketRing.h"
 #include "PinnedThread.h"
+#include "RemovalWatch.h"
 #include "RequestQueue.h"
+#include "TimedTransfer.h"
 #include "UniqueHandle.h"
+#include "WriteLock.h"
 #include <windows.h>
-#include <dbt.h>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -33,8 +59,6 @@ constexpr DWORD kWorkerStopAllowanceMs = 3000;
 // Longest wait of the ReadWorker to write one answer or repeat (the write lock, then the write).
 // An answer that cannot go out in time is given up: the board asks for it again ('e').
 constexpr DWORD kAnswerWriteWaitMs = 3000;
-// Longest wait of CommOpen for the removal watch to be set up (window made and registered).
-constexpr DWORD kNotifyReadyWaitMs = 10000;
 // Headers other than the connect reply accepted in one connect attempt before it counts as failed.
 constexpr int kStrayHeadersPerConnectAttempt = 64;
 
@@ -60,10 +84,11 @@ public:
     // Brackets every call on the link but CommClose, so a close waits for the calls still inside.
     void EnterCall() { ++callsInside_; }
     // Under requestGate_, which the close takes once it has seen the count at 0: by then the
-    // last call has let go of the link for good.
+    // last call has let go of the link for good. The event is set only for a close that waits,
+    // so the calls of a running link touch no kernel object here.
     void LeaveCall() {
         SectionHold gate(requestGate_);
-        if (--callsInside_ == 0) ::SetEvent(callsLeft_.Get());
+        if (--callsInside_ == 0 && closeWaiting_) ::SetEvent(callsLeft_.Get());
     }
 
     CommResult Connect(uint32_t channel, const uint8_t *subchannel, const void *request, void *reply);
@@ -97,6 +122,8 @@ private:
     // false when the worker is to end (the request has been completed with 1167).
     bool ServeSend(SendRequest *request, DWORD answerWaitMs, uint32_t sendsPerPacket);
     DWORD WriteAndWait(const void *data, DWORD count, DWORD timeoutMs);
+    DWORD WriteDataPacket(const SendRequest &request, const uint8_t *payload, uint32_t size, DWORD writeWait,
+                          bool littleEndian);
     TransferGuard Guard();
 
     // Engine operations (UsbLink.cpp).
@@ -105,13 +132,8 @@ private:
     void StopWorkers();
     void CloseDevice();
     void ReleaseDeviceObjects();
-    void EndNotification();
-
-    // Removal watch (NotifyWindow.cpp).
-    void NotifyWorker();
+    // The removal watch's handler, on its NotifyWorker: what CommDisconnect does, then CloseDevice.
     void OnBoardRemoved();
-    bool IsOwnRemoval(const DEV_BROADCAST_HDR *broadcast) const;
-    static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM first, LPARAM second);
 
     void DrainQueues() {
         DrainSendQueue();
@@ -123,6 +145,8 @@ private:
     uint32_t QueueReceive(void *buffer, uint32_t *length, uint8_t *channel, uint8_t *subchannel);
     bool LittleEndian() const { return IsLittleEndianLink(linkFlags_); }
     static void OnDeviceLost(void *link);
+    // Raises the stop and wakes every hand-off wait of the workers; under deviceGuard_.
+    void RaiseStop();
 
     // Fields in the order the handle layout fixes: the tag comes right after the vtable pointer.
     volatile uint32_t tag_ = kLinkTag;
@@ -140,10 +164,10 @@ private:
     std::unique_ptr<uint8_t[]> spareBuffer_;
     DeviceFile device_;
     std::atomic<LinkState> state_{LinkState::Closed};
-    UniqueHandle stopEvent_;
+    LinkStop stop_;
     RequestQueue<SendRequest> sendQueue_;
     RequestQueue<SendRequest> sendDone_;
-    UniqueHandle writeLock_;
+    WriteLock writeLock_;
     IoBlock writeIo_;
     PinnedThread sendWorker_;
     LinkHeader replyPacket_{};
@@ -156,10 +180,7 @@ private:
     PinnedThread readWorker_;
     PinnedThread assembleWorker_;
     volatile uint32_t lastWriteWasReply_ = 1;
-    HDEVNOTIFY notification_ = nullptr;
-    HWND window_ = nullptr;
-    PinnedThread notifyWorker_;
-    UniqueHandle notifyReady_;  // set by the NotifyWorker once its window watches
+    RemovalWatch removalWatch_;  // the NotifyWorker with its window and registration
 
     // Guards added to the layout above:
     // requestGate_ orders the callers' state check and queueing against a stop, so that no
@@ -176,10 +197,8 @@ private:
     std::atomic<bool> unsettled_{false};
     std::atomic<long> callsInside_{0};
     UniqueHandle callsLeft_ = MakeEvent(false, false);  // set when the last call inside has left
+    bool closeWaiting_ = false;      // under requestGate_: Teardown waits for callsLeft_
     bool deviceObjectsOwed_ = false; // the device was lost while workers ran; close after they end
-    // Set (under deviceGuard_) once the notification has been asked to end: a NotifyWorker that
-    // is still creating its window then ends instead of watching.
-    bool notificationEnding_ = false;
     Library libraryPin_;             // keeps the library loaded while the link is open
 };
 

@@ -2,7 +2,7 @@
 // work to the handle's UsbLink or to the registry. No exception leaves here.
 #include "CommApi.h"
 #include "HandleRegistry.h"
-#include "NotifyWindow.h"
+#include "RemovalWatch.h"
 #include "UsbLink.h"
 #include <windows.h>
 

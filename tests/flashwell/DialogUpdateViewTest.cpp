@@ -118,3 +118,56 @@ TEST(DialogUpdateView, OneSessionAtATime) {
     link->EndSession(second);
     EXPECT_FALSE(link->SessionRunning());
 }
+
+namespace {
+
+// Counts the position messages that reach the bar, then lets the bar handle them.
+struct PositionCounter {
+    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM first, LPARAM second) {
+        if (message == PBM_SETPOS) ++messages;
+        return ::CallWindowProcA(original, window, message, first, second);
+    }
+    static WNDPROC original;
+    static int messages;
+};
+WNDPROC PositionCounter::original = nullptr;
+int PositionCounter::messages = 0;
+
+}  // namespace
+
+// A session reports after every packet; the worker waits for the dialog's thread only when
+// the bar is to show another position, and the first report of a session always reaches the
+// bar (it may still show the end of the session before).
+TEST(DialogUpdateView, TheBarIsSentOnlyPositionsItDoesNotShowYet) {
+    TestControls controls;
+    ::SendMessageA(controls.progress, PBM_SETPOS, 100, 0);  // where the last session left it
+    PositionCounter::messages = 0;
+    PositionCounter::original = reinterpret_cast<WNDPROC>(::SetWindowLongPtrA(
+        controls.progress, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&PositionCounter::Procedure)));
+    auto link = std::make_shared<DialogSessionLink>();
+    link->Attach(controls.Controls());
+    DialogUpdateView view(link, link->BeginSession(), "x.img", "Flashwell");
+    struct Step {
+        unsigned position;
+        int messagesAfter;
+    };
+    const Step steps[] = {{0, 1}, {0, 1}, {0, 1}, {1, 2}, {1, 2}, {30, 3}, {30, 3}, {100, 4}, {100, 4}};
+    for (const Step &step : steps) {
+        ASSERT_TRUE(RunOnWorker([&] { view.SetProgress(step.position); }));
+        EXPECT_EQ(step.messagesAfter, PositionCounter::messages) << "after position " << step.position;
+        EXPECT_EQ(static_cast<LRESULT>(step.position), ::SendMessageA(controls.progress, PBM_GETPOS, 0, 0));
+    }
+    ::SetWindowLongPtrA(controls.progress, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(PositionCounter::original));
+}
+
+// A position that could not reach the bar (the dialog had detached) is not taken as shown.
+TEST(DialogUpdateView, APositionThatDidNotReachTheBarIsSentAgainOnceAttached) {
+    TestControls controls;
+    auto link = std::make_shared<DialogSessionLink>();
+    DialogUpdateView view(link, link->BeginSession(), "x.img", "Flashwell");
+    ASSERT_TRUE(RunOnWorker([&] { view.SetProgress(7); }));
+    EXPECT_EQ(0, ::SendMessageA(controls.progress, PBM_GETPOS, 0, 0));
+    link->Attach(controls.Controls());
+    ASSERT_TRUE(RunOnWorker([&] { view.SetProgress(7); }));
+    EXPECT_EQ(7, ::SendMessageA(controls.progress, PBM_GETPOS, 0, 0));
+}

@@ -327,6 +327,8 @@ TEST_F(LifecycleTest, CleanupTearsDownEveryHandleAndStartupStartsAfresh) {
     uint32_t length = 16;
     uint8_t buffer[16];
     AsyncCall receive([&] { return CommReceiveData(handles[1], buffer, &length, nullptr, nullptr); });
+    // The receive must be waiting inside the link, not arrive after the cleanup (which gives 6).
+    EXPECT_FALSE(receive.Finished(200)) << "the receive waits for a message";
     EXPECT_EQ(0u, CommCleanup());
     ASSERT_TRUE(receive.Finished(kWait));
     EXPECT_EQ(1167u, receive.Result());

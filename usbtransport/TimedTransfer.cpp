@@ -1,4 +1,4 @@
-#include "GuardedTransfer.h"
+#include "TimedTransfer.h"
 
 namespace wirrow {
 
@@ -20,14 +20,15 @@ DWORD Finish(DWORD result) {
     return result;
 }
 
-DWORD HandleError(const TransferGuard &guard, DWORD error, IoBlock &io, bool resetOnCrc) {
+// The one error mapping of a failed transfer.
+DWORD MapError(const TransferGuard &guard, DWORD error, IoBlock &io, bool resetOnCrc) {
     if (IsDeviceGoneError(error)) {
         guard.deviceLost(guard.context);
         return Finish(ERROR_DEVICE_NOT_CONNECTED);
     }
     if (error == ERROR_TIMEOUT) {
-        DWORD moved = 0;
-        guard.device->CancelAndSettle(io.Block(), moved);
+        DWORD ignored = 0;
+        guard.device->CancelAndSettle(io.Block(), ignored);
         return Finish(ERROR_TIMEOUT);
     }
     if (error == ERROR_CRC) {
@@ -39,8 +40,8 @@ DWORD HandleError(const TransferGuard &guard, DWORD error, IoBlock &io, bool res
         if (!guard.device->Reset(block) && ::GetLastError() == ERROR_IO_PENDING) {
             // A reset that the device does not finish within the allowance is abandoned.
             if (::WaitForSingleObject(block.hEvent, kSettleWaitMs) != WAIT_OBJECT_0) {
-                DWORD moved = 0;
-                guard.device->CancelAndSettle(block, moved);
+                DWORD ignored = 0;
+                guard.device->CancelAndSettle(block, ignored);
             }
         }
         return Finish(ERROR_CRC);
@@ -50,41 +51,38 @@ DWORD HandleError(const TransferGuard &guard, DWORD error, IoBlock &io, bool res
 
 }  // namespace
 
-DWORD GuardedTransfer(const TransferGuard &guard, TransferDirection direction, void *buffer, DWORD count,
-                      IoBlock &io, DWORD timeoutMs, bool resetOnCrc) {
+DWORD TimedTransfer(const TransferGuard &guard, TransferDirection direction, void *buffer, DWORD count, IoBlock &io,
+                    DWORD timeoutMs, bool resetOnCrc, DWORD *movedOut) {
+    DWORD ignored = 0;
+    DWORD &moved = movedOut ? *movedOut : ignored;
+    moved = 0;
     OVERLAPPED &block = io.Fresh();
     const bool started = direction == TransferDirection::Write ? guard.device->Write(buffer, count, block)
                                                                : guard.device->Read(buffer, count, block);
-    DWORD moved = 0;
     if (started) {
         // Completed at once. A byte stream may hand over fewer bytes than asked for.
-        if (::GetOverlappedResult(guard.device->Handle(), &block, &moved, FALSE) && moved < count)
-            return Finish(ERROR_MORE_DATA);
-        return Finish(ERROR_SUCCESS);
+        if (!::GetOverlappedResult(guard.device->Handle(), &block, &moved, FALSE)) moved = count;
+        return Finish(moved < count ? ERROR_MORE_DATA : ERROR_SUCCESS);
     }
     DWORD error = ::GetLastError();
     if (error == ERROR_IO_PENDING) {
         HANDLE waits[2] = {block.hEvent, guard.stopEvent};
-        DWORD waited = ::WaitForMultipleObjects(guard.stopEvent ? 2 : 1, waits, FALSE, timeoutMs);
-        if (waited == WAIT_TIMEOUT) {
-            // The transfer may have finished just as the wait ran out; then it counts.
-            if (guard.device->CancelAndSettle(block, moved) && moved == count) return Finish(ERROR_SUCCESS);
-            return Finish(ERROR_TIMEOUT);
-        }
-        if (waited == WAIT_OBJECT_0 + 1) {
-            guard.device->CancelAndSettle(block, moved);
-            return Finish(ERROR_SHUTDOWN_IN_PROGRESS);
-        }
+        const DWORD waited = ::WaitForMultipleObjects(guard.stopEvent ? 2 : 1, waits, FALSE, timeoutMs);
         if (waited == WAIT_OBJECT_0) {
             if (::GetOverlappedResult(guard.device->Handle(), &block, &moved, FALSE))
                 return Finish(moved < count ? ERROR_MORE_DATA : ERROR_SUCCESS);
             error = ::GetLastError();
         } else {
-            error = ::GetLastError();
-            guard.device->CancelAndSettle(block, moved);
+            const DWORD waitError = ::GetLastError();
+            // The caller's buffer must be let go of before the transfer ends. One that finished
+            // just as the wait ran out counts.
+            const bool finished = guard.device->CancelAndSettle(block, moved);
+            if (waited == WAIT_TIMEOUT) return Finish(finished && moved == count ? ERROR_SUCCESS : ERROR_TIMEOUT);
+            if (waited == WAIT_OBJECT_0 + 1) return Finish(ERROR_SHUTDOWN_IN_PROGRESS);
+            error = waitError;
         }
     }
-    return HandleError(guard, error, io, resetOnCrc);
+    return MapError(guard, error, io, resetOnCrc);
 }
 
 }  // namespace wirrow

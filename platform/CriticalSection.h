@@ -1,9 +1,8 @@
 // Owner of one critical section, and a scoped hold of it. Used where a guard is
-// held only for a few field updates and never across a wait.
+// held only for a few field updates and never across a wait: unlike a mutex, an
+// uncontended hold never leaves the process (under Wine, never reaches the server).
 #pragma once
 #include <windows.h>
-
-namespace wirrow {
 
 class CriticalSection {
 public:
@@ -13,6 +12,8 @@ public:
     CriticalSection &operator=(const CriticalSection &) = delete;
     void Enter() { ::EnterCriticalSection(&section_); }
     void Leave() { ::LeaveCriticalSection(&section_); }
+    // For condition variables that sleep on this section.
+    CRITICAL_SECTION *Native() { return &section_; }
 
 private:
     CRITICAL_SECTION section_;
@@ -28,5 +29,3 @@ public:
 private:
     CriticalSection &section_;
 };
-
-}  // namespace wirrow

@@ -1,0 +1,460 @@
+// Figures for a whole firmware update, printed, not judged. For a 1 MiB and an
+// 8 MiB image it times, round after round, the same update through every layer
+// on the same kind of simulated board (this process, behind a USB interface):
+//   raw      the packets written and read by hand on the device path, one thread
+//   Wirrow   the update loop on Wirrow.dll's exports
+//   front    the same loop on Communicator.dll's exports (which load Wirrow.dll)
+//   session  Flashwell's update session (search, open, connect, packets) with a silent view
+//   view     the session with the dialog's own view on a window of this process
+//   console  ImageTool.exe update: the session in a process of its own, without a window
+//   program  the real Flashwell.exe: from the click on Update to the closing message box
+// Each figure is the median of the rounds, from the open (or the click) to the
+// last reply. The cost per packet of each layer is taken from the difference of
+// the two image sizes, which leaves out what every update pays once (search,
+// library loading, connect).
+//   tools/sandbox.sh wine build/x86_64/bin/update_bench.exe [--rounds=N]
+#include "CommApi.h"
+#include "DialogUpdateView.h"
+#include "FlashwellDriver.h"
+#include "Library.h"
+#include "RawHost.h"
+#include "SimulatedBoard.h"
+#include "UpdateSession.h"
+#include "UniqueHandle.h"
+#include <windows.h>
+#include <commctrl.h>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+using boardsim::BoardConfig;
+using boardsim::SimulatedBoard;
+using flashwelltest::FlashwellDriver;
+using flashwelltest::WaitUntil;
+
+namespace {
+
+constexpr size_t kMiB = 1024 * 1024;
+constexpr uint32_t kMaxPayload = 16384;
+constexpr int IDC_UPDATE = 1001, IDC_SELECT_IMAGE = 1003;
+constexpr DWORD kUpdateWaitMs = 120000;
+
+enum Layer { kRaw, kWirrow, kFront, kSession, kView, kConsole, kProgram, kLayers };
+const char *const kLayerNames[kLayers] = {"raw", "Wirrow", "front", "session", "view", "console", "program"};
+const char *const kLayerWhat[kLayers] = {"packets by hand on the device path",
+                                         "Wirrow.dll's exports",
+                                         "Communicator.dll's exports",
+                                         "update session, silent view",
+                                         "update session, the dialog's view",
+                                         "ImageTool.exe update, another process",
+                                         "Flashwell.exe, click to message box"};
+
+using Clock = std::chrono::steady_clock;
+double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+std::string ProgramFolder() {
+    char path[MAX_PATH] = {};
+    const DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    const std::string file(path, length);
+    return file.substr(0, file.find_last_of('\\'));
+}
+
+std::string UniqueInstance() {
+    static int counter = 0;
+    return "bench" + std::to_string(::GetCurrentProcessId()) + "n" + std::to_string(++counter);
+}
+
+uint32_t PacketsFor(size_t payload) {
+    const size_t chunk = kMaxPayload - 16;
+    return static_cast<uint32_t>((payload + chunk - 1) / chunk);
+}
+
+// The Comm API of one loaded library, in the session's table.
+bool BindComm(const Library &library, CommFunctions &comm) {
+    comm.open = library.Symbol<PFN_CommOpen>("CommOpen");
+    comm.close = library.Symbol<PFN_CommClose>("CommClose");
+    comm.connect = library.Symbol<PFN_CommConnect>("CommConnect");
+    comm.disconnect = library.Symbol<PFN_CommDisconnect>("CommDisconnect");
+    comm.getOption = library.Symbol<PFN_CommGetOption>("CommGetOption");
+    comm.sendData = library.Symbol<PFN_CommSendData>("CommSendData");
+    comm.receiveData = library.Symbol<PFN_CommReceiveData>("CommReceiveData");
+    return comm.open && comm.close && comm.connect && comm.disconnect && comm.getOption && comm.sendData &&
+           comm.receiveData;
+}
+
+// One image: its payload, the .img file around it and a folder with the shipped programs.
+struct Workspace {
+    std::string folder;
+    std::vector<uint8_t> payload;
+    std::string image;
+    std::vector<std::string> files;
+
+    ~Workspace() {
+        for (const std::string &file : files) ::DeleteFileA(file.c_str());
+        ::RemoveDirectoryA(folder.c_str());
+    }
+
+    bool Make(size_t bytes) {
+        char temp[MAX_PATH] = {};
+        ::GetTempPathA(MAX_PATH, temp);
+        folder = std::string(temp) + "update-bench-" + std::to_string(::GetCurrentProcessId()) + "-" +
+                 std::to_string(bytes);
+        if (!::CreateDirectoryA(folder.c_str(), nullptr)) return false;
+        for (const char *name : {"Flashwell.exe", "Communicator.dll", "Hivekey.dll", "Wirrow.dll"}) {
+            files.push_back(folder + "\\" + name);
+            if (!::CopyFileA((ProgramFolder() + "\\" + name).c_str(), files.back().c_str(), FALSE)) return false;
+        }
+        std::mt19937 generator(static_cast<uint32_t>(bytes));
+        payload.resize(bytes);
+        for (uint8_t &byte : payload) byte = static_cast<uint8_t>(generator() >> 24);
+        const std::string payloadPath = folder + "\\payload.bin";
+        files.push_back(payloadPath);
+        {
+            std::ofstream out(payloadPath, std::ios::binary);
+            out.write(reinterpret_cast<const char *>(payload.data()), static_cast<std::streamsize>(payload.size()));
+            if (!out) return false;
+        }
+        image = folder + "\\firmware.img";
+        files.push_back(image);
+        return RunImageTool("make --model KV-220 --version 3.1.4 \"" + payloadPath + "\" \"" + image + "\"");
+    }
+
+    bool RunImageTool(const std::string &arguments, DWORD timeoutMs = 30000) const {
+        const std::string tool = ProgramFolder() + "\\ImageTool.exe";
+        std::string command = "\"" + tool + "\" " + arguments;
+        // The tool's report is not wanted among the figures.
+        STARTUPINFOA startup{};
+        startup.cb = sizeof(startup);
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        PROCESS_INFORMATION info{};
+        if (!::CreateProcessA(tool.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
+                              &startup, &info))
+            return false;
+        UniqueHandle process(info.hProcess), thread(info.hThread);
+        if (::WaitForSingleObject(process.Get(), timeoutMs) != WAIT_OBJECT_0) {
+            ::TerminateProcess(process.Get(), 1);
+            return false;
+        }
+        DWORD code = 1;
+        ::GetExitCodeProcess(process.Get(), &code);
+        return code == 0;
+    }
+};
+
+std::unique_ptr<SimulatedBoard> StartBoard() {
+    BoardConfig config;
+    config.instance = UniqueInstance();
+    config.maxPayload = kMaxPayload;
+    auto board = std::make_unique<SimulatedBoard>(config);
+    if (board->Start() != 0) return nullptr;
+    return board;
+}
+
+// The raw loop: open, connect, every packet and its reply by hand, close.
+double RawUpdate(const std::vector<uint8_t> &payload, SimulatedBoard &board) {
+    const Clock::time_point start = Clock::now();
+    rawhost::Host host;
+    rawhost::Header reply;
+    if (host.Open(board.InterfacePath()) || host.Connect(&reply)) return -1;
+    const bool le = (reply.bytes[7] & 0x10) != 0;
+    const size_t chunk = kMaxPayload - 16;
+    uint32_t sum = 0;
+    for (size_t offset = 0; offset < payload.size();) {
+        const size_t n = std::min(chunk, payload.size() - offset);
+        const std::vector<uint8_t> piece(payload.begin() + offset, payload.begin() + offset + n);
+        for (uint8_t byte : piece) sum += byte;
+        offset += n;
+        uint16_t status = 0xFFFF;
+        if (host.UpdateExchange(rawhost::UpdatePacket(piece, offset == payload.size(), sum, le), le, &status) ||
+            status)
+            return -1;
+    }
+    const double seconds = SecondsSince(start);
+    host.Close();
+    return seconds;
+}
+
+// The update loop on a Comm API table, as a host program would write it.
+double CommUpdate(const CommFunctions &comm, const std::vector<uint8_t> &payload, SimulatedBoard &board) {
+    const Clock::time_point start = Clock::now();
+    HCOMM handle = nullptr;
+    if (comm.open(board.InterfacePath().c_str(), 0, &handle, nullptr, 26214) != 0) return -1;
+    const uint8_t subchannel = 1;
+    double seconds = -1;
+    uint32_t maxData = 0, hostOrder = 1;
+    if (comm.connect(handle, 66, &subchannel, nullptr, nullptr) == 0 &&
+        comm.getOption(handle, COMM_OPT_MAX_PAYLOAD, &maxData) == 0 && maxData > 16) {
+        comm.getOption(handle, COMM_OPT_HOST_ORDER, &hostOrder);
+        const bool le = hostOrder != 0;
+        const size_t chunk = maxData - 16;
+        std::vector<uint8_t> packet(maxData);
+        uint32_t sum = 0;
+        bool ok = true;
+        for (size_t offset = 0; ok && offset < payload.size();) {
+            const size_t n = std::min(chunk, payload.size() - offset);
+            std::memcpy(packet.data() + 16, payload.data() + offset, n);
+            for (size_t i = 0; i < n; ++i) sum += payload[offset + i];
+            offset += n;
+            const bool last = offset == payload.size();
+            boardsim::UpdateHeader header;
+            header.length = static_cast<uint32_t>(n);
+            header.lastFlag = last ? boardsim::kUpdateLastFlag : 0;
+            header.checksum = last ? sum : 0;
+            const auto bytes = boardsim::EncodeUpdateHeader(header, le);
+            std::memcpy(packet.data(), bytes.data(), bytes.size());
+            uint8_t reply[16];
+            uint32_t replyLength = sizeof(reply);
+            uint8_t replyChannel = 0, replySubchannel = 0;
+            ok = comm.sendData(handle, packet.data(), static_cast<uint32_t>(16 + n), 66, 1) == 0 &&
+                 comm.receiveData(handle, reply, &replyLength, &replyChannel, &replySubchannel) == 0 &&
+                 replyLength == 16 && boardsim::DecodeUpdateHeader(reply, le).status == 0;
+        }
+        if (ok) seconds = SecondsSince(start);
+    }
+    comm.disconnect(handle);
+    comm.close(handle);
+    return seconds;
+}
+
+class SilentView : public UpdateView {
+public:
+    explicit SilentView(std::string image) : image_(std::move(image)) {}
+    std::string ImagePath() override { return image_; }
+    void EnableButtons(bool) override {}
+    void ShowStatus(const std::string &) override {}
+    void SetProgress(unsigned) override {}
+    void ShowMessage(const std::string &) override {}
+
+private:
+    std::string image_;
+};
+
+// The dialog's own view, its message box left out (the program figure has it).
+class DialogViewWithoutBox : public DialogUpdateView {
+public:
+    using DialogUpdateView::DialogUpdateView;
+    void ShowMessage(const std::string &) override {}
+};
+
+// A window with the controls a session drives, on a thread of its own with a
+// message loop, as Flashwell's dialog has them.
+class ControlsWindow {
+public:
+    ControlsWindow() {
+        ready_ = MakeEvent(true, false);
+        thread_ = std::thread([this] { Run(); });
+        ::WaitForSingleObject(ready_.Get(), 10000);
+    }
+    ~ControlsWindow() {
+        if (window_) ::PostMessageA(window_, WM_CLOSE, 0, 0);
+        if (thread_.joinable()) thread_.join();
+    }
+    bool Ok() const { return window_ != nullptr; }
+    const SessionControls &Controls() const { return controls_; }
+
+private:
+    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM first, LPARAM second) {
+        if (message == WM_DESTROY) {
+            ::PostQuitMessage(0);
+            return 0;
+        }
+        return ::DefWindowProcA(window, message, first, second);
+    }
+
+    void Run() {
+        INITCOMMONCONTROLSEX classes{sizeof(classes), ICC_PROGRESS_CLASS};
+        ::InitCommonControlsEx(&classes);
+        WNDCLASSA windowClass{};
+        windowClass.lpfnWndProc = &Procedure;
+        windowClass.lpszClassName = "UpdateBenchControls";
+        ::RegisterClassA(&windowClass);
+        HWND window = ::CreateWindowExA(0, "UpdateBenchControls", "bench", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
+                                        600, 300, nullptr, nullptr, nullptr, nullptr);
+        if (window) {
+            auto child = [&](const char *cls, int y) {
+                return ::CreateWindowExA(0, cls, "", WS_CHILD | WS_VISIBLE, 10, y, 500, 20, window, nullptr, nullptr,
+                                         nullptr);
+            };
+            controls_.status = child("STATIC", 10);
+            controls_.progress = child(PROGRESS_CLASSA, 40);
+            controls_.selectImage = child("BUTTON", 70);
+            controls_.update = child("BUTTON", 100);
+            ::SendMessageA(controls_.progress, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+        }
+        window_ = window;
+        ::SetEvent(ready_.Get());
+        if (!window) return;
+        MSG message;
+        while (::GetMessageA(&message, nullptr, 0, 0) > 0) {
+            ::TranslateMessage(&message);
+            ::DispatchMessageA(&message);
+        }
+    }
+
+    UniqueHandle ready_;
+    std::thread thread_;
+    HWND window_ = nullptr;
+    SessionControls controls_;
+};
+
+double SessionUpdate(const CommFunctions &comm, UpdateView &view) {
+    const Clock::time_point start = Clock::now();
+    const UpdateResult result = RunUpdateSession(view, comm);
+    return result.outcome == UpdateOutcome::Succeeded ? SecondsSince(start) : -1;
+}
+
+double ProgramUpdate(FlashwellDriver &app, SimulatedBoard &board) {
+    const Clock::time_point start = Clock::now();
+    app.Click(IDC_UPDATE);
+    // Looking for the box asks the window manager about every top-level window, which would slow
+    // the program measured: it is looked for only once the board has written its flash, just
+    // before its last reply, and then every millisecond.
+    if (!board.WaitFlashWrites(1, kUpdateWaitMs)) return -1;
+    const bool shown = WaitUntil(
+        [&] {
+            if (app.MessageBoxShown()) return true;
+            ::Sleep(1);
+            return false;
+        },
+        kUpdateWaitMs);
+    const double seconds = SecondsSince(start);
+    std::string text;
+    if (!shown || !app.AnswerMessageBox(text)) return -1;
+    if (!WaitUntil([&] { return app.Enabled(IDC_UPDATE) && app.Enabled(IDC_SELECT_IMAGE); }, 10000)) return -1;
+    return text == "Succeeded updating the firmware." ? seconds : -1;
+}
+
+double Median(std::vector<double> values) {
+    if (values.empty()) return -1;
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+struct SizeFigures {
+    size_t bytes = 0;
+    uint32_t packets = 0;
+    std::vector<double> seconds[kLayers];
+    int failures[kLayers] = {};
+};
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    int rounds = 5;
+    for (int i = 1; i < argc; ++i)
+        if (std::strncmp(argv[i], "--rounds=", 9) == 0) rounds = std::max(1, std::atoi(argv[i] + 9));
+
+    Library wirrowLibrary(::LoadLibraryA("Wirrow.dll"));
+    Library communicatorLibrary(::LoadLibraryA("Communicator.dll"));
+    CommFunctions wirrow{}, front{};
+    if (!wirrowLibrary || !communicatorLibrary || !BindComm(wirrowLibrary, wirrow) ||
+        !BindComm(communicatorLibrary, front)) {
+        std::printf("cannot load Wirrow.dll and Communicator.dll beside the benchmark\n");
+        return 1;
+    }
+    // Wirrow stays started for the whole run: Communicator uses the same loaded library.
+    auto startup = wirrowLibrary.Symbol<PFN_CommStartup>("CommStartup");
+    if (!startup || startup() != 0) return 1;
+    ControlsWindow controls;
+    auto sessionLink = std::make_shared<DialogSessionLink>();
+    if (!controls.Ok()) return 1;
+    sessionLink->Attach(controls.Controls());
+
+    SizeFigures sizes[2];
+    const size_t imageBytes[2] = {1 * kMiB, 8 * kMiB};
+    for (int s = 0; s < 2; ++s) {
+        SizeFigures &figures = sizes[s];
+        figures.bytes = imageBytes[s];
+        figures.packets = PacketsFor(imageBytes[s]);
+        Workspace workspace;
+        if (!workspace.Make(imageBytes[s])) {
+            std::printf("cannot make the %zu MiB image and its folder\n", imageBytes[s] / kMiB);
+            return 1;
+        }
+        FlashwellDriver app;
+        const bool programReady = app.Start(workspace.folder) && app.ChooseImage(workspace.image) &&
+                                  WaitUntil([&] { return app.Enabled(IDC_UPDATE); }, 10000);
+        for (int round = 0; round < rounds; ++round) {
+            for (int layer = 0; layer < kLayers; ++layer) {
+                if (layer == kProgram && !programReady) {
+                    ++figures.failures[layer];
+                    continue;
+                }
+                std::unique_ptr<SimulatedBoard> board = StartBoard();
+                double seconds = -1;
+                if (board) {
+                    switch (layer) {
+                    case kRaw: seconds = RawUpdate(workspace.payload, *board); break;
+                    case kWirrow: seconds = CommUpdate(wirrow, workspace.payload, *board); break;
+                    case kFront: seconds = CommUpdate(front, workspace.payload, *board); break;
+                    case kSession: {
+                        SilentView view(workspace.image);
+                        seconds = SessionUpdate(front, view);
+                        break;
+                    }
+                    case kView: {
+                        const unsigned session = sessionLink->BeginSession();
+                        DialogViewWithoutBox view(sessionLink, session, workspace.image, "bench");
+                        seconds = SessionUpdate(front, view);
+                        break;
+                    }
+                    case kConsole: {
+                        // Includes starting the process: the cost per packet leaves that out.
+                        const Clock::time_point start = Clock::now();
+                        if (workspace.RunImageTool("update \"" + workspace.image + "\" --path \"" +
+                                                       board->InterfacePath() + "\" --quiet",
+                                                   kUpdateWaitMs))
+                            seconds = SecondsSince(start);
+                        break;
+                    }
+                    case kProgram: seconds = ProgramUpdate(app, *board); break;
+                    }
+                    // Every figure counts only when the board holds the image byte for byte.
+                    if (seconds >= 0 && !WaitUntil([&] { return board->FlashImage() == workspace.payload; }, 5000))
+                        seconds = -1;
+                }
+                if (seconds < 0)
+                    ++figures.failures[layer];
+                else
+                    figures.seconds[layer].push_back(seconds);
+            }
+        }
+    }
+    sessionLink->Detach();
+
+    std::printf("Whole update, packets of %u bytes (16-byte update header and chunk), a 16-byte reply to each;\n"
+                "medians of %d rounds, each layer on a fresh simulated board:\n\n",
+                kMaxPayload, rounds);
+    double median[2][kLayers];
+    for (int s = 0; s < 2; ++s)
+        for (int layer = 0; layer < kLayers; ++layer) median[s][layer] = Median(sizes[s].seconds[layer]);
+    std::printf("  %-8s %-38s", "layer", "what runs");
+    for (const SizeFigures &figures : sizes)
+        std::printf("  %2zu MiB (%3u pk)  ratio", figures.bytes / kMiB, figures.packets);
+    std::printf("   ms/packet  +layer\n");
+    const double extraPackets = double(sizes[1].packets) - double(sizes[0].packets);
+    double below = 0;
+    for (int layer = 0; layer < kLayers; ++layer) {
+        std::printf("  %-8s %-38s", kLayerNames[layer], kLayerWhat[layer]);
+        for (int s = 0; s < 2; ++s)
+            std::printf("  %10.3f s  %6.2f", median[s][layer], median[s][layer] / median[s][kRaw]);
+        const double perPacket = (median[1][layer] - median[0][layer]) / extraPackets * 1000;
+        std::printf("   %8.3f  %+7.3f", perPacket, layer == kRaw ? 0.0 : perPacket - below);
+        below = perPacket;
+        int failed = sizes[0].failures[layer] + sizes[1].failures[layer];
+        if (failed) std::printf("   [%d runs failed]", failed);
+        std::printf("\n");
+    }
+    std::printf("\n  ratio: time of the layer over the raw loop's time in the same run; ms/packet: the\n"
+                "  difference of the two sizes over the difference of their packet counts; +layer: what\n"
+                "  the layer adds per packet to the one above it in the table.\n");
+    return 0;
+}

@@ -1,0 +1,176 @@
+#include "RemovalWatch.h"
+#include "BoardInterfaceGuid.h"
+#include <cstddef>
+#include <cstring>
+#include <utility>
+
+namespace wirrow {
+
+const char kNotifyWindowClass[] = "WIRROW";
+// How long Start waits for the window to watch.
+constexpr DWORD kNotifyReadyWaitMs = 10000;
+
+#ifndef _WIN64
+static_assert(sizeof(WNDCLASSEXA) == 48, "window class record of the 32-bit platform");
+#endif
+static_assert(sizeof(DEV_BROADCAST_DEVICEINTERFACE_A) == 32, "device-interface filter");
+
+namespace {
+
+HMODULE ThisLibrary() {
+    HMODULE self = nullptr;
+    ::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                         reinterpret_cast<LPCSTR>(reinterpret_cast<const void *>(&ThisLibrary)), &self);
+    return self;
+}
+
+}  // namespace
+
+// The class belongs to this library's module: a class left registered for the process after an
+// unload would keep a window procedure in unmapped code, and the next load of the library would
+// meet it as "already exists". UnregisterNotifyWindowClass gives it back at unload.
+HINSTANCE NotifyWindowInstance() { return ThisLibrary(); }
+
+void UnregisterNotifyWindowClass() { ::UnregisterClassA(kNotifyWindowClass, NotifyWindowInstance()); }
+
+bool IsRemovalOf(WPARAM event, const DEV_BROADCAST_HDR *broadcast, const std::string &path) {
+    if (event != DBT_DEVICEREMOVECOMPLETE) return false;
+    if (!broadcast || broadcast->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE) return false;
+    const auto *interfaceBroadcast = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_A *>(broadcast);
+    const size_t nameOffset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name);
+    if (broadcast->dbch_size <= nameOffset) return false;
+    const size_t room = broadcast->dbch_size - nameOffset;
+    const char *name = interfaceBroadcast->dbcc_name;
+    const size_t nameLength = strnlen(name, room);
+    if (path.empty() || nameLength > 0x7FFFFFFF || path.size() > 0x7FFFFFFF) return false;
+    // The platform's comparison ignores case as the system's code page defines it, multibyte characters included.
+    return ::CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, name, static_cast<int>(nameLength), path.c_str(),
+                            static_cast<int>(path.size())) == CSTR_EQUAL;
+}
+
+bool RemovalWatch::Start(const std::string &path, const void *owner, std::function<void()> onRemoved) {
+    path_ = path;
+    owner_ = owner;
+    onRemoved_ = std::move(onRemoved);
+    ready_ = MakeEvent(true, false);
+    if (!ready_) return false;
+    DWORD started = ERROR_NOT_ENOUGH_MEMORY;
+    try {
+        started = worker_.Start([this] { NotifyWorker(); });
+    } catch (...) {
+    }
+    if (started != ERROR_SUCCESS) return false;
+    HANDLE readyOrEnded[2] = {ready_.Get(), worker_.EndedEvent()};
+    ::WaitForMultipleObjects(2, readyOrEnded, FALSE, kNotifyReadyWaitMs);
+    return true;
+}
+
+void RemovalWatch::End() {
+    {
+        SectionHold hold(guard_);
+        ending_ = true;
+        // A window can only be destroyed by its own thread: on another, the close message asks
+        // the NotifyWorker to let go (WindowProcedure).
+        if (!worker_.IsCurrent()) {
+            if (window_) ::PostMessageA(window_, WM_CLOSE, 0, 0);
+            return;
+        }
+    }
+    LetGo();  // the removal handler, on the NotifyWorker itself
+}
+
+bool RemovalWatch::Watching() {
+    SectionHold hold(guard_);
+    return worker_.Started() && !ending_;
+}
+
+bool RemovalWatch::WaitEnded(DWORD timeoutMs) {
+    if (!worker_.WaitEnded(timeoutMs)) return false;
+    worker_.Reset();
+    return true;
+}
+
+// The one place where the registration and the window go, in that order; on the NotifyWorker.
+// The window's destroy message ends the message loop.
+void RemovalWatch::LetGo() {
+    HWND window;
+    HDEVNOTIFY registration;
+    {
+        SectionHold hold(guard_);
+        window = std::exchange(window_, nullptr);
+        registration = std::exchange(registration_, nullptr);
+    }
+    if (registration) ::UnregisterDeviceNotification(registration);
+    if (window) ::DestroyWindow(window);
+}
+
+void RemovalWatch::NotifyWorker() {
+    WNDCLASSEXA windowClass{};
+    windowClass.cbSize = sizeof(WNDCLASSEXA);
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = &RemovalWatch::WindowProcedure;
+    windowClass.cbClsExtra = 0;
+    // Room for the link's address: a pointer in the 64-bit build, 4 bytes in the 32-bit one.
+    windowClass.cbWndExtra = sizeof(LONG_PTR);
+    windowClass.hInstance = NotifyWindowInstance();
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
+    windowClass.lpszClassName = kNotifyWindowClass;
+    // Every watch registers; all but the first meet the class already there, which is fine.
+    ::RegisterClassExA(&windowClass);
+    HWND window = ::CreateWindowExA(0, kNotifyWindowClass, "", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                                    CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, NotifyWindowInstance(), nullptr);
+    if (!window) return;  // the link works on without removal reports
+    ::SetWindowLongPtrA(window, 0, reinterpret_cast<LONG_PTR>(owner_));
+    ::SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    DEV_BROADCAST_DEVICEINTERFACE_A filter{};
+    filter.dbcc_size = sizeof(filter);
+    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    filter.dbcc_reserved = 0;
+    filter.dbcc_classguid = BoardInterfaceGuid;
+    HDEVNOTIFY registration = ::RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+    bool watch;
+    {
+        SectionHold hold(guard_);
+        window_ = window;
+        registration_ = registration;
+        // A link closed while the window was being made has nothing to watch.
+        watch = !ending_;
+    }
+    ::SetEvent(ready_.Get());
+    if (watch) {
+        MSG message;
+        while (::GetMessageA(&message, nullptr, 0, 0) > 0) {
+            ::TranslateMessage(&message);
+            ::DispatchMessageA(&message);
+        }
+    }
+    LetGo();  // when the loop ended without it (never watched, or the queue failed)
+}
+
+LRESULT CALLBACK RemovalWatch::WindowProcedure(HWND window, UINT message, WPARAM first, LPARAM second) {
+    auto *watch = reinterpret_cast<RemovalWatch *>(::GetWindowLongPtrA(window, GWLP_USERDATA));
+    switch (message) {
+    case WM_CLOSE:
+        // End's request from another thread.
+        if (watch) watch->LetGo();
+        return 0;
+    case WM_DESTROY:
+        ::SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+        ::PostQuitMessage(0);
+        return 0;
+    case WM_DEVICECHANGE:
+        if (watch && IsRemovalOf(first, reinterpret_cast<const DEV_BROADCAST_HDR *>(second), watch->path_)) {
+            bool watching;
+            {
+                SectionHold hold(watch->guard_);
+                watching = !watch->ending_;
+            }
+            if (watching) watch->onRemoved_();
+        }
+        return 0;
+    default:
+        return ::DefWindowProcA(window, message, first, second);
+    }
+}
+
+}  // namespace wirrow
