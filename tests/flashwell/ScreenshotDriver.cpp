@@ -46,15 +46,6 @@ std::string WriteSampleImage() {
     return path;
 }
 
-bool Report(const char *name, HWND window) {
-    RECT rect{};
-    if (!window || !::GetWindowRect(window, &rect)) return false;
-    std::cout << name << ' ' << rect.left << ' ' << rect.top << ' ' << rect.right - rect.left << ' '
-              << rect.bottom - rect.top << std::endl;
-    std::string line;
-    return static_cast<bool>(std::getline(std::cin, line));
-}
-
 }  // namespace
 
 int main() {
@@ -75,7 +66,7 @@ int main() {
     // Paint everything before the picture is taken.
     app.Sync();
     ::RedrawWindow(app.Dialog(), nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-    if (!Report("main", app.Dialog())) return 1;
+    if (!flashwelltest::ReportForPicture("main", app.Dialog())) return 1;
 
     ::PostMessageW(app.Dialog(), WM_SYSCOMMAND, 16, 0);
     HWND about = app.WaitForWindow("About Flashwell", 1008);
@@ -84,7 +75,7 @@ int main() {
         return 1;
     }
     app.Sync();
-    if (!Report("about", about)) return 1;
+    if (!flashwelltest::ReportForPicture("about", about)) return 1;
     ::PostMessageW(about, WM_COMMAND, IDOK, 0);
     app.PostCommand(IDOK);
     return app.WaitForExit() == 0 ? 0 : 1;

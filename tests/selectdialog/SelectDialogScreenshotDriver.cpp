@@ -11,7 +11,6 @@
 #include "Thread.h"
 
 #include <cstring>
-#include <iostream>
 #include <string>
 
 namespace {
@@ -58,12 +57,7 @@ bool Report(const char *name, HWND window) {
     ::SendMessageTimeoutA(window, WM_NCACTIVATE, TRUE, 0, SMTO_NORMAL, 10000, &ignored);
     ::SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &ignored);
     ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
-    RECT rect{};
-    if (!window || !::GetWindowRect(window, &rect)) return false;
-    std::cout << name << ' ' << rect.left << ' ' << rect.top << ' ' << rect.right - rect.left << ' '
-              << rect.bottom - rect.top << std::endl;
-    std::string line;
-    return static_cast<bool>(std::getline(std::cin, line));
+    return flashwelltest::ReportForPicture(name, window);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "FlashwellDriver.h"
 #include <commctrl.h>
+#include <iostream>
 #include <vector>
 
 namespace flashwelltest {
@@ -90,6 +91,15 @@ bool WaitUntil(const std::function<bool()> &condition, DWORD timeoutMs) {
         if (::GetTickCount() - start >= timeoutMs) return false;
         ::Sleep(kPollMs);
     }
+}
+
+bool ReportForPicture(const char *name, HWND window) {
+    RECT rect{};
+    if (!window || !::GetWindowRect(window, &rect)) return false;
+    std::cout << name << ' ' << rect.left << ' ' << rect.top << ' ' << rect.right - rect.left << ' '
+              << rect.bottom - rect.top << std::endl;
+    std::string line;
+    return static_cast<bool>(std::getline(std::cin, line));
 }
 
 FlashwellDriver::~FlashwellDriver() {

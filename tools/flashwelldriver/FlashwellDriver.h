@@ -14,6 +14,10 @@ namespace flashwelltest {
 std::string WindowText(HWND window);
 std::string ItemText(HWND dialog, int id);
 bool WaitUntil(const std::function<bool()> &condition, DWORD timeoutMs);
+// For tools/screenshots.sh: prints "<name> <left> <top> <width> <height>" of the window, then
+// waits for a line on standard input (the picture taken). False when there is no window or
+// input ended.
+bool ReportForPicture(const char *name, HWND window);
 
 class FlashwellDriver {
 public:
