@@ -20,6 +20,32 @@ void CopyText(const std::string &text, char (&field)[COMM_TEXT_FIELD_SIZE]) {
     field[length] = '\0';
 }
 
+// The owner when the caller names none: the visible top-level window at the top of
+// the window order. Hidden windows are passed over: they own nothing the user
+// sees, and many (input-method and helper windows of other threads and programs)
+// go away at any moment, taking a dialog that is being made under them along.
+HWND ImplicitOwner() {
+    for (HWND window = ::GetTopWindow(nullptr); window; window = ::GetWindow(window, GW_HWNDNEXT)) {
+        if (::IsWindowVisible(window)) return window;
+    }
+    return nullptr;
+}
+
+// Runs the dialog modally; on IDOK the choice goes into the record, which is
+// otherwise left as the caller had it.
+INT_PTR RunDialog(HWND owner, SelectionRecord &selection) {
+    SelectDeviceDialog dialog(owner);
+    const INT_PTR ended = dialog.DoModal();
+    if (ended == IDOK) {
+        CopyText(dialog.m_displayName, selection.displayName);
+        CopyText(dialog.m_deviceAddress, selection.address);
+        selection.port = dialog.m_devicePort;
+        CopyText(dialog.m_routerAddress, selection.routerAddress);
+        selection.routerPort = dialog.m_routerPort;
+    }
+    return ended;
+}
+
 }  // namespace
 
 extern "C" CommResult COMM_CALL CommSelectDevice(SelectionRecord *selection, void *parentWindow) {
@@ -27,11 +53,15 @@ extern "C" CommResult COMM_CALL CommSelectDevice(SelectionRecord *selection, voi
     try {
         // The templates are this library's, whatever module the caller is.
         CModuleResourceScope resources(AfxGetInstanceHandle());
-        HWND owner = parentWindow ? static_cast<HWND>(parentWindow) : ::GetTopWindow(nullptr);
-        SelectDeviceDialog dialog(owner);
+        HWND owner = parentWindow ? static_cast<HWND>(parentWindow) : ImplicitOwner();
+        INT_PTR ended = RunDialog(owner, *selection);
+        if ((ended == 0 || ended == -1) && !parentWindow && owner && !::IsWindow(owner)) {
+            // The owner we picked went away while the dialog was being made.
+            ended = RunDialog(nullptr, *selection);
+        }
         // The dialog ends only with IDOK or IDCANCEL. The platform gives 0 when the
         // owner is no window and -1 when the dialog cannot be made: nothing was chosen.
-        switch (dialog.DoModal()) {
+        switch (ended) {
         case IDOK:
             break;
         case IDCANCEL:
@@ -41,11 +71,6 @@ extern "C" CommResult COMM_CALL CommSelectDevice(SelectionRecord *selection, voi
         default:
             return COMM_ERROR_NOT_ENOUGH_MEMORY;
         }
-        CopyText(dialog.m_displayName, selection->displayName);
-        CopyText(dialog.m_deviceAddress, selection->address);
-        selection->port = dialog.m_devicePort;
-        CopyText(dialog.m_routerAddress, selection->routerAddress);
-        selection->routerPort = dialog.m_routerPort;
         return COMM_SUCCESS;
     } catch (const std::bad_alloc &) {
         return COMM_ERROR_NOT_ENOUGH_MEMORY;

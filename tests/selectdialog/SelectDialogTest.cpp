@@ -622,6 +622,26 @@ TEST_F(SelectDialogTest, AnUnusableRecordIsRefusedAndADialogThatCannotBeShownCho
     EXPECT_TRUE(Untouched(record_.displayName) && Untouched(record_.address) && Untouched(record_.routerAddress));
 }
 
+TEST_F(SelectDialogTest, WithoutAnOwnerAHiddenWindowOnTopOwnsNothing) {
+    // A hidden top-level window at the top of the order, as input-method and helper windows
+    // are: it must not become the owner, since it may go away while the dialog is made.
+    struct HiddenWindow {
+        HWND window = ::CreateWindowExA(WS_EX_TOPMOST, "STATIC", "hidden", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                        nullptr, nullptr);
+        ~HiddenWindow() {
+            if (window) ::DestroyWindow(window);
+        }
+        HWND Get() const { return window; }
+    } hidden;
+    ASSERT_NE(nullptr, hidden.Get());
+    ASSERT_EQ(hidden.Get(), ::GetTopWindow(nullptr));
+    StartRouters();
+    Open();
+    EXPECT_NE(hidden.Get(), ::GetWindow(dialog_, GW_OWNER));
+    ::PostMessageA(dialog_, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_EQ(COMM_ERROR_CANCELLED, Finish());
+}
+
 // ---- Adding and removing routers ----
 
 struct AddCase {
