@@ -58,6 +58,7 @@ DWORD ProcessThreadCount();
 
 #include <gtest/gtest.h>
 #include <memory>
+#include <vector>
 
 // One opened handle on a scripted board, library started; everything is torn down by CommCleanup.
 class BoardLinkTest : public ::testing::Test {
@@ -76,6 +77,15 @@ protected:
     PipeBoard &Board() { return *board_; }
     void ConnectRunning(const LinkParametersForTest &p = {}, uint32_t channel = 'B', uint8_t subchannel = 1) {
         ASSERT_EQ(0u, ConnectWithBoard(*board_, handle_, p, channel, subchannel));
+    }
+    // The next message on the handle (its first `capacity` bytes); empty when the receive failed.
+    std::vector<uint8_t> ReceiveMessage(uint32_t capacity = 1000) {
+        std::vector<uint8_t> buffer(capacity);
+        uint32_t length = capacity;
+        const CommResult result = CommReceiveData(handle_, buffer.data(), &length, nullptr, nullptr);
+        EXPECT_EQ(0u, result);
+        buffer.resize(result == 0 ? length : 0);
+        return buffer;
     }
     template <typename T> T Option(uint32_t id) {
         T value{};

@@ -372,11 +372,7 @@ TEST_F(BoardLinkTest, RepeatedLastPacketIsDeliveredTwice) {
         EXPECT_TRUE(Board().ExpectAnswer('a', 'B', 1, 0xFFFFFFFFu));
     }
     for (int i = 0; i < 2; ++i) {
-        std::vector<uint8_t> buffer(100);
-        uint32_t length = 100;
-        ASSERT_EQ(0u, CommReceiveData(handle_, buffer.data(), &length, nullptr, nullptr));
-        buffer.resize(length);
-        EXPECT_EQ(p, buffer);
+        ASSERT_EQ(p, ReceiveMessage(100));
     }
 }
 
@@ -420,11 +416,7 @@ TEST_F(BoardLinkTest, LatePayloadIsRefused) {
     const auto payload = Pattern(10, 3);
     ASSERT_TRUE(Board().SendPacket('B', 1, 0xFFFFFFFFu, payload));
     EXPECT_TRUE(Board().ExpectAnswer('a', 'B', 1, 0xFFFFFFFFu));
-    std::vector<uint8_t> buffer(100);
-    uint32_t length = 100;
-    ASSERT_EQ(0u, CommReceiveData(handle_, buffer.data(), &length, nullptr, nullptr));
-    buffer.resize(length);
-    EXPECT_EQ(payload, buffer);
+    ASSERT_EQ(payload, ReceiveMessage(100));
 }
 
 TEST_F(BoardLinkTest, TooSmallBufferGivesTheNeededSizeAndKeepsTheMessage) {
@@ -495,11 +487,7 @@ TEST_F(BoardLinkTest, RingOfOneSlotHoldsTheBoardBack) {
     EXPECT_TRUE(Board().QuietFor(300));  // the third is not read while the ring is full
     for (const std::vector<uint8_t> *each : {&m1, &m2, &m3}) {
         const std::vector<uint8_t> &expected = *each;
-        std::vector<uint8_t> buffer(100);
-        uint32_t length = 100;
-        ASSERT_EQ(0u, CommReceiveData(handle_, buffer.data(), &length, nullptr, nullptr));
-        buffer.resize(length);
-        EXPECT_EQ(expected, buffer);
+        ASSERT_EQ(expected, ReceiveMessage(100));
         if (&expected == &m1) {
             EXPECT_TRUE(Board().ExpectAnswer('a', 'B', 1, 0xFFFFFFFFu));  // now the third is read
         }
@@ -569,11 +557,7 @@ TEST_F(BoardLinkTest, HeaderSentAgainBeforeItsPayloadIsNotTakenForPayload) {
         for (int copy = 1; copy < c.headers; ++copy) ASSERT_TRUE(Board().WriteHeader(header));
         ASSERT_TRUE(Board().SendPacket('B', 1, 0xFFFFFFFFu, payload));
         EXPECT_TRUE(Board().ExpectAnswer('a', 'B', 1, 0xFFFFFFFFu));
-        std::vector<uint8_t> buffer(1000);
-        uint32_t length = 1000;
-        ASSERT_EQ(0u, CommReceiveData(handle_, buffer.data(), &length, nullptr, nullptr));
-        buffer.resize(length);
-        EXPECT_EQ(payload, buffer);
+        ASSERT_EQ(payload, ReceiveMessage());
     }
 }
 
@@ -608,11 +592,7 @@ TEST_F(BoardLinkTest, ShortPayloadThatReadsLikeItsHeaderIsDelivered) {
             delivered.push_back(&next);
         }
         for (const std::vector<uint8_t> *expected : delivered) {
-            std::vector<uint8_t> buffer(1000);
-            uint32_t length = 1000;
-            ASSERT_EQ(0u, CommReceiveData(handle_, buffer.data(), &length, nullptr, nullptr));
-            buffer.resize(length);
-            EXPECT_EQ(*expected, buffer);
+            ASSERT_EQ(*expected, ReceiveMessage());
         }
     }
 }
