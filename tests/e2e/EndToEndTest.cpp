@@ -4,6 +4,7 @@
 // and simulated boards (this process) behind USB device interfaces of the board
 // class. Flashwell is driven through its real windows from outside.
 #include "FlashwellDriver.h"
+#include "ProgramFolderCopy.h"
 #include "SimulatedBoard.h"
 #include "UniqueHandle.h"
 #include <gtest/gtest.h>
@@ -31,13 +32,6 @@ constexpr DWORD kUpdateWaitMs = 60000;  // a 1 MiB update under Wine takes a few
 constexpr size_t kOneMiB = 1024 * 1024;
 
 const char kSucceeded[] = "Succeeded updating the firmware.";
-
-std::string ProgramFolder() {
-    char path[MAX_PATH] = {};
-    DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder(path, length);
-    return folder.substr(0, folder.find_last_of('\\'));
-}
 
 std::string UniqueInstance(const char *stem) {
     static int counter = 0;
@@ -80,18 +74,10 @@ struct Outcome {
 class EndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
-        char temp[MAX_PATH] = {};
-        ::GetTempPathA(MAX_PATH, temp);
-        static int run = 0;
-        folder_ = std::string(temp) + "flashwell-e2e-" + std::to_string(::GetCurrentProcessId()) + "-" +
-                  std::to_string(++run);
-        ASSERT_TRUE(::CreateDirectoryA(folder_.c_str(), nullptr));
         const std::string bin = ProductFolder();
-        for (const char *name : {"Flashwell.exe", "Communicator.dll", "Hivekey.dll", "Wirrow.dll"}) {
-            const std::string to = folder_ + "\\" + name;
-            files_.push_back(to);
-            ASSERT_TRUE(::CopyFileA((bin + "\\" + name).c_str(), to.c_str(), FALSE)) << name;
-        }
+        ASSERT_EQ("", programs_.Make("flashwell-e2e-", bin,
+                                     {"Flashwell.exe", "Communicator.dll", "Hivekey.dll", "Wirrow.dll"}));
+        folder_ = programs_.Path();
         if (!Shipped32Folder().empty()) {
             DWORD type = 0;
             ASSERT_TRUE(::GetBinaryTypeA((folder_ + "\\Flashwell.exe").c_str(), &type));
@@ -102,13 +88,10 @@ protected:
     void TearDown() override {
         flashwell_.reset();
         boards_.clear();
-        for (const std::string &file : files_) ::DeleteFileA(file.c_str());
-        ::RemoveDirectoryA(folder_.c_str());
     }
 
     std::string WriteFile(const std::string &name, const std::vector<uint8_t> &bytes) {
         const std::string path = folder_ + "\\" + name;
-        files_.push_back(path);
         std::ofstream out(path, std::ios::binary);
         out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         return out ? path : std::string();
@@ -118,7 +101,6 @@ protected:
     std::string MakeImage(const std::vector<uint8_t> &payload) {
         const std::string payloadPath = WriteFile("payload.bin", payload);
         const std::string imagePath = folder_ + "\\firmware.img";
-        files_.push_back(imagePath);
         const std::string tool = ProgramFolder() + "\\ImageTool.exe";
         std::string command = "\"" + tool + "\" make --model KV-220 --version 3.1.4 \"" + payloadPath + "\" \"" +
                               imagePath + "\"";
@@ -173,8 +155,8 @@ protected:
         return outcome;
     }
 
+    ProgramFolderCopy programs_;
     std::string folder_;
-    std::vector<std::string> files_;
     std::vector<std::unique_ptr<SimulatedBoard>> boards_;
     std::unique_ptr<FlashwellDriver> flashwell_;
 };
@@ -346,9 +328,8 @@ TEST_F(EndToEnd, WithTwoBoardsOnlyTheFirstListedOneIsUpdated) {
 }
 
 TEST_F(EndToEnd, TheGuidesHostExampleExchangesAMessageWithABoard) {
-    const std::string to = folder_ + "\\HostExample.exe";
-    files_.push_back(to);
-    ASSERT_TRUE(::CopyFileA((ProductFolder() + "\\HostExample.exe").c_str(), to.c_str(), FALSE));
+    const std::string to = programs_.File("HostExample.exe");
+    ASSERT_TRUE(programs_.Copy(ProductFolder(), "HostExample.exe"));
     BoardConfig config;
     config.updateMode = false;
     SimulatedBoard &board = AddBoard(config);

@@ -3,6 +3,7 @@
 // simulated boards (this process) behind USB device interfaces of the board class.
 // Each case checks the exit code a script would act on, the lines it prints and
 // what reached the boards' flash.
+#include "ProgramFolderCopy.h"
 #include "SimulatedBoard.h"
 #include "UniqueHandle.h"
 #include <gtest/gtest.h>
@@ -28,13 +29,6 @@ constexpr DWORD kRunWaitMs = 120000;  // a 1 MiB update under Wine takes a few s
 constexpr int kExitDone = 0, kExitNotAccepted = 1, kExitBadInput = 2, kExitNoBoard = 3, kExitLinkFailed = 4,
               kExitBoardRefused = 5, kExitInterrupted = 6;
 const char kSucceeded[] = "Succeeded updating the firmware.";
-
-std::string ProgramFolder() {
-    char path[MAX_PATH] = {};
-    DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder(path, length);
-    return folder.substr(0, folder.find_last_of('\\'));
-}
 
 std::vector<uint8_t> RandomPayload(size_t length, uint32_t seed) {
     std::mt19937 generator(seed);
@@ -137,28 +131,14 @@ private:
 class ImageToolUpdate : public ::testing::Test {
 protected:
     void SetUp() override {
-        char temp[MAX_PATH] = {};
-        ::GetTempPathA(MAX_PATH, temp);
-        static int run = 0;
-        folder_ = std::string(temp) + "imagetool-e2e-" + std::to_string(::GetCurrentProcessId()) + "-" +
-                  std::to_string(++run);
-        ASSERT_TRUE(::CreateDirectoryA(folder_.c_str(), nullptr));
-        for (const char *name : {"ImageTool.exe", "Communicator.dll", "Hivekey.dll", "Wirrow.dll"})
-            ASSERT_TRUE(::CopyFileA((ProgramFolder() + "\\" + name).c_str(), (folder_ + "\\" + name).c_str(), FALSE))
-                << name;
+        ASSERT_EQ("", programs_.Make("imagetool-e2e-", ProgramFolder(),
+                                     {"ImageTool.exe", "Communicator.dll", "Hivekey.dll", "Wirrow.dll"}));
+        folder_ = programs_.Path();
         ASSERT_TRUE(boardsim::ListPresentBoardInterfaces().empty()) << "boards left over from elsewhere";
     }
 
     void TearDown() override {
         boards_.clear();
-        WIN32_FIND_DATAA found{};
-        HANDLE search = ::FindFirstFileA((folder_ + "\\*").c_str(), &found);
-        if (search != INVALID_HANDLE_VALUE) {
-            do ::DeleteFileA((folder_ + "\\" + found.cFileName).c_str());
-            while (::FindNextFileA(search, &found));
-            ::FindClose(search);
-        }
-        ::RemoveDirectoryA(folder_.c_str());
     }
 
     // Runs ImageTool.exe to its end.
@@ -201,6 +181,7 @@ protected:
         return ordered;
     }
 
+    ProgramFolderCopy programs_;
     std::string folder_;
     std::vector<std::unique_ptr<SimulatedBoard>> boards_;
     int runs_ = 0;
