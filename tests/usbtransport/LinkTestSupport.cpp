@@ -18,3 +18,12 @@ DWORD ProcessThreadCount() {
         if (entry.th32OwnerProcessID == self) ++count;
     return count;
 }
+
+bool ThreadCountFallsTo(DWORD expected, DWORD timeoutMs) {
+    const DWORD start = ::GetTickCount();
+    while (ProcessThreadCount() > expected) {
+        if (::GetTickCount() - start >= timeoutMs) return false;
+        ::Sleep(10);
+    }
+    return true;
+}

@@ -137,13 +137,9 @@ TEST_F(BoardLinkTest, BoardLeavingEndsWaitingCallsAndTheLink) {
     EXPECT_EQ(1167u, CommSendData(handle_, "x", 1, 'B', 1));
     EXPECT_EQ(16384u, Option<uint32_t>(COMM_OPT_MAX_PAYLOAD));
     // The workers end by themselves instead of reading a dead device forever. Nothing signals
-    // their end to the caller, so the thread count is looked at, for at most 5 s.
-    bool workersEnded = false;
-    for (int i = 0; i < 100 && !workersEnded; ++i) {
-        workersEnded = ProcessThreadCount() + 3 <= threadsRunning + 1;  // the receive's own thread may linger
-        if (!workersEnded) ::WaitForSingleObject(::GetCurrentThread(), 50);
-    }
-    EXPECT_TRUE(workersEnded);
+    // their end to the caller, so the thread count is looked at.
+    EXPECT_TRUE(ThreadCountFallsTo(threadsRunning + 1 - 3))  // the receive's own thread may linger
+        << ProcessThreadCount() << " threads, " << threadsRunning << " while running";
     EXPECT_EQ(0u, CommDisconnect(handle_));
     EXPECT_EQ(0u, CommClose(handle_));
 }
@@ -172,7 +168,7 @@ TEST_F(BoardLinkTest, ThousandConnectionsLeaveNoHandlesOrThreads) {
     }
     EXPECT_EQ(0, failures);
     EXPECT_LE(ProcessHandleCount(), handlesBefore + 2);
-    EXPECT_LE(ProcessThreadCount(), threadsBefore);
+    EXPECT_TRUE(ThreadCountFallsTo(threadsBefore)) << ProcessThreadCount() << " threads, " << threadsBefore << " before";
     stop = true;
     board.join();
 }

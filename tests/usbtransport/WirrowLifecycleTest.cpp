@@ -64,16 +64,6 @@ DWORD ProbeHandleCount() {
 // much growth over many rounds is the platform's.
 constexpr DWORD kPlatformHandleSlack = 2;
 
-// Threads end shortly after they signal their end: waits (bounded) until the count is back.
-bool ThreadCountFallsTo(DWORD expected, DWORD timeoutMs = kWait) {
-    const DWORD start = ::GetTickCount();
-    while (ProcessThreadCount() > expected) {
-        if (::GetTickCount() - start >= timeoutMs) return false;
-        ::Sleep(10);
-    }
-    return true;
-}
-
 std::string Upper(std::string text) {
     for (char &c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return text;
