@@ -477,5 +477,7 @@ TEST_F(FlashwellDialog, CloseBoxWhileTheSessionsMessageShowsEndsTheProgramCleanl
     app.Click(IDC_UPDATE);
     ASSERT_NE(nullptr, app.WaitForWindow("", 0xFFFF));  // "No target found."
     ::PostMessageW(app.Dialog(), WM_SYSCOMMAND, SC_CLOSE, 0);
-    EXPECT_EQ(0u, app.WaitForExit());
+    // Says, should the program not end, whether the close or the program's exit is what stuck.
+    EXPECT_EQ(0u, app.WaitForExit()) << "dialog " << (::IsWindow(app.Dialog()) ? "still there" : "gone")
+                                     << ", message box " << (app.MessageBoxShown() ? "still shown" : "gone");
 }
