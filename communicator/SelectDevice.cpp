@@ -20,13 +20,18 @@ void CopyText(const std::string &text, char (&field)[COMM_TEXT_FIELD_SIZE]) {
     field[length] = '\0';
 }
 
-// The owner when the caller names none: the visible top-level window at the top of
-// the window order. Hidden windows are passed over: they own nothing the user
-// sees, and many (input-method and helper windows of other threads and programs)
-// go away at any moment, taking a dialog that is being made under them along.
+// The owner when the caller names none: the caller's program's visible top-level
+// window highest in the window order. Another program's window is never taken: a
+// modal dialog disables its owner, which would freeze that program's window, close
+// box included, for as long as the dialog is open. Hidden windows are passed over:
+// they own nothing the user sees, and many (input-method and helper windows) go
+// away at any moment, taking a dialog that is being made under them along.
 HWND ImplicitOwner() {
+    const DWORD thisProcess = ::GetCurrentProcessId();
     for (HWND window = ::GetTopWindow(nullptr); window; window = ::GetWindow(window, GW_HWNDNEXT)) {
-        if (::IsWindowVisible(window)) return window;
+        DWORD process = 0;
+        ::GetWindowThreadProcessId(window, &process);
+        if (process == thisProcess && ::IsWindowVisible(window)) return window;
     }
     return nullptr;
 }

@@ -113,8 +113,8 @@ CommResult COMM_CALL CommGetDevices(DeviceRecord *records, uint32_t *count, cons
 /* Communicator only: the board-selection dialog "Connect to board", modal on
    the calling thread. The user picks a router and one of its boards (and may
    add routers by host name or address, or remove routers added by hand).
-   parentWindow is the owner's HWND (NULL: the window at the top of the
-   desktop's window order). Returns 0 with *selection filled: the board's
+   parentWindow is the owner's HWND (NULL: this program's visible top-level
+   window highest in the window order, or none). Returns 0 with *selection filled: the board's
    displayName (empty for a board without a name), address and port, and the
    routerAddress and routerPort to pass to CommOpen (empty and 0 for a board of
    this computer's store); 1223, with *selection untouched, when the user

@@ -622,22 +622,32 @@ TEST_F(SelectDialogTest, AnUnusableRecordIsRefusedAndADialogThatCannotBeShownCho
     EXPECT_TRUE(Untouched(record_.displayName) && Untouched(record_.address) && Untouched(record_.routerAddress));
 }
 
-TEST_F(SelectDialogTest, WithoutAnOwnerAHiddenWindowOnTopOwnsNothing) {
-    // A hidden top-level window at the top of the order, as input-method and helper windows
-    // are: it must not become the owner, since it may go away while the dialog is made.
+TEST_F(SelectDialogTest, WithoutAnOwnerNeitherAHiddenWindowNorAnotherProgramsWindowOwnsTheDialog) {
+    // Another program's main window, the top visible one. A dialog owned by it would disable
+    // it, so that program could not even be closed while the dialog is open.
+    flashwelltest::FlashwellDriver otherProgram;
+    ASSERT_TRUE(otherProgram.Start(ProgramFolder()));
+    ASSERT_TRUE(::SetWindowPos(otherProgram.Dialog(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE));
+    // Above it, a hidden window of this program, as input-method and helper windows are: it
+    // may go away while the dialog is made.
     struct HiddenWindow {
         HWND window = ::CreateWindowExA(WS_EX_TOPMOST, "STATIC", "hidden", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
                                         nullptr, nullptr);
         ~HiddenWindow() {
             if (window) ::DestroyWindow(window);
         }
-        HWND Get() const { return window; }
     } hidden;
-    ASSERT_NE(nullptr, hidden.Get());
-    ASSERT_EQ(hidden.Get(), ::GetTopWindow(nullptr));
+    ASSERT_NE(nullptr, hidden.window);
+    ASSERT_EQ(hidden.window, ::GetTopWindow(nullptr));
+    HWND topVisible = hidden.window;
+    while (topVisible && !::IsWindowVisible(topVisible)) topVisible = ::GetWindow(topVisible, GW_HWNDNEXT);
+    ASSERT_EQ(otherProgram.Dialog(), topVisible);
     StartRouters();
     Open();
-    EXPECT_NE(hidden.Get(), ::GetWindow(dialog_, GW_OWNER));
+    const HWND owner = ::GetWindow(dialog_, GW_OWNER);
+    EXPECT_NE(hidden.window, owner);
+    EXPECT_NE(otherProgram.Dialog(), owner);
+    EXPECT_TRUE(::IsWindowEnabled(otherProgram.Dialog()));
     ::PostMessageA(dialog_, WM_COMMAND, IDCANCEL, 0);
     EXPECT_EQ(COMM_ERROR_CANCELLED, Finish());
 }
