@@ -1,6 +1,5 @@
 #include "ReliabilitySupport.h"
 #include "BoardInterface.h"
-#include <tlhelp32.h>
 #include <atomic>
 #include <cstring>
 
@@ -48,31 +47,11 @@ bool BoardProcess::Stop() {
     return code == 0;
 }
 
-DWORD CountThreads() {
-    DWORD count = 0;
-    UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
-    THREADENTRY32 entry{};
-    entry.dwSize = sizeof(entry);
-    if (snapshot && ::Thread32First(snapshot.Get(), &entry)) {
-        do {
-            if (entry.th32OwnerProcessID == ::GetCurrentProcessId()) ++count;
-        } while (::Thread32Next(snapshot.Get(), &entry));
-    }
-    return count;
-}
 
-bool ThreadCountFallsTo(DWORD expected, DWORD timeoutMs) {
-    const DWORD start = ::GetTickCount();
-    while (CountThreads() > expected) {
-        if (::GetTickCount() - start >= timeoutMs) return false;
-        ::Sleep(10);
-    }
-    return true;
-}
 
 ResourceCounts CountResources() {
     ResourceCounts counts;
-    counts.threads = CountThreads();
+    counts.threads = ProcessThreadCount();
     for (uintptr_t value = 4; value < 0x10000; value += 4) {
         DWORD flags = 0;
         if (::GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++counts.handles;

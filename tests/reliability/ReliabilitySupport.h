@@ -4,6 +4,7 @@
 // own; and those counts: threads, handles (probed, since Wine's
 // GetProcessHandleCount reports 0) and private bytes.
 #pragma once
+#include "ThreadCount.h"
 #include "UniqueHandle.h"
 #include <windows.h>
 #include <cstdint>
@@ -38,9 +39,6 @@ struct ResourceCounts {
     uint64_t privateBytes = 0;
 };
 ResourceCounts CountResources();
-DWORD CountThreads();
-// Threads end a moment after they have signalled their end: waits (bounded) for the count.
-bool ThreadCountFallsTo(DWORD expected, DWORD timeoutMs = 10000);
 
 // A message whose bytes tell its serial number and length, so any delivered copy can be checked alone.
 std::vector<uint8_t> MessageBytes(uint32_t serial, uint32_t size);

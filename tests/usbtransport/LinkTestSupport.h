@@ -4,6 +4,7 @@
 #pragma once
 #include "CommApi.h"
 #include "PipeBoard.h"
+#include "ThreadCount.h"
 #include "UniqueHandle.h"
 #include <windows.h>
 #include <functional>
@@ -54,11 +55,6 @@ inline CommResult ConnectWithBoard(PipeBoard &board, HCOMM handle, const LinkPar
 }
 
 DWORD ProcessHandleCount();
-DWORD ProcessThreadCount();
-// A worker signals its end before its thread has left (the thread still has to take the loader lock
-// to go), so a stopped link's threads leave the count shortly after the stop returns. Waits, at most
-// timeoutMs, until the count is back at `expected` or below.
-bool ThreadCountFallsTo(DWORD expected, DWORD timeoutMs = 10000);
 
 #include <gtest/gtest.h>
 #include <memory>
