@@ -2,17 +2,10 @@
 // user's installation would be: a fresh temporary folder with copies of the
 // binaries, deleted with everything the test wrote into it.
 #pragma once
+#include "ProgramFolder.h"
 #include <windows.h>
 #include <initializer_list>
 #include <string>
-
-// The folder of the running test program, where the build puts every binary.
-inline std::string ProgramFolder() {
-    char path[MAX_PATH] = {};
-    DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder(path, length);
-    return folder.substr(0, folder.find_last_of('\\'));
-}
 
 class ProgramFolderCopy {
 public:

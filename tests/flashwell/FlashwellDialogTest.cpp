@@ -4,6 +4,7 @@
 // simulated USB interface of the board class.
 #include "FlashwellDriver.h"
 #include "PipeBoard.h"
+#include "ProgramFolder.h"
 #include <gtest/gtest.h>
 #include <cstring>
 #include <fstream>
@@ -20,13 +21,6 @@ namespace {
 
 constexpr int IDC_STATUS = 1000, IDC_UPDATE = 1001, IDC_IMAGE_PATH = 1002, IDC_SELECT_IMAGE = 1003, IDC_MODEL = 1005,
               IDC_VERSION = 1006;
-
-std::string ProgramFolder() {
-    char path[MAX_PATH] = {};
-    DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder(path, length);
-    return folder.substr(0, folder.find_last_of('\\'));
-}
 
 void Put32(std::vector<uint8_t> &bytes, size_t offset, uint32_t value) {
     for (int i = 0; i < 4; ++i) bytes[offset + i] = static_cast<uint8_t>(value >> (8 * i));

@@ -3,6 +3,7 @@
 // window when it is ready and waits for a line on standard input before the next.
 //   flashwell_screenshot_driver.exe
 #include "FlashwellDriver.h"
+#include "ProgramFolder.h"
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -10,13 +11,6 @@
 #include <vector>
 
 namespace {
-
-std::string ProgramFolder() {
-    char path[MAX_PATH] = {};
-    DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder(path, length);
-    return folder.substr(0, folder.find_last_of('\\'));
-}
 
 // A sample image as the firmware engineers make them.
 std::string WriteSampleImage() {

@@ -9,6 +9,7 @@
 #include "Library.h"
 #include "SimulatedRouters.h"
 #include "Thread.h"
+#include "ProgramFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -32,13 +33,6 @@ constexpr int kRouterList = 1000, kDeviceList = 1001, kAddRouter = 1002, kHostFi
 constexpr std::uint16_t kAlphaPort = 26300, kBetaPort = 26301, kHomePort = 26302;
 constexpr DWORD kWaitMs = 20000;
 const std::vector<UINT> kUnlockKeys = {VK_F8, 'L', 'O', 'C', 'A', 'L', 'S', VK_F8};
-
-std::string ProgramFolder() {
-    char path[MAX_PATH] = {};
-    DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder(path, length);
-    return folder.substr(0, folder.find_last_of('\\'));
-}
 
 std::string ComputerName() {
     char name[MAX_COMPUTERNAME_LENGTH + 1] = {};

@@ -21,6 +21,7 @@
 #include "SimulatedBoard.h"
 #include "UpdateSession.h"
 #include "UniqueHandle.h"
+#include "ProgramFolder.h"
 #include <windows.h>
 #include <commctrl.h>
 #include <algorithm>
@@ -58,13 +59,6 @@ const char *const kLayerWhat[kLayers] = {"packets by hand on the device path",
 
 using Clock = std::chrono::steady_clock;
 double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
-std::string ProgramFolder() {
-    char path[MAX_PATH] = {};
-    const DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    const std::string file(path, length);
-    return file.substr(0, file.find_last_of('\\'));
-}
 
 std::string UniqueInstance() {
     static int counter = 0;
