@@ -26,10 +26,21 @@ have as                     || need+=(binutils)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
 have clang++                || need+=(clang)
 ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
+# A mirror caught mid-sync fails one index now and then ("File has unexpected size");
+# try again, and go on with what was fetched: the install itself says what is missing.
+apt_update() {
+  local try
+  for try in 1 2 3; do
+    apt-get update -qq && return 0
+    echo "apt-get update failed (try $try of 3)"
+    sleep $((try * 10))
+  done
+  return 0
+}
 if [ ${#need[@]} -gt 0 ]; then
   echo "Installing: ${need[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
+  apt_update
   apt-get install -y -qq "${need[@]}" >/dev/null
 fi
 
@@ -43,7 +54,7 @@ if "$here/can-run-32bit.sh"; then
     echo "Installing: wine32:i386 (this machine runs 32-bit programs)"
     export DEBIAN_FRONTEND=noninteractive
     dpkg --add-architecture i386
-    apt-get update -qq
+    apt_update
     apt-get install -y -qq wine32:i386 >/dev/null
   fi
 elif has_wine32; then
