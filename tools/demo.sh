@@ -16,10 +16,12 @@
 #   bash tools/demo.sh [--update-docs]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-if "$root/tools/can-run-32bit.sh"; then
+# First, so that the width below sees what the install could add (wine32).
+[ "${DEMO_INSIDE:-}" = 1 ] || "$root/tools/install-deps.sh"
+if why_not_32=$("$root/tools/runs-wine32.sh"); then
   arch=i686 build_width="32-bit (i686, the shipped build)"
 else
-  arch=x86_64 build_width="64-bit (x86_64): this machine cannot run 32-bit programs"
+  arch=x86_64 build_width="64-bit (x86_64): $why_not_32"
 fi
 bin=$root/build/$arch/bin
 out=$root/build/demo
@@ -28,7 +30,6 @@ update_docs=0
 
 if [ "${DEMO_INSIDE:-}" != 1 ]; then
   cd "$root"
-  tools/install-deps.sh
   echo "== Building the $arch build"
   cmake -S . -B build/$arch -G Ninja -Wno-dev --no-warn-unused-cli \
     -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-$arch-w64-mingw32.cmake >/dev/null

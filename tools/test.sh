@@ -25,18 +25,17 @@ tools/check-import-libs.sh build/packages/*/lib/*.lib
 
 x86_64_args=()
 widths=(x86_64)
-if tools/can-run-32bit.sh; then
+if why_not_32=$(tools/runs-wine32.sh); then
   widths+=(i686)
   skipped=
 else
   x86_64_args=(-LE needs32bit)
-  skipped="i686 (the shipped 32-bit build) and the mixed-width cases: this machine cannot run 32-bit programs"
-  cat <<'LOUD'
+  skipped="i686 (the shipped 32-bit build) and the mixed-width cases: $why_not_32"
+  cat <<LOUD
 
 !!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!
-!! SKIPPING THE 32-BIT TESTS: this machine cannot run 32-bit programs (its kernel runs
-!! without 32-bit emulation). The shipped i686 build was compiled but NOT run; only the
-!! x86_64 build is tested here.
+!! SKIPPING THE 32-BIT TESTS: $why_not_32.
+!! The shipped i686 build was compiled but NOT run; only the x86_64 build is tested here.
 !!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!
 LOUD
 fi
