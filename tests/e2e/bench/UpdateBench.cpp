@@ -325,6 +325,44 @@ double ProgramUpdate(FlashwellDriver &app, SimulatedBoard &board) {
     return text == "Succeeded updating the firmware." ? seconds : -1;
 }
 
+// What every update pays once, step by step, on a fresh board: the search for the board, the
+// raw loop's open and connect, then Wirrow's open (device, removal watch), connect (exchange and
+// the three workers) and disconnect with close.
+enum Step { kSearch, kRawOpenConnect, kOpen, kConnect, kDisconnectClose, kSteps };
+const char *const kStepWhat[kSteps] = {"search for the board (SetupAPI)", "raw loop: open and connect",
+                                       "Wirrow: CommOpen (device, removal watch)",
+                                       "Wirrow: CommConnect (exchange, three workers)",
+                                       "Wirrow: CommDisconnect and CommClose"};
+
+bool OnceCosts(const CommFunctions &wirrow, SimulatedBoard &board, double (&seconds)[kSteps]) {
+    Clock::time_point start = Clock::now();
+    std::vector<std::string> paths;
+    if (FindTargets(paths) == 0) return false;
+    seconds[kSearch] = SecondsSince(start);
+    {
+        start = Clock::now();
+        rawhost::Host host;
+        rawhost::Header reply;
+        if (host.Open(board.InterfacePath()) || host.Connect(&reply)) return false;
+        seconds[kRawOpenConnect] = SecondsSince(start);
+    }
+    // The board takes the next host once the raw one has gone.
+    if (!board.WaitListening(5000)) return false;
+    start = Clock::now();
+    HCOMM handle = nullptr;
+    if (wirrow.open(board.InterfacePath().c_str(), 0, &handle, nullptr, 26214) != 0) return false;
+    seconds[kOpen] = SecondsSince(start);
+    start = Clock::now();
+    const uint8_t subchannel = 1;
+    const bool connected = wirrow.connect(handle, 66, &subchannel, nullptr, nullptr) == 0;
+    seconds[kConnect] = SecondsSince(start);
+    start = Clock::now();
+    wirrow.disconnect(handle);
+    wirrow.close(handle);
+    seconds[kDisconnectClose] = SecondsSince(start);
+    return connected;
+}
+
 double Median(std::vector<double> values) {
     if (values.empty()) return -1;
     std::sort(values.begin(), values.end());
@@ -424,6 +462,18 @@ int main(int argc, char **argv) {
     }
     sessionLink->Detach();
 
+    std::vector<double> once[kSteps];
+    int onceFailures = 0;
+    for (int round = 0; round < rounds; ++round) {
+        std::unique_ptr<SimulatedBoard> board = StartBoard();
+        double seconds[kSteps] = {};
+        if (!board || !OnceCosts(wirrow, *board, seconds)) {
+            ++onceFailures;
+            continue;
+        }
+        for (int step = 0; step < kSteps; ++step) once[step].push_back(seconds[step]);
+    }
+
     std::printf("Whole update, packets of %u bytes (16-byte update header and chunk), a 16-byte reply to each;\n"
                 "medians of %d rounds, each layer on a fresh simulated board:\n\n",
                 kMaxPayload, rounds);
@@ -450,5 +500,9 @@ int main(int argc, char **argv) {
     std::printf("\n  ratio: time of the layer over the raw loop's time in the same run; ms/packet: the\n"
                 "  difference of the two sizes over the difference of their packet counts; +layer: what\n"
                 "  the layer adds per packet to the one above it in the table.\n");
+    std::printf("\nWhat every update pays once (medians of %d rounds, fresh board each):\n\n", rounds);
+    for (int step = 0; step < kSteps; ++step)
+        std::printf("  %-46s %8.1f ms\n", kStepWhat[step], Median(once[step]) * 1000);
+    if (onceFailures) std::printf("  [%d rounds failed]\n", onceFailures);
     return 0;
 }
