@@ -4,13 +4,17 @@
 //    each answered by a 16-byte reply message),
 //  each beside the raw figure of the same kind of named pipe in the same run, and
 //  - the CPU time of an idle connected link over ten seconds.
-// Run: tools/sandbox.sh wine build/x86_64/bin/wirrow_bench.exe
+// The timed figures are medians of rounds that run every kind one after another, so a
+// machine whose speed drifts during the run moves raw and Wirrow alike.
+// Run: tools/sandbox.sh wine build/x86_64/bin/wirrow_bench.exe [--rounds=N]
 #include "CommApi.h"
 #include "LinkTestSupport.h"
 #include "PipeBoard.h"
 #include "SimulatedBoard.h"
 #include "UpdateReceiver.h"
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -233,17 +237,40 @@ bool IdleCpuSeconds(double &used) {
     return true;
 }
 
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char **argv) {
+    int rounds = 5;
+    for (int i = 1; i < argc; ++i)
+        if (std::strncmp(argv[i], "--rounds=", 9) == 0) rounds = std::max(1, std::atoi(argv[i] + 9));
     CommStartup();
     const int sendPackets = kSendMessages * int(kMiB / kMaxPayload);
     const int updatePackets = int((kImageBytes + kMaxPayload - 17) / (kMaxPayload - 16));
 
-    const double rawSend = RawSeconds(false, sendPackets);
-    const double minimalSend = WirrowMinimalSeconds(false, sendPackets);
-    const double simSend = WirrowSendSeconds(kSendMessages);
+    enum Kind { kRawSend, kMinimalSend, kSimSend, kRawUpdate, kMinimalUpdate, kSimUpdate, kKinds };
+    std::vector<double> samples[kKinds];
+    bool accepted = true;
+    for (int round = 0; round < rounds; ++round) {
+        samples[kRawSend].push_back(RawSeconds(false, sendPackets));
+        samples[kMinimalSend].push_back(WirrowMinimalSeconds(false, sendPackets));
+        samples[kSimSend].push_back(WirrowSendSeconds(kSendMessages));
+        samples[kRawUpdate].push_back(RawSeconds(true, updatePackets));
+        samples[kMinimalUpdate].push_back(WirrowMinimalSeconds(true, updatePackets));
+        bool roundAccepted = false;
+        samples[kSimUpdate].push_back(WirrowUpdateSeconds(kImageBytes, roundAccepted));
+        accepted = accepted && roundAccepted;
+    }
+    const double rawSend = Median(samples[kRawSend]);
+    const double minimalSend = Median(samples[kMinimalSend]);
+    const double simSend = Median(samples[kSimSend]);
     const double rawRate = kSendMessages / rawSend;
+    std::printf("Medians of %d rounds.\n", rounds);
     std::printf("1 MiB messages, %d of them, packets of %u bytes, each answered:\n", kSendMessages, kMaxPayload);
     std::printf("  raw pipe, packets written by hand           %8.1f MiB/s\n", rawRate);
     std::printf("  CommSendData, same minimal board            %8.1f MiB/s   ratio %.2f of raw\n",
@@ -251,10 +278,9 @@ int main() {
     std::printf("  CommSendData, simulated board               %8.1f MiB/s   ratio %.2f of raw\n",
                 kSendMessages / simSend, rawSend / simSend);
 
-    const double rawUpdate = RawSeconds(true, updatePackets);
-    const double minimalUpdate = WirrowMinimalSeconds(true, updatePackets);
-    bool accepted = false;
-    const double simUpdate = WirrowUpdateSeconds(kImageBytes, accepted);
+    const double rawUpdate = Median(samples[kRawUpdate]);
+    const double minimalUpdate = Median(samples[kMinimalUpdate]);
+    const double simUpdate = Median(samples[kSimUpdate]);
     std::printf("Update-shaped exchange, %u MiB image, %d packets of %u bytes, a 16-byte reply to each:\n",
                 kImageBytes / kMiB, updatePackets, kMaxPayload);
     std::printf("  raw pipe, packets written by hand           %8.3f s\n", rawUpdate);
