@@ -68,8 +68,10 @@ void DialogUpdateView::SetProgress(unsigned position) {
     if (position == m_shownProgress) return;
     SessionControls controls;
     if (!m_link->Controls(controls)) return;
-    ::SendMessageA(controls.progress, PBM_SETPOS, position, 0);
-    m_shownProgress = position;
+    // Queued among the messages sent to the dialog's thread, without waiting for that thread: a
+    // status text sent after it reaches the dialog after it, so the bar is full when the closing
+    // message says the update succeeded.
+    if (::SendNotifyMessageA(controls.progress, PBM_SETPOS, position, 0)) m_shownProgress = position;
 }
 
 void DialogUpdateView::ShowMessage(const std::string &text) {

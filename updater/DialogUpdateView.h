@@ -66,9 +66,9 @@ public:
     std::string ImagePath() override;
     void EnableButtons(bool enabled) override;
     void ShowStatus(const std::string &text) override;
-    // Reaches the bar only when the position differs from the one this view showed last: the
-    // session reports after every packet, the bar has 100 steps, and every message to the
-    // dialog's thread makes the worker wait for that thread.
+    // Reaches the bar only when the position differs from the one this view showed last (the
+    // session reports after every packet, the bar has 100 steps), and without waiting for the
+    // dialog's thread, which would cost the worker a round trip to that thread each time.
     void SetProgress(unsigned position) override;
     // A message box of its own (no owner, so that the dialog stays usable), only
     // while the dialog exists.

@@ -31,7 +31,8 @@ struct TestControls {
 };
 
 // Runs `body` on a worker while this thread handles the messages the worker sends
-// to the controls; false when the worker has not ended within the time.
+// to the controls, those it queued last included; false when the worker has not
+// ended within the time.
 bool RunOnWorker(const std::function<void()> &body, DWORD timeoutMs = 10000) {
     Thread worker;
     if (!worker.Start(body)) return false;
@@ -41,10 +42,11 @@ bool RunOnWorker(const std::function<void()> &body, DWORD timeoutMs = 10000) {
         if (elapsed >= timeoutMs) return false;
         HANDLE handle = worker.Handle();
         DWORD waited = ::MsgWaitForMultipleObjects(1, &handle, FALSE, timeoutMs - elapsed, QS_ALLINPUT);
+        MSG msg;
+        // Also once the worker has ended: what it queued without waiting reaches the controls.
+        while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageA(&msg);
         if (waited == WAIT_OBJECT_0) return true;
         if (waited != WAIT_OBJECT_0 + 1) return false;
-        MSG msg;
-        while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageA(&msg);
     }
 }
 
@@ -135,9 +137,9 @@ int PositionCounter::messages = 0;
 
 }  // namespace
 
-// A session reports after every packet; the worker waits for the dialog's thread only when
-// the bar is to show another position, and the first report of a session always reaches the
-// bar (it may still show the end of the session before).
+// A session reports after every packet; the bar is sent only the positions it is to show anew,
+// and the first report of a session always reaches it (it may still show the end of the session
+// before).
 TEST(DialogUpdateView, TheBarIsSentOnlyPositionsItDoesNotShowYet) {
     TestControls controls;
     ::SendMessageA(controls.progress, PBM_SETPOS, 100, 0);  // where the last session left it
@@ -170,4 +172,41 @@ TEST(DialogUpdateView, APositionThatDidNotReachTheBarIsSentAgainOnceAttached) {
     link->Attach(controls.Controls());
     ASSERT_TRUE(RunOnWorker([&] { view.SetProgress(7); }));
     EXPECT_EQ(7, ::SendMessageA(controls.progress, PBM_GETPOS, 0, 0));
+}
+
+namespace {
+
+// Notes the bar's position when the status line receives its text.
+struct StatusWatch {
+    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM first, LPARAM second) {
+        if (message == WM_SETTEXT) positionAtText = static_cast<int>(::SendMessageA(bar, PBM_GETPOS, 0, 0));
+        return ::CallWindowProcA(original, window, message, first, second);
+    }
+    static WNDPROC original;
+    static HWND bar;
+    static int positionAtText;
+};
+WNDPROC StatusWatch::original = nullptr;
+HWND StatusWatch::bar = nullptr;
+int StatusWatch::positionAtText = -1;
+
+}  // namespace
+
+// The bar never holds the worker, even while the dialog's thread is busy (here: not handling
+// messages at all), and a status text sent after a position reaches the dialog after it, so the
+// closing status never shows beside a bar that is not full yet.
+TEST(DialogUpdateView, TheBarDoesNotHoldTheWorkerAndComesBeforeTheNextStatus) {
+    TestControls controls;
+    StatusWatch::bar = controls.progress;
+    StatusWatch::original = reinterpret_cast<WNDPROC>(
+        ::SetWindowLongPtrA(controls.status, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&StatusWatch::Procedure)));
+    auto link = std::make_shared<DialogSessionLink>();
+    link->Attach(controls.Controls());
+    DialogUpdateView view(link, link->BeginSession(), "x.img", "Flashwell");
+    Thread worker;
+    ASSERT_TRUE(worker.Start([&] { view.SetProgress(100); }));
+    EXPECT_TRUE(worker.Join(10000)) << "the worker waited for the dialog's thread";
+    ASSERT_TRUE(RunOnWorker([&] { view.ShowStatus("Succeeded updating the firmware."); }));
+    EXPECT_EQ(100, StatusWatch::positionAtText);
+    ::SetWindowLongPtrA(controls.status, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(StatusWatch::original));
 }
