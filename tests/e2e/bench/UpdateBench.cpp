@@ -17,6 +17,7 @@
 #include "DialogUpdateView.h"
 #include "FlashwellDriver.h"
 #include "Library.h"
+#include "Median.h"
 #include "RawHost.h"
 #include "SimulatedBoard.h"
 #include "UpdateSession.h"
@@ -361,13 +362,6 @@ bool OnceCosts(const CommFunctions &wirrow, SimulatedBoard &board, double (&seco
     wirrow.close(handle);
     seconds[kDisconnectClose] = SecondsSince(start);
     return connected;
-}
-
-double Median(std::vector<double> values) {
-    if (values.empty()) return -1;
-    std::sort(values.begin(), values.end());
-    const size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
 struct SizeFigures {

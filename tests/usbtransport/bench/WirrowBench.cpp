@@ -9,6 +9,7 @@
 // Run: tools/sandbox.sh wine build/x86_64/bin/wirrow_bench.exe [--rounds=N]
 #include "CommApi.h"
 #include "LinkTestSupport.h"
+#include "Median.h"
 #include "PipeBoard.h"
 #include "SimulatedBoard.h"
 #include "UpdateReceiver.h"
@@ -235,12 +236,6 @@ bool IdleCpuSeconds(double &used) {
     used = CpuSeconds() - before;
     CommClose(handle);
     return true;
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
 }  // namespace
