@@ -47,19 +47,48 @@ fi
 # The shipped build is 32-bit: where this machine can run 32-bit programs, Wine gets
 # its 32-bit half so that the i686 build is tested too. Where it cannot, wine32 must
 # not be there: Wine's launcher would pick its 32-bit loader and fail for every program.
+# Why wine32 is missing, when it is, goes to build/wine32-missing.txt for
+# tools/runs-wine32.sh to tell.
 here=$(cd "$(dirname "$0")" && pwd)
+missing_note=$here/../build/wine32-missing.txt
 has_wine32() { dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'ok installed'; }
+
+# A mirror mid-sync may serve an i386 index of bookworm-security that fails its signed
+# Release, so apt drops it; the image's amd64 libraries then include security versions
+# with no i386 twin, and Multi-Arch: same packages cannot be resolved. The second try
+# prefers bookworm and pins each such package, on both architectures, to the newest
+# version both have (tools/wine32-pins.sh). apt's signature and hash checks stay on.
+install_wine32() {
+  local log pins
+  log=$(mktemp)
+  if apt-get install -y -qq wine32:i386 >"$log" 2>&1; then rm -f "$log"; return 0; fi
+  echo "The plain install of wine32:i386 failed ($(grep -m1 '^E:' "$log" || echo 'no reason given'));"
+  echo "trying bookworm with Multi-Arch: same packages pinned to versions both architectures have."
+  if pins=$("$here/wine32-pins.sh" 2>>"$log"); then
+    [ -n "$pins" ] && sed 's/^/Pinned: /' <<<"$pins"
+    # shellcheck disable=SC2086  # one word per pin
+    if apt-get install -y -qq -t bookworm --allow-downgrades wine32:i386 $pins >>"$log" 2>&1; then
+      rm -f "$log"; return 0
+    fi
+  fi
+  mkdir -p "$(dirname "$missing_note")"
+  { echo "neither the plain install nor the pinned bookworm install could get wine32:i386 from the mirror:"
+    grep -E '^(E|W):|wine32-pins' "$log" | sort -u | head -n 8; } >"$missing_note"
+  rm -f "$log"
+  return 1
+}
+
 if "$here/can-run-32bit.sh"; then
   if ! has_wine32; then
     echo "Installing: wine32:i386 (this machine runs 32-bit programs)"
     export DEBIAN_FRONTEND=noninteractive
     dpkg --add-architecture i386
     apt_update
-    # A failed install (an index missing for i386 leaves its libraries unresolvable) is
-    # not the product's fault: the tests then skip the 32-bit runs loudly.
-    apt-get install -y -qq wine32:i386 >/dev/null ||
-      echo "!! wine32:i386 could not be installed; the 32-bit build will not run here"
+    # The mirror is outside the project: a failed install is told loudly by the tests
+    # and the demo (tools/runs-wine32.sh), which go on with the 64-bit build.
+    install_wine32 || sed 's/^/!! /' "$missing_note"
   fi
+  if has_wine32; then rm -f "$missing_note"; fi
 elif has_wine32; then
   echo "!! This machine cannot run 32-bit programs, but wine32:i386 is installed and breaks 'wine'; removing it."
   DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq wine32:i386 >/dev/null

@@ -10,7 +10,12 @@ if ! "$here/can-run-32bit.sh"; then
   exit 1
 fi
 if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'ok installed'; then
-  echo "Wine's 32-bit half (wine32:i386) is not installed: tools/install-deps.sh could not install it"
+  note=$here/../build/wine32-missing.txt
+  if [ -s "$note" ]; then
+    echo "Wine's 32-bit half (wine32:i386) is not installed: $(tr '\n' ' ' <"$note")"
+  else
+    echo "Wine's 32-bit half (wine32:i386) is not installed: tools/install-deps.sh could not install it"
+  fi
   exit 1
 fi
 exit 0
