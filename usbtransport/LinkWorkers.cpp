@@ -34,20 +34,27 @@ DWORD UsbLink::ConnectExchange(uint32_t channel, const uint8_t *subchannel, cons
     }
     LinkHeader connectRequest = BuildConnectRequest();
     if (request) std::memcpy(&connectRequest, request, kHeaderSize);
-    // No worker runs yet: the exchange has no stop event and writes without the write lock.
-    const TransferGuard guard{&device_, nullptr, &UsbLink::OnDeviceLost, this};
+    // No worker runs yet: the exchange writes without the write lock, and its transfers end on the
+    // connect's own cancel (a disconnect or close from another thread) instead of the link's stop.
+    const TransferGuard guard{&device_, connectCancel_.Get(), &UsbLink::OnDeviceLost, this};
+    LinkHeader answer{};
     uint32_t failed = 0;
     int strays = 0;
+    ULONGLONG attemptEnd = 0;
     while (failed < attempts_) {
-        if (TimedTransfer(guard, TransferDirection::Write, &connectRequest, kHeaderSize, writeIo_,
-                          kConnectWriteTimeoutMs, true) != ERROR_SUCCESS) {
-            ++failed;
-            strays = 0;
-            continue;
+        DWORD outcome = TimedTransfer(guard, TransferDirection::Write, &connectRequest, kHeaderSize, writeIo_,
+                                      kConnectWriteTimeoutMs, true);
+        if (outcome == ERROR_SUCCESS) {
+            // The reply time belongs to the attempt, however many stray headers arrive in it: a
+            // board that trickles packets left over from an earlier session cannot stretch it.
+            const ULONGLONG now = ::GetTickCount64();
+            if (strays == 0) attemptEnd = now + SecondsToMs(replyTimeout_);
+            outcome = now <= attemptEnd ? TimedTransfer(guard, TransferDirection::Read, &answer, kHeaderSize, headerIo_,
+                                                        static_cast<DWORD>(attemptEnd - now), false)
+                                        : ERROR_TIMEOUT;
         }
-        LinkHeader answer{};
-        if (TimedTransfer(guard, TransferDirection::Read, &answer, kHeaderSize, headerIo_,
-                          SecondsToMs(replyTimeout_), false) != ERROR_SUCCESS) {
+        if (outcome == ERROR_SHUTDOWN_IN_PROGRESS || outcome == ERROR_DEVICE_NOT_CONNECTED) break;
+        if (outcome != ERROR_SUCCESS) {
             ++failed;
             strays = 0;
             continue;

@@ -23,6 +23,7 @@ UsbLink *UsbLink::FromHandle(HCOMM handle) {
 }
 
 DWORD UsbLink::Open(const std::string &path) {
+    if (!connectCancel_ || !callsLeft_) return ::GetLastError();
     DWORD error = device_.Open(path);
     if (error) return error;
     // A watch that cannot start leaves the handle working without removal reports.
@@ -37,6 +38,11 @@ DWORD UsbLink::Open(const std::string &path) {
 }
 
 bool UsbLink::Teardown() {
+    // A connect still in its exchange (a caller's mistake, another thread's call) lets go of the
+    // device objects before CloseDevice releases them.
+    closing_ = true;
+    CancelConnect();
+    { SectionHold serial(startStopSerial_); }
     bool workersExist;
     {
         SectionHold hold(deviceGuard_);
@@ -68,6 +74,7 @@ bool UsbLink::Teardown() {
 // ---- Connecting and disconnecting -------------------------------------------------------------
 
 CommResult UsbLink::Connect(uint32_t channel, const uint8_t *subchannel, const void *request, void *reply) {
+    const uint32_t cancelsBefore = cancels_.load();
     if ((subchannel && !CanReadMemory(subchannel, 1)) || (request && !CanReadMemory(request, kHeaderSize)) ||
         (reply && !CanWriteMemory(reply, kHeaderSize)))
         return COMM_E_POINTER;
@@ -75,6 +82,11 @@ CommResult UsbLink::Connect(uint32_t channel, const uint8_t *subchannel, const v
     // stops the workers only once they have all begun, never while their objects are being made.
     SectionHold serial(startStopSerial_);
     if (state_.load() == LinkState::Running) return COMM_SUCCESS;
+    ::ResetEvent(connectCancel_.Get());
+    if (closing_.load() || cancels_.load() != cancelsBefore) {
+        ::SetLastError(ERROR_DEVICE_NOT_CONNECTED);
+        return ERROR_DEVICE_NOT_CONNECTED;
+    }
     // A handle that lost its device (removed, or given up by its reader) stays lost until it is
     // closed: its old workers may still be winding down on the old device objects.
     if (state_.load() == LinkState::Closed) {
@@ -87,6 +99,7 @@ CommResult UsbLink::Connect(uint32_t channel, const uint8_t *subchannel, const v
 }
 
 CommResult UsbLink::Disconnect() {
+    CancelConnect();
     StopWorkers();
     channel_ = 0;
     SectionHold gate(requestGate_);
@@ -247,6 +260,7 @@ void UsbLink::ReleaseDeviceObjects() {
 
 // What CommDisconnect does, then the device is closed; CloseDevice also ends the removal watch.
 void UsbLink::OnBoardRemoved() {
+    CancelConnect();
     StopWorkers();
     channel_ = 0;
     {
@@ -254,6 +268,11 @@ void UsbLink::OnBoardRemoved() {
         if (state_.load() >= LinkState::Negotiated) state_ = LinkState::Opened;
     }
     CloseDevice();
+}
+
+void UsbLink::CancelConnect() {
+    ++cancels_;
+    ::SetEvent(connectCancel_.Get());
 }
 
 void UsbLink::OnDeviceLost(void *link) { static_cast<UsbLink *>(link)->CloseDevice(); }

@@ -147,6 +147,9 @@ private:
     static void OnDeviceLost(void *link);
     // Raises the stop and wakes every hand-off wait of the workers; under deviceGuard_.
     void RaiseStop();
+    // Ends a connect exchange that waits for the board, from any thread (a disconnect, a close, a
+    // removal); a connect that begins later is not affected.
+    void CancelConnect();
 
     // Fields in the order the handle layout fixes: the tag comes right after the vtable pointer.
     volatile uint32_t tag_ = kLinkTag;
@@ -197,6 +200,12 @@ private:
     std::atomic<bool> unsettled_{false};
     std::atomic<long> callsInside_{0};
     UniqueHandle callsLeft_ = MakeEvent(false, false);  // set when the last call inside has left
+    // The connect exchange's transfers wait on this besides their time-outs. A connect resets it
+    // under startStopSerial_ and then compares cancels_ with its value when the call began, so a
+    // cancel that comes between the call's start and the reset still ends it.
+    UniqueHandle connectCancel_ = MakeEvent(true, false);
+    std::atomic<uint32_t> cancels_{0};
+    std::atomic<bool> closing_{false};  // Teardown has begun: no connect starts any more
     bool closeWaiting_ = false;      // under requestGate_: Teardown waits for callsLeft_
     bool deviceObjectsOwed_ = false; // the device was lost while workers ran; close after they end
     Library libraryPin_;             // keeps the library loaded while the link is open

@@ -1,6 +1,8 @@
 // The link protocol between the host and a scripted board: the connect exchange,
 // packets, byte order, answers and retries, and putting received messages together.
 #include "LinkTestSupport.h"
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <numeric>
 #include <vector>
@@ -133,6 +135,71 @@ TEST_F(BoardLinkTest, BoardGoneDuringConnectEndsItAtOnce) {
     EXPECT_EQ(1167u, CommSendData(handle_, buffer, 4, 'B', 1));
     EXPECT_EQ(16384u, Option<uint32_t>(COMM_OPT_MAX_PAYLOAD));  // options still answer
     EXPECT_EQ(0u, CommClose(handle_));
+}
+
+// A connect waiting for a silent or trickling board ends as soon as another thread disconnects
+// or closes the handle, not after the attempts (six reply time-outs of 3 s).
+TEST_F(BoardLinkTest, DisconnectOrCloseFromAnotherThreadEndsAWaitingConnect) {
+    struct Case {
+        const char *what;
+        bool trickle;  // the board answers each request with a stray header after 500 ms
+        bool close;    // CommClose instead of CommDisconnect
+    };
+    for (const Case c : {Case{"silent, disconnect", false, false}, Case{"trickling, disconnect", true, false},
+                         Case{"silent, close", false, true}}) {
+        SCOPED_TRACE(c.what);
+        UniqueHandle boardStop = MakeEvent(true, false);
+        UniqueHandle requestsSeen = MakeEvent(true, false);  // the cut comes once the exchange runs
+        std::thread boardSide([&] {
+            LinkHeader request{};
+            int requests = 0;
+            while (::WaitForSingleObject(boardStop.Get(), 0) == WAIT_TIMEOUT) {
+                if (!Board().ReadHeader(request, 200)) continue;
+                if (++requests == (c.trickle ? 3 : 1)) ::SetEvent(requestsSeen.Get());
+                if (c.trickle && ::WaitForSingleObject(boardStop.Get(), 500) == WAIT_TIMEOUT)
+                    Board().WriteHeader(Board().Header('D', 0, 0, 0, 0));
+            }
+        });
+        const uint8_t sub = 1;
+        AsyncCall connect([&] { return CommConnect(handle_, 'B', &sub, nullptr, nullptr); });
+        EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(requestsSeen.Get(), 5000));
+        // The cut runs on a thread of its own: a cut that waits for the connect must fail too.
+        const auto cutStart = std::chrono::steady_clock::now();
+        AsyncCall cut([&] { return c.close ? CommClose(handle_) : CommDisconnect(handle_); });
+        EXPECT_TRUE(connect.Finished(3000));
+        std::printf("[ figures  ] %s: the connect ended %.2f s after the cut\n", c.what,
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - cutStart).count());
+        EXPECT_TRUE(cut.Finished());
+        EXPECT_EQ(0u, cut.Result());
+        EXPECT_EQ(1167u, connect.Result());
+        ::SetEvent(boardStop.Get());
+        boardSide.join();
+        if (c.close) return;  // the handle is gone; the last case
+    }
+}
+
+// A board that answers every request with a stray header uses up an attempt once its reply time
+// is over, however often it answers: the connect ends after the attempts' reply times.
+TEST_F(BoardLinkTest, TricklingBoardCannotStretchTheConnect) {
+    LinkParametersForTest p;
+    p.attempts = 2;
+    p.replyTimeout = 1;
+    ConnectRunning(p);
+    ASSERT_EQ(0u, CommDisconnect(handle_));
+    std::thread boardSide([&] {
+        LinkHeader request{};
+        while (Board().ReadHeader(request, 2000)) {
+            ::Sleep(300);  // the board's own pace: a stray header 300 ms after each request
+            if (!Board().WriteHeader(Board().Header('D', 0, 0, 0, 0))) break;
+        }
+    });
+    const uint8_t sub = 1;
+    AsyncCall connect([&] { return CommConnect(handle_, 'B', &sub, nullptr, nullptr); });
+    // Two attempts of 1 s each; before, each stray restarted the reply wait (2 x 64 x 300 ms).
+    EXPECT_TRUE(connect.Finished(10000));
+    EXPECT_EQ(1167u, connect.Result());
+    Board().Hangup();
+    boardSide.join();
 }
 
 // ---- Sending ---------------------------------------------------------------------------------
