@@ -4,6 +4,7 @@
 #include "ImageHeader.h"
 #include "FileRead.h"
 #include "MutexLock.h"
+#include "ReplyDeadline.h"
 #include "UniqueHandle.h"
 #include "UpdatePacket.h"
 #include <windows.h>
@@ -34,6 +35,7 @@ const char kReplyIncomplete[] = "The board's reply was incomplete.";
 const char kBoardRefused[] = "Failed to download image file to the board. Error code is %u";
 const char kSucceeded[] = "Succeeded updating the firmware.";
 const char kInterrupted[] = "The update was interrupted; the board was disconnected.";
+const char kBoardSilent[] = "The board did not answer within %s; it was disconnected.";
 
 constexpr uint32_t kRouterPort = 26214;
 constexpr uint32_t kProgressAtLastAcknowledgement = 30;
@@ -44,6 +46,23 @@ constexpr uint64_t kLargestPayload = 0xFFFFFFFFu - kUpdatePacketHeaderSize;
 std::string WithCode(const char *format, unsigned code) {
     char text[128];
     std::snprintf(text, sizeof(text), format, code);
+    return text;
+}
+
+std::string WithText(const char *format, const std::string &insert) {
+    char text[160];
+    std::snprintf(text, sizeof(text), format, insert.c_str());
+    return text;
+}
+
+std::string Duration(DWORD milliseconds) {
+    char text[48];
+    if (milliseconds == 1000)
+        std::snprintf(text, sizeof(text), "1 second");
+    else if (milliseconds % 1000 == 0)
+        std::snprintf(text, sizeof(text), "%lu seconds", static_cast<unsigned long>(milliseconds / 1000));
+    else
+        std::snprintf(text, sizeof(text), "%.1f seconds", milliseconds / 1000.0);
     return text;
 }
 
@@ -59,29 +78,21 @@ UpdateResult Ending(UpdateOutcome outcome, std::string message, uint32_t code = 
 // is done with it, whatever the outcome. An interrupt reaches it until then.
 class BoardConnection {
 public:
-    BoardConnection(const CommFunctions &comm, HCOMM handle, SessionInterrupt *interrupt)
-        : comm_(comm), handle_(handle), interrupt_(interrupt) {
-        if (interrupt_) interrupt_->Attach(comm_, handle_);
+    BoardConnection(const CommFunctions &comm, HCOMM handle, SessionInterrupt &interrupt) : interrupt_(interrupt) {
+        interrupt_.Attach(comm, handle);
     }
-    ~BoardConnection() {
-        if (interrupt_) interrupt_->Detach();
-        comm_.disconnect(handle_);
-        comm_.close(handle_);
-    }
+    ~BoardConnection() { interrupt_.CloseConnection(); }
     BoardConnection(const BoardConnection &) = delete;
     BoardConnection &operator=(const BoardConnection &) = delete;
-    HCOMM Handle() const { return handle_; }
 
 private:
-    const CommFunctions &comm_;
-    HCOMM handle_;
-    SessionInterrupt *interrupt_;
+    SessionInterrupt &interrupt_;
 };
 
 class UpdateRun {
 public:
-    UpdateRun(UpdateView &view, const CommFunctions &comm, SessionInterrupt *interrupt)
-        : view_(view), comm_(comm), interrupt_(interrupt) {}
+    UpdateRun(UpdateView &view, const CommFunctions &comm, SessionInterrupt *interrupt, const ReplyTimeouts &timeouts)
+        : view_(view), comm_(comm), interrupt_(interrupt ? *interrupt : ownInterrupt_), timeouts_(timeouts) {}
 
     UpdateResult Run(const TargetFinder &findTargets) {
         view_.EnableButtons(false);
@@ -113,7 +124,7 @@ private:
         view_.ShowStatus(text);
     }
 
-    bool Interrupted() const { return interrupt_ && interrupt_->Interrupted(); }
+    bool Interrupted() const { return interrupt_.Interrupted(); }
 
     UpdateResult UpdateTarget(const std::string &path) {
         if (Interrupted()) return Ending(UpdateOutcome::Interrupted, kInterrupted);
@@ -125,14 +136,17 @@ private:
         const CommResult connected = comm_.connect(handle, COMM_UPDATER_CHANNEL, &subchannel, nullptr, nullptr);
         if (Interrupted()) return Ending(UpdateOutcome::Interrupted, kInterrupted);
         if (connected != COMM_SUCCESS) return Ending(UpdateOutcome::CannotConnect, kCannotConnectTarget, connected);
-        UpdateResult result = SendImage(handle);
+        // Made after the connection, so it goes first: a cut that is running ends before the close.
+        ReplyDeadline deadline([this] { interrupt_.CutConnection(); });
+        if (!deadline.Ready()) return Ending(UpdateOutcome::OutOfMemory, kMemoryAllocationFailed);
+        UpdateResult result = SendImage(handle, deadline);
         // A transfer that failed because of the interrupt's disconnect is the interrupt's doing.
         if (result.outcome != UpdateOutcome::Succeeded && Interrupted())
             return Ending(UpdateOutcome::Interrupted, kInterrupted);
         return result;
     }
 
-    UpdateResult SendImage(HCOMM handle) {
+    UpdateResult SendImage(HCOMM handle, ReplyDeadline &deadline) {
         UniqueHandle file(::CreateFileA(view_.ImagePath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) return Ending(UpdateOutcome::ImageUnreadable, kImageFileNotFound);
@@ -178,15 +192,21 @@ private:
             EncodeUpdatePacketHeader(*packetHeader, last, length, sum, order);
             if (last) Show(kBurningFlash);
 
+            const DWORD replyWaitMs = last ? timeouts_.lastChunkMs : timeouts_.chunkMs;
+            deadline.Arm(replyWaitMs);
             const CommResult sent = comm_.sendData(handle, packet.get(), length + kUpdatePacketHeaderSize,
                                                    COMM_UPDATER_CHANNEL, COMM_UPDATER_SUBCHANNEL);
-            // An undelivered packet gets no reply; waiting for one would never end.
-            if (sent != COMM_SUCCESS) return Ending(UpdateOutcome::LinkFailed, WithCode(kSendFailed, sent), sent);
             UpdatePacketHeader reply{};
             uint32_t replyLength = sizeof(reply);
             uint8_t replyChannel = 0, replySubchannel = 0;
-            const CommResult received =
-                comm_.receiveData(handle, &reply, &replyLength, &replyChannel, &replySubchannel);
+            // An undelivered packet gets no reply; waiting for one would never end.
+            const CommResult received = sent == COMM_SUCCESS ? comm_.receiveData(handle, &reply, &replyLength,
+                                                                                 &replyChannel, &replySubchannel)
+                                                             : sent;
+            // Whatever came back, a connection cut by the deadline is the silent board's doing.
+            if (deadline.Disarm())
+                return Ending(UpdateOutcome::BoardSilent, WithText(kBoardSilent, Duration(replyWaitMs)), ERROR_TIMEOUT);
+            if (sent != COMM_SUCCESS) return Ending(UpdateOutcome::LinkFailed, WithCode(kSendFailed, sent), sent);
             if (received != COMM_SUCCESS)
                 return Ending(UpdateOutcome::LinkFailed, WithCode(kReceiveFailed, received), received);
             uint16_t status = 0;
@@ -212,7 +232,9 @@ private:
 
     UpdateView &view_;
     const CommFunctions &comm_;
-    SessionInterrupt *interrupt_;
+    SessionInterrupt ownInterrupt_;  // the session's own, when its caller gives none
+    SessionInterrupt &interrupt_;
+    const ReplyTimeouts timeouts_;
     std::string status_;
 };
 
@@ -243,12 +265,16 @@ size_t FindTargets(std::vector<std::string> &paths) {
     return appended;
 }
 
-SessionInterrupt::SessionInterrupt() : lock_(MakeMutex()) {}
+SessionInterrupt::SessionInterrupt() : lock_(MakeMutex()), closed_(MakeEvent(true, true)) {}
 
 void SessionInterrupt::Interrupt() {
     interrupted_.store(true);
+    CutConnection();
+}
+
+void SessionInterrupt::CutConnection() {
     MutexLock hold(lock_.Get());
-    // Ends a send or receive that waits for the board; the session closes the handle.
+    // Ends a connect, send or receive that waits for the board; the session closes the handle.
     if (handle_) comm_->disconnect(handle_);
 }
 
@@ -256,15 +282,21 @@ void SessionInterrupt::Attach(const CommFunctions &comm, HCOMM handle) {
     MutexLock hold(lock_.Get());
     comm_ = &comm;
     handle_ = handle;
+    ::ResetEvent(closed_.Get());
 }
 
-void SessionInterrupt::Detach() {
+void SessionInterrupt::CloseConnection() {
     MutexLock hold(lock_.Get());
+    if (handle_) {
+        comm_->disconnect(handle_);
+        comm_->close(handle_);
+    }
     comm_ = nullptr;
     handle_ = nullptr;
+    ::SetEvent(closed_.Get());
 }
 
 UpdateResult RunUpdateSession(UpdateView &view, const CommFunctions &comm, const TargetFinder &findTargets,
-                              SessionInterrupt *interrupt) {
-    return UpdateRun(view, comm, interrupt).Run(findTargets);
+                              SessionInterrupt *interrupt, const ReplyTimeouts &timeouts) {
+    return UpdateRun(view, comm, interrupt, timeouts).Run(findTargets);
 }

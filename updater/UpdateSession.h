@@ -56,7 +56,18 @@ enum class UpdateOutcome {
     ImageUnreadable,  // the image file vanished, could not be read or is too large
     OutOfMemory,
     BoardRefused,     // code: the status of the board's reply
+    BoardSilent,      // no reply within its deadline (code: 1460); the connection was cut
     Interrupted,      // SessionInterrupt ended it
+};
+
+// How long the board may take to answer one packet, from the send until its reply has
+// arrived, before the session cuts the connection and gives up on it.
+struct ReplyTimeouts {
+    // A chunk: longer than the transport's own give-up on an unacknowledged packet (six
+    // attempts of 3 s with the usual link parameters), which comes first where it applies.
+    DWORD chunkMs = 30000;
+    // The last chunk: the board checks the image and writes its flash before it answers.
+    DWORD lastChunkMs = 90000;
 };
 
 struct UpdateResult {
@@ -65,10 +76,10 @@ struct UpdateResult {
     std::string message;  // the closing message, as the view showed it
 };
 
-// Lets another thread end a running session early (Ctrl+C in a console program).
-// Interrupting disconnects the session's open connection, which makes a send or
-// receive that waits for the board return at once; the session then closes the
-// connection and ends with UpdateOutcome::Interrupted.
+// Lets another thread end a running session early (Ctrl+C in a console program,
+// the dialog's Exit). Interrupting disconnects the session's open connection,
+// which makes a connect, send or receive that waits for the board return at once;
+// the session then closes the connection and ends with UpdateOutcome::Interrupted.
 class SessionInterrupt {
 public:
     SessionInterrupt();
@@ -78,19 +89,27 @@ public:
     // Any thread, any number of times.
     void Interrupt();
     bool Interrupted() const { return interrupted_.load(); }
+    // Any thread: disconnects the attached connection without marking an interrupt (the
+    // session's own reply deadline).
+    void CutConnection();
 
-    // Session thread: the connection that Interrupt disconnects, from CommOpen until
-    // just before CommClose, so that Interrupt never reaches a closed handle.
+    // Session thread: the connection that Interrupt disconnects, from CommOpen on.
     void Attach(const CommFunctions &comm, HCOMM handle);
-    void Detach();
+    // Session thread: disconnects and closes the attached connection, under the lock that
+    // Interrupt takes, so that an interrupt never reaches a closed handle.
+    void CloseConnection();
+    // Set while no connection is attached: a program that ends waits on it (bounded) for the
+    // board to be let go of.
+    HANDLE ConnectionClosedEvent() const { return closed_.Get(); }
 
 private:
     std::atomic<bool> interrupted_{false};
     UniqueHandle lock_;  // over comm_ and handle_
+    UniqueHandle closed_;
     const CommFunctions *comm_ = nullptr;
     HCOMM handle_ = nullptr;
 };
 
 // Runs one session. `interrupt`, when given, may end it early from another thread.
 UpdateResult RunUpdateSession(UpdateView &view, const CommFunctions &comm, const TargetFinder &findTargets = FindTargets,
-                              SessionInterrupt *interrupt = nullptr);
+                              SessionInterrupt *interrupt = nullptr, const ReplyTimeouts &timeouts = ReplyTimeouts{});

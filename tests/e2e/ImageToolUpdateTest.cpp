@@ -287,6 +287,10 @@ TEST_F(ImageToolUpdate, EachFailureHasItsExitCodeAndOneLine) {
     dropping.faults.rules.push_back({FaultPoint::UpdateChunk, 2, 1, FaultAction::Disconnect, 0, 0});
     BoardConfig notConnecting;
     notConnecting.faults.rules.push_back({FaultPoint::ConnectRequest, 1, 1, FaultAction::Disconnect, 0, 0});
+    BoardConfig silent;  // takes the second chunk, then says nothing for a minute
+    silent.faults.rules.push_back({FaultPoint::UpdateChunk, 2, 1, FaultAction::Stall, 60000, 0});
+    BoardConfig neverDoneWriting;
+    neverDoneWriting.flashWriteDelayMs = 60000;
     const std::vector<Case> cases = {
         {"corrupted", {BoardConfig()}, "update corrupted.img", kExitNotAccepted,
          "corrupted.img: This file is corrupted or not an image file!"},
@@ -306,6 +310,10 @@ TEST_F(ImageToolUpdate, EachFailureHasItsExitCodeAndOneLine) {
         {"link drops", {dropping}, "update firmware.img", kExitLinkFailed, "Error code is "},
         {"board refuses", {refusing}, "update firmware.img", kExitBoardRefused,
          "Failed to download image file to the board. Error code is 513"},
+        {"board goes silent", {silent}, "update firmware.img --reply-timeout 1", kExitLinkFailed,
+         "The board did not answer within 1 second; it was disconnected."},
+        {"flash never written", {neverDoneWriting}, "update firmware.img --flash-timeout 2", kExitLinkFailed,
+         "The board did not answer within 2 seconds; it was disconnected."},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);

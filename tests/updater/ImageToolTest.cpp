@@ -157,6 +157,10 @@ TEST(ImageToolCommandLine, RejectsBadInput) {
         {"update", "a.img", "--board", "1", "--all"},
         {"update", "a.img", "--path", "p", "--board", "1"},
         {"update", "a.img", "--fast"},
+        {"update", "a.img", "--reply-timeout"},
+        {"update", "a.img", "--reply-timeout", "0"},
+        {"update", "a.img", "--flash-timeout", "3601"},
+        {"update", "a.img", "--flash-timeout", "1.5"},
     };
     for (const auto &arguments : bad) {
         error.clear();
@@ -175,6 +179,11 @@ TEST(ImageToolCommandLine, ListAndUpdateChooseTheirBoards) {
     EXPECT_EQ("a.img", command.imagePath);
     EXPECT_EQ(BoardChoice::First, command.board);
     EXPECT_FALSE(command.quiet);
+    EXPECT_EQ(30000u, command.replyTimeouts.chunkMs);
+    EXPECT_EQ(90000u, command.replyTimeouts.lastChunkMs);
+    ASSERT_TRUE(Parse({"update", "--flash-timeout", "3600", "a.img", "--reply-timeout", "5"}, command, error)) << error;
+    EXPECT_EQ(5000u, command.replyTimeouts.chunkMs);
+    EXPECT_EQ(3600000u, command.replyTimeouts.lastChunkMs);
     ASSERT_TRUE(Parse({"update", "--board", "12", "a.img", "--quiet"}, command, error)) << error;
     EXPECT_EQ(BoardChoice::ByNumber, command.board);
     EXPECT_EQ(12u, command.boardNumber);

@@ -46,9 +46,16 @@ CommResult COMM_CALL ScriptedBoard::Connect(HCOMM handle, uint32_t channel, cons
     return board.connectResult;
 }
 
+CommResult ScriptedBoard::WaitForDisconnect(const char *call) {
+    if (::WaitForSingleObject(disconnected_.Get(), 20000) != WAIT_OBJECT_0)
+        Log(std::string(call) + " waited 20 s for a disconnect");
+    return COMM_ERROR_DEVICE_NOT_CONNECTED;
+}
+
 CommResult COMM_CALL ScriptedBoard::Disconnect(HCOMM handle) {
     ScriptedBoard &board = *Current();
     board.Log("CommDisconnect");
+    ::SetEvent(board.disconnected_.Get());
     return board.CheckHandle("CommDisconnect", handle) ? COMM_SUCCESS : COMM_ERROR_INVALID_HANDLE;
 }
 
@@ -82,6 +89,7 @@ CommResult COMM_CALL ScriptedBoard::SendData(HCOMM handle, const void *data, uin
     board.sends.push_back({std::vector<uint8_t>(bytes, bytes + kept), length, channel, subchannel});
     auto scripted = board.sendResults.find(number);
     CommResult result = scripted == board.sendResults.end() ? COMM_SUCCESS : scripted->second;
+    if (number == board.silentSend) result = board.WaitForDisconnect("CommSendData");
     if (board.afterSend) board.afterSend(number);
     return result;
 }
@@ -108,6 +116,7 @@ CommResult COMM_CALL ScriptedBoard::ReceiveData(HCOMM handle, void *buffer, uint
     auto scripted = board.replies.find(number);
     if (scripted != board.replies.end()) reply = scripted->second;
     if (reply.result != COMM_SUCCESS) return reply.result;
+    if (reply.silent) return board.WaitForDisconnect("CommReceiveData");
     uint8_t message[16] = {'T', 'B', 0xFF, 0x01, reply.status[0], reply.status[1]};
     std::memcpy(buffer, message, std::min<uint32_t>(*length, std::min<uint32_t>(reply.length, sizeof(message))));
     *length = reply.length;

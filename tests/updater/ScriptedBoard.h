@@ -5,6 +5,7 @@
 // plain function pointers).
 #pragma once
 #include "CommApi.h"
+#include "UniqueHandle.h"
 #include "UpdateSession.h"
 #include <cstdint>
 #include <functional>
@@ -16,6 +17,7 @@ struct ScriptedReply {
     uint8_t status[2] = {0, 0};
     uint32_t length = 16;          // stored through the length pointer
     CommResult result = COMM_SUCCESS;
+    bool silent = false;           // never comes: the receive waits until a disconnect ends it
 };
 
 class ScriptedBoard {
@@ -37,6 +39,8 @@ public:
     bool writeHostOrder = true;  // false: leave the caller's value as it is
     uint32_t hostOrder = 1;
     std::map<size_t, CommResult> sendResults;     // by packet number, from 0
+    size_t silentSend = SIZE_MAX;                 // this packet is never acknowledged: its send
+                                                  // waits until a disconnect ends it
     std::map<size_t, ScriptedReply> replies;      // by reply number; others accept
     std::function<void(size_t packetNumber)> afterSend;
     size_t packetPrefixKept = 1 << 20;            // bytes of each packet kept in `packets`
@@ -76,6 +80,9 @@ private:
     static ScriptedBoard *&Current();
     void Log(const std::string &entry) { log_.push_back(entry); }
     bool CheckHandle(const char *call, HCOMM handle);
+    // A call that waits for a board that never answers: 1167 once disconnected. Bounded, so that
+    // a session that never cuts the connection fails the test instead of hanging it.
+    CommResult WaitForDisconnect(const char *call);
 
     static CommResult COMM_CALL Open(const char *, uint32_t, HCOMM *, const char *, uint32_t);
     static CommResult COMM_CALL Close(HCOMM);
@@ -86,6 +93,7 @@ private:
     static CommResult COMM_CALL ReceiveData(HCOMM, void *, uint32_t *, uint8_t *, uint8_t *);
 
     std::vector<std::string> &log_;
+    UniqueHandle disconnected_ = MakeEvent(true, false);
 };
 
 // The dialog side of a session, recorded into the same log.

@@ -566,3 +566,50 @@ TEST_F(UpdateSessionTest, InterruptDisconnectsSendsNothingMoreAndCloses) {
     interrupt.Interrupt();
     EXPECT_TRUE(CommCalls().empty());
 }
+
+// A board that stops answering is given up once the packet's deadline passes: the connection is
+// cut (which ends the waiting call), then closed, and the session reports the silence.
+TEST_F(UpdateSessionTest, SilentBoardIsGivenUpAtTheDeadline) {
+    struct Case {
+        const char *what;
+        std::function<void(ScriptedBoard &)> script;
+        size_t sends;
+        const char *message;
+    };
+    const std::vector<Case> cases = {
+        {"no reply to a chunk", [](ScriptedBoard &b) { b.replies[1].silent = true; }, 2,
+         "The board did not answer within 0.2 seconds; it was disconnected."},
+        {"no reply to the last chunk", [](ScriptedBoard &b) { b.replies[2].silent = true; }, 3,
+         "The board did not answer within 2 seconds; it was disconnected."},
+        {"a chunk never acknowledged", [](ScriptedBoard &b) { b.silentSend = 0; }, 1,
+         "The board did not answer within 0.2 seconds; it was disconnected."},
+    };
+    ReplyTimeouts timeouts;
+    timeouts.chunkMs = 200;
+    timeouts.lastChunkMs = 2000;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        log.clear();
+        ScriptedBoard caseBoard(log);
+        c.script(caseBoard);
+        UseImage(PatternPayload(2500));  // three packets of at most 1008 bytes
+        const UpdateResult result = RunUpdateSession(
+            view, caseBoard.Functions(),
+            [](std::vector<std::string> &paths) {
+                paths.push_back(kFirstBoard);
+                return size_t{1};
+            },
+            nullptr, timeouts);
+        EXPECT_EQ(UpdateOutcome::BoardSilent, result.outcome);
+        EXPECT_EQ(1460u, result.code);
+        EXPECT_EQ(c.sends, caseBoard.sends.size());
+        const std::vector<std::string> calls = CommCalls();
+        ASSERT_GE(calls.size(), 3u);
+        EXPECT_EQ((std::vector<std::string>{"CommDisconnect", "CommDisconnect", "CommClose"}),
+                  std::vector<std::string>(calls.end() - 3, calls.end()));
+        EXPECT_EQ(0u, std::count(log.begin(), log.end(), "progress: 100"));
+        for (const std::string &entry : log) EXPECT_EQ(std::string::npos, entry.find("waited 20 s")) << entry;
+        ExpectEnding(c.message);
+        ExpectImageClosed();
+    }
+}

@@ -30,20 +30,39 @@ bool CheckFieldText(const char *what, const std::string &text, std::string &erro
     return false;
 }
 
-bool TakeBoardNumber(const std::vector<std::string> &arguments, size_t &index, unsigned &number, std::string &error) {
-    std::string text;
-    if (!TakeValue(arguments, index, text, error)) return false;
-    unsigned value = 0;
+// A decimal number of one to four digits.
+bool ParseSmallNumber(const std::string &text, unsigned &value) {
+    value = 0;
     bool good = !text.empty() && text.size() <= 4;
     for (char c : text) {
         good = good && c >= '0' && c <= '9';
         value = value * 10 + static_cast<unsigned>(c - '0');
     }
-    if (!good || value == 0) {
+    return good;
+}
+
+bool TakeBoardNumber(const std::vector<std::string> &arguments, size_t &index, unsigned &number, std::string &error) {
+    std::string text;
+    if (!TakeValue(arguments, index, text, error)) return false;
+    unsigned value = 0;
+    if (!ParseSmallNumber(text, value) || value == 0) {
         error = "bad board number '" + text + "' for --board (expected 1, 2, ... as `ImageTool list` numbers them)";
         return false;
     }
     number = value;
+    return true;
+}
+
+// Whole seconds, 1 to 3600, as milliseconds.
+bool TakeSeconds(const std::vector<std::string> &arguments, size_t &index, DWORD &milliseconds, std::string &error) {
+    std::string text;
+    if (!TakeValue(arguments, index, text, error)) return false;
+    unsigned value = 0;
+    if (!ParseSmallNumber(text, value) || value == 0 || value > 3600) {
+        error = "bad number of seconds '" + text + "' for " + arguments[index - 1] + " (expected 1 to 3600)";
+        return false;
+    }
+    milliseconds = value * 1000;
     return true;
 }
 
@@ -65,6 +84,10 @@ bool ParseUpdate(const std::vector<std::string> &arguments, ImageToolCommand &co
             ++choices;
         } else if (argument == "--quiet" || argument == "-q") {
             command.quiet = true;
+        } else if (argument == "--reply-timeout") {
+            if (!TakeSeconds(arguments, i, command.replyTimeouts.chunkMs, error)) return false;
+        } else if (argument == "--flash-timeout") {
+            if (!TakeSeconds(arguments, i, command.replyTimeouts.lastChunkMs, error)) return false;
         } else if (argument == "--") {
             files.insert(files.end(), arguments.begin() + static_cast<std::ptrdiff_t>(i) + 1, arguments.end());
             break;
@@ -180,17 +203,22 @@ const char *ImageToolUsage() {
            "      Lists the boards present on USB, numbered in the order Flashwell takes\n"
            "      them, with their device paths.\n"
            "  ImageTool update FILE.img [--board N | --path PATH | --all] [--quiet]\n"
+           "                   [--reply-timeout S] [--flash-timeout S]\n"
            "      Checks FILE.img as Flashwell does and writes it into the first board\n"
            "      (as Flashwell), board N of the list, the board at PATH, or every board\n"
            "      one after another. Progress goes to stderr: a bar on a console, plain\n"
            "      lines otherwise, nothing with --quiet (which also keeps the closing\n"
            "      message of a success off stdout). Ctrl+C disconnects the board and ends.\n"
+           "      A board that does not answer a packet within --reply-timeout seconds\n"
+           "      (default 30), or the last one, after which it writes its flash, within\n"
+           "      --flash-timeout seconds (default 90), is disconnected and given up (code 4).\n"
            "Exit codes:\n"
            "  0  done (show: the image is accepted; update: every board updated)\n"
            "  1  the image is not accepted (corrupted, needs a newer Flashwell, empty)\n"
            "  2  bad usage, or a file that cannot be read or written\n"
            "  3  no board present, or the chosen board is not present\n"
-           "  4  the link to the board failed (the message carries the error code)\n"
+           "  4  the link to the board failed (the message carries the error code), or\n"
+           "     the board stopped answering\n"
            "  5  the board refused the image (the message carries its error code)\n"
            "  6  interrupted by Ctrl+C: the update did not finish\n"
            "With --all the code is that of the first board that failed.\n";

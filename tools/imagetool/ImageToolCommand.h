@@ -3,7 +3,9 @@
 //   ImageTool show [--program-version X.Y.Z.W] FILE.img
 //   ImageTool list
 //   ImageTool update FILE.img [--board N | --path PATH | --all] [--quiet]
+//                    [--reply-timeout S] [--flash-timeout S]
 #pragma once
+#include "UpdateSession.h"
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -30,6 +32,7 @@ struct ImageToolCommand {
     unsigned boardNumber = 0;  // ByNumber: 1 is the first board `list` shows
     std::string boardPath;     // ByPath
     bool quiet = false;
+    ReplyTimeouts replyTimeouts;  // --reply-timeout (chunks) and --flash-timeout (the last one)
 };
 
 // Fills `command` from the arguments after the program name; on bad input

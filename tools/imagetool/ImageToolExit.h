@@ -18,6 +18,7 @@ constexpr int ExitCodeForOutcome(UpdateOutcome outcome) {
     case UpdateOutcome::CannotOpen:
     case UpdateOutcome::CannotConnect:
     case UpdateOutcome::LinkFailed:
+    case UpdateOutcome::BoardSilent:
     case UpdateOutcome::OutOfMemory: return kExitLinkFailed;
     case UpdateOutcome::ImageUnreadable: return kExitBadInput;
     case UpdateOutcome::BoardRefused: return kExitBoardRefused;
