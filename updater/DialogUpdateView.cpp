@@ -16,17 +16,42 @@ void DialogSessionLink::Detach() {
     m_attached = false;
 }
 
-unsigned DialogSessionLink::BeginSession() {
+unsigned DialogSessionLink::BeginSession(std::shared_ptr<SessionInterrupt> interrupt) {
     SectionHold hold(m_lock);
     if (m_running != 0) return 0;
     if (++m_lastSession == 0) ++m_lastSession;  // 0 means "none"
     m_running = m_lastSession;
+    m_interrupt = std::move(interrupt);
     return m_running;
 }
 
 void DialogSessionLink::EndSession(unsigned session) {
     SectionHold hold(m_lock);
-    if (m_running == session) m_running = 0;
+    if (m_running != session) return;
+    m_running = 0;
+    m_interrupt.reset();
+}
+
+void DialogSessionLink::InterruptSession(DWORD waitMs) {
+    std::shared_ptr<SessionInterrupt> interrupt;
+    {
+        SectionHold hold(m_lock);
+        interrupt = m_interrupt;
+    }
+    if (!interrupt) return;
+    interrupt->Interrupt();
+    // A view call that took the controls just before the detach may still send to this thread.
+    const HANDLE closed = interrupt->ConnectionClosedEvent();
+    const ULONGLONG end = ::GetTickCount64() + waitMs;
+    for (;;) {
+        const ULONGLONG now = ::GetTickCount64();
+        if (now >= end) return;
+        const DWORD waited =
+            ::MsgWaitForMultipleObjects(1, &closed, FALSE, static_cast<DWORD>(end - now), QS_SENDMESSAGE);
+        if (waited != WAIT_OBJECT_0 + 1) return;
+        MSG message;
+        ::PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
 }
 
 bool DialogSessionLink::SessionRunning() const {
@@ -42,9 +67,9 @@ bool DialogSessionLink::Controls(SessionControls &controls) const {
 }
 
 DialogUpdateView::DialogUpdateView(std::shared_ptr<DialogSessionLink> link, unsigned session, std::string imagePath,
-                                   std::string messageTitle)
+                                   std::string messageTitle, std::shared_ptr<SessionInterrupt> interrupt)
     : m_link(std::move(link)), m_session(session), m_imagePath(std::move(imagePath)),
-      m_messageTitle(std::move(messageTitle)) {}
+      m_messageTitle(std::move(messageTitle)), m_interrupt(std::move(interrupt)) {}
 
 DialogUpdateView::~DialogUpdateView() { m_link->EndSession(m_session); }
 

@@ -36,11 +36,16 @@ public:
 
     // Dialog thread: marks a new session as running and returns its number, or 0
     // when a session runs already (a second click that came before the buttons
-    // were disabled).
-    unsigned BeginSession();
+    // were disabled). `interrupt` is the session's, for InterruptSession.
+    unsigned BeginSession(std::shared_ptr<SessionInterrupt> interrupt = nullptr);
     // Any thread: `session` is over, if it is the one running.
     void EndSession(unsigned session);
     bool SessionRunning() const;
+    // Dialog thread, as the dialog goes (after Detach): interrupts the running session, as
+    // Ctrl+C does in a console, and waits up to waitMs for it to have disconnected and closed
+    // the board, answering the messages the worker sends meanwhile. The program may end then
+    // without leaving the board connected.
+    void InterruptSession(DWORD waitMs);
 
     // The controls while the dialog exists; false once detached.
     bool Controls(SessionControls &controls) const;
@@ -51,6 +56,7 @@ private:
     bool m_attached = false;
     unsigned m_running = 0;
     unsigned m_lastSession = 0;
+    std::shared_ptr<SessionInterrupt> m_interrupt;  // the running session's
 };
 
 // The UpdateView of one session. Made on the dialog's thread when Update is
@@ -60,8 +66,11 @@ private:
 class DialogUpdateView : public UpdateView {
 public:
     DialogUpdateView(std::shared_ptr<DialogSessionLink> link, unsigned session, std::string imagePath,
-                     std::string messageTitle);
+                     std::string messageTitle, std::shared_ptr<SessionInterrupt> interrupt = nullptr);
     ~DialogUpdateView() override;
+
+    // The session's interrupt, which the dialog reaches through the link; null when it has none.
+    SessionInterrupt *Interrupt() { return m_interrupt.get(); }
 
     std::string ImagePath() override;
     void EnableButtons(bool enabled) override;
@@ -79,6 +88,7 @@ private:
     unsigned m_session;
     std::string m_imagePath;
     std::string m_messageTitle;
+    std::shared_ptr<SessionInterrupt> m_interrupt;
     static constexpr unsigned kNoProgressShown = ~0u;
     unsigned m_shownProgress = kNoProgressShown;
 };

@@ -13,6 +13,8 @@
 namespace {
 
 constexpr char kProgramName[] = "Flashwell";
+// How long closing the dialog waits for a running update to let go of the board.
+constexpr DWORD kSessionReleaseWaitMs = 10000;
 constexpr char kImageFilter[] = "Image file(*.img)|*.img|All file(*.*)|*.*|";
 
 // The Comm API as Communicator.dll exports it.
@@ -24,7 +26,7 @@ const CommFunctions kCommunicator = {&CommOpen,       &CommClose,    &CommConnec
 // dialog itself, which may be gone before the session ends.
 UINT UpdateSession(LPVOID parameter) {
     std::unique_ptr<DialogUpdateView> view(static_cast<DialogUpdateView *>(parameter));
-    RunUpdateSession(*view, kCommunicator);
+    RunUpdateSession(*view, kCommunicator, FindTargets, view->Interrupt());
     return 0;
 }
 
@@ -82,8 +84,11 @@ BOOL UpdaterDialog::OnInitDialog() {
 }
 
 void UpdaterDialog::OnDestroy() {
-    // A running session must not reach this dialog from here on.
+    // A running session must not reach this dialog from here on. Exit and the close box end a
+    // running update the way Ctrl+C does in a console: the board is disconnected and closed
+    // before the program ends with its dialog.
     m_sessionLink->Detach();
+    m_sessionLink->InterruptSession(kSessionReleaseWaitMs);
     CDialog::OnDestroy();
 }
 
@@ -116,12 +121,14 @@ void UpdaterDialog::OnPaint() {
 HCURSOR UpdaterDialog::OnQueryDragIcon() { return static_cast<HCURSOR>(m_hIcon); }
 
 void UpdaterDialog::OnClickedUpdate() {
-    unsigned session = m_sessionLink->BeginSession();
+    auto interrupt = std::make_shared<SessionInterrupt>();
+    unsigned session = m_sessionLink->BeginSession(interrupt);
     if (session == 0) return;  // one runs already
     // The worker disables them too, but a click queued meanwhile must find them disabled.
     m_selectImage.EnableWindow(FALSE);
     m_update.EnableWindow(FALSE);
-    auto view = std::make_unique<DialogUpdateView>(m_sessionLink, session, m_imagePath, AfxApplicationName());
+    auto view = std::make_unique<DialogUpdateView>(m_sessionLink, session, m_imagePath, AfxApplicationName(),
+                                                   std::move(interrupt));
     if (AfxBeginThread(&UpdateSession, view.get(), THREAD_PRIORITY_NORMAL, 0, 0, nullptr)) {
         view.release();  // the worker owns it now
         return;

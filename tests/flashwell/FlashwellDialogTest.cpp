@@ -444,26 +444,40 @@ TEST_F(FlashwellDialog, DoubleClickOnUpdateStartsOneSession) {
     EXPECT_EQ("Can't open target.", text);
 }
 
-TEST_F(FlashwellDialog, ExitDuringASessionEndsTheProgramCleanly) {
-    PipeBoard board("fwui4");
-    ASSERT_TRUE(board.Ready());
-    FlashwellDriver &app = StartWithImage(Payload(3000));
-    app.Click(IDC_UPDATE);
-    BoardRequest request;
-    ASSERT_TRUE(board.AwaitRequest(request));
-    ASSERT_TRUE(board.Answer(0));
-    ASSERT_TRUE(board.AwaitRequest(request));
-    ASSERT_TRUE(board.Answer(0, LinkParameters(1024, 1)));
-    ASSERT_TRUE(board.AwaitRequest(request));
-    ASSERT_EQ(updateboard::Send, request.kind);
-    ASSERT_TRUE(board.Answer(0));
-    ASSERT_TRUE(board.AwaitRequest(request));
-    ASSERT_EQ(updateboard::Receive, request.kind);
-    // The worker now waits for the board's reply; the user leaves.
-    ASSERT_TRUE(app.Enabled(IDOK));
-    app.Click(IDOK);
-    EXPECT_EQ(0u, app.WaitForExit());
-    EXPECT_TRUE(board.AwaitClosed());
+// Leaving while the worker waits for the board's reply ends the update as Ctrl+C does in a
+// console: the board is disconnected and closed before the program ends.
+TEST_F(FlashwellDialog, ExitOrCloseBoxDuringASessionDisconnectsTheBoardFirst) {
+    for (const bool closeBox : {false, true}) {
+        SCOPED_TRACE(closeBox ? "close box" : "Exit");
+        PipeBoard board(closeBox ? "fwui4c" : "fwui4");
+        ASSERT_TRUE(board.Ready());
+        FlashwellDriver &app = StartWithImage(Payload(3000));
+        app.Click(IDC_UPDATE);
+        BoardRequest request;
+        ASSERT_TRUE(board.AwaitRequest(request));
+        ASSERT_TRUE(board.Answer(0));
+        ASSERT_TRUE(board.AwaitRequest(request));
+        ASSERT_TRUE(board.Answer(0, LinkParameters(1024, 1)));
+        ASSERT_TRUE(board.AwaitRequest(request));
+        ASSERT_EQ(updateboard::Send, request.kind);
+        ASSERT_TRUE(board.Answer(0));
+        ASSERT_TRUE(board.AwaitRequest(request));
+        ASSERT_EQ(updateboard::Receive, request.kind);
+        // The worker now waits for the board's reply; the user leaves.
+        ASSERT_TRUE(app.Enabled(IDOK));
+        if (closeBox)
+            ::PostMessageW(app.Dialog(), WM_SYSCOMMAND, SC_CLOSE, 0);
+        else
+            app.Click(IDOK);
+        // The interrupt's disconnect, then the session's own before it closes.
+        for (int disconnects = 0; disconnects < 2; ++disconnects) {
+            ASSERT_TRUE(board.AwaitRequest(request)) << "the board was never disconnected";
+            EXPECT_EQ(updateboard::Disconnect, request.kind);
+            ASSERT_TRUE(board.Answer(0));
+        }
+        EXPECT_TRUE(board.AwaitClosed());
+        EXPECT_EQ(0u, app.WaitForExit());
+    }
 }
 
 TEST_F(FlashwellDialog, CloseBoxWhileTheSessionsMessageShowsEndsTheProgramCleanly) {
