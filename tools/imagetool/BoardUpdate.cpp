@@ -17,13 +17,17 @@ namespace {
 const CommFunctions kCommunicator = {&CommOpen,       &CommClose,    &CommConnect,    &CommDisconnect,
                                      &CommGetOption, &CommSendData, &CommReceiveData};
 
-// The console's control handler runs on a thread of its own; it reaches the
-// running session through this one interrupt, which lives as long as the program.
-SessionInterrupt theInterrupt;
+// The console's control handler runs on a thread of its own, at any time until the process is
+// gone: also while the program's static objects are destroyed after main. It reaches the running
+// session through this one interrupt, which is therefore never destroyed.
+SessionInterrupt &TheInterrupt() {
+    static SessionInterrupt *const interrupt = new SessionInterrupt;
+    return *interrupt;
+}
 
 BOOL WINAPI OnConsoleControl(DWORD event) {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
-    theInterrupt.Interrupt();
+    TheInterrupt().Interrupt();
     return TRUE;  // the session ends itself, the board disconnected and closed
 }
 
@@ -31,6 +35,7 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
 class ConsoleControlHandler {
 public:
     ConsoleControlHandler() {
+        TheInterrupt();  // made before the handler can ask for it
         // A program started in a new process group begins with Ctrl+C ignored.
         ::SetConsoleCtrlHandler(nullptr, FALSE);
         installed_ = ::SetConsoleCtrlHandler(&OnConsoleControl, TRUE) != FALSE;
@@ -117,7 +122,7 @@ int UpdateOne(const ImageToolCommand &command, const Board &board, ProgressStyle
         paths.push_back(board.path);
         return size_t{1};
     };
-    const UpdateResult result = RunUpdateSession(view, kCommunicator, chosen, &theInterrupt);
+    const UpdateResult result = RunUpdateSession(view, kCommunicator, chosen, &TheInterrupt(), command.replyTimeouts);
     if (result.outcome == UpdateOutcome::Succeeded) {
         if (!command.quiet) {
             std::printf("%s: %s\n", Describe(board).c_str(), result.message.c_str());
@@ -156,7 +161,7 @@ int UpdateBoards(const ImageToolCommand &command) {
         const int result = UpdateOne(command, board, style);
         if (exitCode == kExitDone) exitCode = result;
         // The remaining boards are not touched once the user has asked to stop.
-        if (result == kExitInterrupted || theInterrupt.Interrupted()) return kExitInterrupted;
+        if (result == kExitInterrupted || TheInterrupt().Interrupted()) return kExitInterrupted;
     }
     return exitCode;
 }
