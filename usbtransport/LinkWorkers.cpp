@@ -416,6 +416,14 @@ void UsbLink::AssembleWorker() {
             std::memcpy(&header, slot, kHeaderSize);
             const uint32_t sequence = ReadField(header.sequence, littleEndian);
             const uint32_t length = ReadField(header.length, littleEndian);
+            // A packet of another address never continues the message being put together (the
+            // request's address is that of its packets so far): the message ended unfinished, as
+            // when a new one begins, and the packet stays to start the next.
+            if (request->received > 0 &&
+                (header.channel != *request->channel || header.subchannel != *request->subchannel)) {
+                CompleteRequest(receiveQueue_, receiveDone_, request, ERROR_TIMEOUT);
+                break;
+            }
             *request->channel = header.channel;
             *request->subchannel = header.subchannel;
             if (uint64_t(request->received) + length > *request->length) {

@@ -519,26 +519,36 @@ TEST_F(BoardLinkTest, MessageThatFitsOnlyPartlyIsDeliveredInParts) {
     EXPECT_TRUE(std::equal(second.begin(), second.end(), buffer.begin()));
 }
 
+// A message being put together ends unfinished (1460) when a new one begins, or when a packet of
+// another address comes: such a packet never continues it (a board's left-over packet written
+// during another message would otherwise be delivered as that message's end). The packet stays
+// and starts the next message.
 TEST_F(BoardLinkTest, NewMessageBeforeTheLastEndedGivesTimeout) {
     ConnectRunning();
     const auto a = Pattern(10, 1), b = Pattern(10, 2);
-    ASSERT_TRUE(Board().SendPacket('B', 1, 1, a));
-    EXPECT_TRUE(Board().ExpectAnswer('a', 'B', 1, 1));
-    ASSERT_TRUE(Board().SendPacket('B', 0xFF, 1, b));  // a new message starts before the first ended
-    EXPECT_TRUE(Board().ExpectAnswer('a', 'B', 0xFF, 1));
-    ASSERT_TRUE(Board().SendPacket('B', 0xFF, 0xFFFFFFFFu, b));
-    EXPECT_TRUE(Board().ExpectAnswer('a', 'B', 0xFF, 0xFFFFFFFFu));
-    std::vector<uint8_t> buffer(100);
-    uint32_t length = 100;
-    EXPECT_EQ(1460u, CommReceiveData(handle_, buffer.data(), &length, nullptr, nullptr));
-    // The new message stays and is the next one delivered.
-    length = 100;
-    uint8_t subchannel = 0;
-    ASSERT_EQ(0u, CommReceiveData(handle_, buffer.data(), &length, nullptr, &subchannel));
-    EXPECT_EQ(20u, length);
-    EXPECT_EQ(0xFF, subchannel);
-    buffer.resize(length);
-    EXPECT_EQ(Concat({b, b}), buffer);
+    struct Case {
+        const char *what;
+        std::vector<uint32_t> nextSequences;  // the B/FF packets after B/1's first one
+    };
+    for (const Case &c :
+         {Case{"a new message", {1, 0xFFFFFFFFu}}, Case{"another address's last packet", {0xFFFFFFFFu}}}) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(Board().SendPacket('B', 1, 1, a));
+        EXPECT_TRUE(Board().ExpectAnswer('a', 'B', 1, 1));
+        for (uint32_t sequence : c.nextSequences) {
+            ASSERT_TRUE(Board().SendPacket('B', 0xFF, sequence, b));
+            EXPECT_TRUE(Board().ExpectAnswer('a', 'B', 0xFF, sequence));
+        }
+        std::vector<uint8_t> buffer(100);
+        uint32_t length = 100;
+        EXPECT_EQ(1460u, CommReceiveData(handle_, buffer.data(), &length, nullptr, nullptr));
+        length = 100;
+        uint8_t subchannel = 0;
+        ASSERT_EQ(0u, CommReceiveData(handle_, buffer.data(), &length, nullptr, &subchannel));
+        EXPECT_EQ(0xFF, subchannel);
+        buffer.resize(length);
+        EXPECT_EQ(c.nextSequences.size() == 2 ? Concat({b, b}) : b, buffer);
+    }
 }
 
 TEST_F(BoardLinkTest, RingOfOneSlotHoldsTheBoardBack) {
