@@ -44,3 +44,8 @@ uint16_t DecodeReplyStatus(const UpdatePacketHeader &reply, BoardByteOrder order
     return order == BoardByteOrder::BigEndian ? static_cast<uint16_t>(first << 8 | second)
                                               : static_cast<uint16_t>(second << 8 | first);
 }
+
+bool ReplyRepeatsHeader(const UpdatePacketHeader &reply, const UpdatePacketHeader &packet) {
+    return std::memcmp(reply.last_flag, packet.last_flag, sizeof(packet.last_flag)) == 0 &&
+           std::memcmp(reply.length, packet.length, sizeof(packet.length)) == 0;
+}

@@ -45,6 +45,10 @@ void EncodeUpdatePacketHeader(UpdatePacketHeader &header, bool lastChunk, uint32
 // The board's status from a reply (0: accepted).
 uint16_t DecodeReplyStatus(const UpdatePacketHeader &reply, BoardByteOrder order);
 
+// Whether a reply repeats the header of the packet it answers (last_flag and length equal). A
+// board that does so tells which packet each reply belongs to; one that leaves them 0 does not.
+bool ReplyRepeatsHeader(const UpdatePacketHeader &reply, const UpdatePacketHeader &packet);
+
 // The board's reply to one chunk, as received: `length` bytes (the message's length, which may
 // be shorter than a header). Incomplete when shorter than a header; otherwise Accepted when its
 // status is 0 and Refused with the status in `status`.

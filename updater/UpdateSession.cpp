@@ -10,6 +10,7 @@
 #include <windows.h>
 #include <setupapi.h>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <utility>
@@ -32,6 +33,7 @@ const char kBurningFlash[] = "Burning flash, please wait...";
 const char kSendFailed[] = "Failed to send image data to the board. Error code is %u";
 const char kReceiveFailed[] = "Failed to receive the board's reply. Error code is %u";
 const char kReplyIncomplete[] = "The board's reply was incomplete.";
+const char kReplyOutOfStep[] = "The board's reply did not belong to the packet sent; the board was disconnected.";
 const char kBoardRefused[] = "Failed to download image file to the board. Error code is %u";
 const char kSucceeded[] = "Succeeded updating the firmware.";
 const char kInterrupted[] = "The update was interrupted; the board was disconnected.";
@@ -180,6 +182,7 @@ private:
         Show(kDownloading);
         uint32_t remaining = total;
         uint32_t sum = 0;
+        bool repliesChecked = false, repliesRepeatHeader = false;
         while (remaining > 0) {
             if (Interrupted()) return Ending(UpdateOutcome::Interrupted, kInterrupted);
             const uint32_t length = remaining < largestChunk ? remaining : largestChunk;
@@ -216,6 +219,16 @@ private:
                 return Ending(UpdateOutcome::BoardRefused, WithCode(kBoardRefused, status), status);
             case UpdateReplyVerdict::Accepted: break;
             }
+            // A board that repeats each packet's header in its reply shows it in the first one; from
+            // then on a reply that does not repeat its packet's header answers another packet (the
+            // board sent an earlier reply twice): taken as this packet's, the last chunk would be
+            // reported written while the board has not answered for it.
+            if (!repliesChecked) {
+                repliesChecked = true;
+                repliesRepeatHeader = std::memcmp(reply.length, packetHeader->length, sizeof(reply.length)) == 0;
+            }
+            if (repliesRepeatHeader && !ReplyRepeatsHeader(reply, *packetHeader))
+                return Ending(UpdateOutcome::LinkFailed, kReplyOutOfStep);
 
             // 64-bit product: payloads above 143 MB would overflow 32 bits.
             view_.SetProgress(static_cast<unsigned>(static_cast<uint64_t>(total - remaining) *

@@ -34,15 +34,18 @@ std::uint32_t ByteSum(const std::uint8_t *bytes, std::size_t length, std::uint32
     return start;
 }
 
-UpdateReceiver::Result UpdateReceiver::Reply(std::uint16_t status, std::uint16_t lastFlag, std::uint32_t checksum) {
+// The reply repeats the packet's header (last_flag and length) with the board's status, and the
+// board's own sum where it checked one.
+UpdateReceiver::Result UpdateReceiver::Reply(std::uint16_t status, const UpdateHeader &packet, std::uint32_t checksum) {
     Result result;
     UpdateHeader header;
     header.status = status;
-    header.lastFlag = lastFlag;
+    header.lastFlag = packet.lastFlag;
+    header.length = packet.length;
     header.checksum = checksum;
     result.reply = EncodeUpdateHeader(header, littleEndian_);
     result.status = status;
-    result.last = lastFlag == kUpdateLastFlag;
+    result.last = packet.lastFlag == kUpdateLastFlag;
     if (status != kUpdateOk) {
         // A refused chunk ends the update: the host sends nothing more of it.
         collected_.clear();
@@ -53,27 +56,27 @@ UpdateReceiver::Result UpdateReceiver::Reply(std::uint16_t status, std::uint16_t
 
 UpdateReceiver::Result UpdateReceiver::Take(const std::uint8_t *packet, std::size_t length,
                                             std::uint16_t forcedError) {
-    if (length < kUpdateHeaderSize) return Reply(kUpdateBadHeader, 0, 0);
+    if (length < kUpdateHeaderSize) return Reply(kUpdateBadHeader, UpdateHeader{}, 0);
     UpdateHeader header = DecodeUpdateHeader(packet, littleEndian_);
     if (header.magic0 != 'T' || header.magic1 != 'B' || header.marker != 0xFF ||
         header.type != kUpdateTypeImageData || (header.lastFlag != 0 && header.lastFlag != kUpdateLastFlag))
-        return Reply(kUpdateBadHeader, header.lastFlag, 0);
+        return Reply(kUpdateBadHeader, header, 0);
     const std::uint8_t *chunk = packet + kUpdateHeaderSize;
     std::size_t chunkLength = length - kUpdateHeaderSize;
-    if (header.length != chunkLength) return Reply(kUpdateLengthMismatch, header.lastFlag, 0);
-    if (forcedError != 0) return Reply(forcedError, header.lastFlag, 0);
-    if (collected_.size() + chunkLength > maxImageBytes_) return Reply(kUpdateImageTooLarge, header.lastFlag, 0);
+    if (header.length != chunkLength) return Reply(kUpdateLengthMismatch, header, 0);
+    if (forcedError != 0) return Reply(forcedError, header, 0);
+    if (collected_.size() + chunkLength > maxImageBytes_) return Reply(kUpdateImageTooLarge, header, 0);
 
     collected_.insert(collected_.end(), chunk, chunk + chunkLength);
     ++chunks_;
-    if (header.lastFlag != kUpdateLastFlag) return Reply(kUpdateOk, 0, 0);
+    if (header.lastFlag != kUpdateLastFlag) return Reply(kUpdateOk, header, 0);
 
     std::uint32_t sum = ByteSum(collected_.data(), collected_.size());
-    if (sum != header.checksum) return Reply(kUpdateChecksumMismatch, kUpdateLastFlag, sum);
+    if (sum != header.checksum) return Reply(kUpdateChecksumMismatch, header, sum);
     flash_.swap(collected_);
     collected_.clear();
     chunks_ = 0;
-    Result result = Reply(kUpdateOk, kUpdateLastFlag, sum);
+    Result result = Reply(kUpdateOk, header, sum);
     result.flashWritten = true;
     return result;
 }

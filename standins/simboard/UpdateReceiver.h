@@ -1,7 +1,8 @@
 // The board's firmware-update protocol: every message on the update channel is
 // one packet, a 16-byte update header and a chunk of the image. The board
 // collects the chunks, checks the sum after the last one, writes its flash and
-// answers every packet with one 16-byte reply in the same layout.
+// answers every packet with one 16-byte reply in the same layout: the packet's
+// header repeated, with the board's status.
 #pragma once
 #include <array>
 #include <cstddef>
@@ -74,7 +75,7 @@ public:
     std::uint32_t ChunksTaken() const { return chunks_; }
 
 private:
-    Result Reply(std::uint16_t status, std::uint16_t lastFlag, std::uint32_t checksum);
+    Result Reply(std::uint16_t status, const UpdateHeader &packet, std::uint32_t checksum);
 
     bool littleEndian_;
     std::size_t maxImageBytes_;

@@ -66,7 +66,9 @@ TEST_P(UpdateReceiverOrder, ChunksBecomeTheFlashImage) {
         EXPECT_EQ(0, DecodeUpdateHeader(result.reply.data(), le).status);
         EXPECT_EQ('T', result.reply[0]);
         EXPECT_EQ(last, result.flashWritten);
+        // The reply repeats the packet's header: the host tells by it which packet a reply answers.
         EXPECT_EQ(last ? 0xFFFF : 0, DecodeUpdateHeader(result.reply.data(), le).lastFlag);
+        EXPECT_EQ(n, DecodeUpdateHeader(result.reply.data(), le).length);
     }
     EXPECT_EQ(image, receiver.FlashImage());
     EXPECT_EQ(0u, receiver.PendingBytes());

@@ -118,6 +118,11 @@ CommResult COMM_CALL ScriptedBoard::ReceiveData(HCOMM handle, void *buffer, uint
     if (reply.result != COMM_SUCCESS) return reply.result;
     if (reply.silent) return board.WaitForDisconnect("CommReceiveData");
     uint8_t message[16] = {'T', 'B', 0xFF, 0x01, reply.status[0], reply.status[1]};
+    if (board.repliesRepeatHeader) {
+        const size_t answered = reply.forEarlierPacket && number > 0 ? number - 1 : number;
+        const std::vector<uint8_t> &packet = board.sends[answered].packet;
+        if (packet.size() >= 16) std::memcpy(message + 6, packet.data() + 6, 6);  // last_flag, length
+    }
     std::memcpy(buffer, message, std::min<uint32_t>(*length, std::min<uint32_t>(reply.length, sizeof(message))));
     *length = reply.length;
     if (channel) *channel = COMM_UPDATER_CHANNEL;

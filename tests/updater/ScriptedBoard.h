@@ -18,6 +18,7 @@ struct ScriptedReply {
     uint32_t length = 16;          // stored through the length pointer
     CommResult result = COMM_SUCCESS;
     bool silent = false;           // never comes: the receive waits until a disconnect ends it
+    bool forEarlierPacket = false; // with repliesRepeatHeader: a copy of the previous packet's reply
 };
 
 class ScriptedBoard {
@@ -41,6 +42,7 @@ public:
     std::map<size_t, CommResult> sendResults;     // by packet number, from 0
     size_t silentSend = SIZE_MAX;                 // this packet is never acknowledged: its send
                                                   // waits until a disconnect ends it
+    bool repliesRepeatHeader = false;             // replies carry their packet's last_flag and length
     std::map<size_t, ScriptedReply> replies;      // by reply number; others accept
     std::function<void(size_t packetNumber)> afterSend;
     size_t packetPrefixKept = 1 << 20;            // bytes of each packet kept in `packets`

@@ -517,6 +517,15 @@ TEST_F(UpdateSessionTest, ResultNamesTheOutcomeAndItsCode) {
          UpdateOutcome::LinkFailed, 1460},
         {"refusal", [](ScriptedBoard &b, std::vector<std::string> &) { b.replies[1].status[0] = 0x03; },
          UpdateOutcome::BoardRefused, 3},
+        {"replies repeating their packet's header",
+         [](ScriptedBoard &b, std::vector<std::string> &) { b.repliesRepeatHeader = true; }, UpdateOutcome::Succeeded, 0},
+        // The board sent the reply to the second packet twice: the copy comes as the last one's.
+        {"a reply for an earlier packet",
+         [](ScriptedBoard &b, std::vector<std::string> &) {
+             b.repliesRepeatHeader = true;
+             b.replies[2].forEarlierPacket = true;
+         },
+         UpdateOutcome::LinkFailed, 0},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
