@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -360,6 +361,37 @@ TEST_F(RouterProtocolTest, AddAndRemoveDeviceAtARouter) {
     EXPECT_TRUE(routers.Devices(kSecondPort).empty());
     EXPECT_EQ(static_cast<CommResult>(ERROR_FILE_NOT_FOUND),
               state.SendDeviceRequest(router::kRemoveDeviceRequest, serial, "127.0.0.1", kSecondPort));
+}
+
+// Another socket on 127.0.0.1 answers every request at once, with 0 or an empty
+// list; the router's own answer, 1234 or its one connection, is what counts.
+TEST_F(RouterProtocolTest, RepliesAreTakenOnlyFromTheAddressAndPortAsked) {
+    AddRouter(kSecondPort, "R");
+    ASSERT_TRUE(routers.SetForged(kSecondPort, true));
+    ASSERT_TRUE(routers.SetResult(kSecondPort, 1234));
+    ASSERT_TRUE(routers.SetConnections(kSecondPort, {Connection(1, 2, "a", "b")}));
+    const DeviceRecord device = Device("n", "COM2", 1);
+    std::vector<ConnectionRecord> records(4);
+    std::uint32_t count = 4;
+    const struct {
+        const char *what;
+        CommResult routers;  // the router's answer as the call reports it
+        std::function<CommResult()> call;
+    } calls[] = {
+        {"close", 1234, [&] { return state.CloseConnection(1, 2, "127.0.0.1", kSecondPort); }},
+        {"add", 1234,
+         [&] { return state.SendDeviceRequest(router::kAddDeviceRequest, device, "127.0.0.1", kSecondPort); }},
+        {"remove", 1234,
+         [&] { return state.SendDeviceRequest(router::kRemoveDeviceRequest, device, "127.0.0.1", kSecondPort); }},
+        {"connections listed", 1, [&] {
+             CommResult result = state.GetConnections(records.data(), &count, "127.0.0.1", kSecondPort);
+             return result == COMM_SUCCESS ? count : result;
+         }},
+    };
+    ASSERT_TRUE(routers.SetFault(kSecondPort, {FaultKind::Late, 0, 300}));
+    for (const auto &call : calls) EXPECT_EQ(call.routers, call.call()) << call.what;
+    ASSERT_TRUE(routers.SetFault(kSecondPort, {FaultKind::Silent}));
+    EXPECT_EQ(COMM_ERROR_WAIT_TIMEOUT, calls[0].call()) << "the forger alone";
 }
 
 struct ExchangeFailureCase {
