@@ -29,20 +29,14 @@ void AppendStoredRouters(std::vector<RouterRecord> *routers) {
     CHivekey base;
     RegistryKey key = store::OpenStoreKey(base, store::kRoutersKey);
     if (!key) return;
-    for (DWORD index = 0;; ++index) {
-        char name[COMM_TEXT_FIELD_SIZE];
-        DWORD nameSize = sizeof(name);
-        LONG result = ::RegEnumValueA(key.Get(), index, name, &nameSize, nullptr, nullptr, nullptr, nullptr);
-        // A name too long for a record (written by other means than
-        // CommAddRouter) is passed over rather than ending the list there.
-        if (result == ERROR_MORE_DATA) continue;
-        if (result != ERROR_SUCCESS) break;
+    store::ForEachStoreName(key, store::StoreNames::Values, [&](const char *name) {
         char text[COMM_TEXT_FIELD_SIZE];
         RouterRecord router;
-        if (store::ReadStoreText(base, RouterPath(name), text) != 0) continue;
-        if (!store::ParseRouterValue(name, text, &router)) continue;
-        if (!RouterListed(*routers, router)) routers->push_back(router);
-    }
+        if (store::ReadStoreText(base, RouterPath(name), text) == 0 && store::ParseRouterValue(name, text, &router) &&
+            !RouterListed(*routers, router))
+            routers->push_back(router);
+        return true;
+    });
 }
 
 }  // namespace
