@@ -70,7 +70,8 @@ public:
     // other addresses are dropped.
     CommResult QueryRouterDevices(std::vector<DeviceRecord> *devices, std::uint32_t routerAddress, std::uint32_t port);
     // Broadcasts a discovery request on servicePort and appends the routers that
-    // answer, then the local router service when it runs; a name already listed
+    // answer (the first answer of each sending address and port, at most 256),
+    // then the local router service when it runs; a name already listed
     // (ignoring case) is not listed again. Finds nothing rather than failing.
     void DiscoverRouters(std::vector<RouterRecord> *routers);
 

@@ -8,9 +8,8 @@
 #include "CommunicatorState.h"
 #include "RouterSocket.h"
 #include "StoreKeys.h"
+#include "TextCompare.h"
 #include "TransportKind.h"
-
-#include <mbstring.h>
 
 #include <cstring>
 
@@ -29,10 +28,6 @@ bool IsLeadByte(unsigned char byte) { return ::IsDBCSLeadByte(byte) != FALSE; }
 std::string ValuePath(const std::string &key, const char *value) { return key + '\\' + value; }
 
 std::string DeviceKeyOf(const char *keyName) { return std::string(store::kDevicesKey) + '\\' + keyName; }
-
-bool SameTextIgnoringCase(const char *a, const char *b) {
-    return ::_mbsicmp(reinterpret_cast<const unsigned char *>(a), reinterpret_cast<const unsigned char *>(b)) == 0;
-}
 
 // Whether the stored device under this key has the address (ignoring case) and
 // port. The adding check also needs a readable display name; the removing one

@@ -3,24 +3,12 @@
 // found on the network first, then the stored ones that are not among them.
 // Nothing is kept between calls: every call reads the store afresh.
 #include "CommunicatorState.h"
+#include "RouterLists.h"
 #include "StoreKeys.h"
-
-#include <mbstring.h>
 
 namespace {
 
 std::string RouterPath(const char *host) { return std::string(store::kRoutersKey) + '\\' + host; }
-
-bool SameTextIgnoringCase(const char *a, const char *b) {
-    return ::_mbsicmp(reinterpret_cast<const unsigned char *>(a), reinterpret_cast<const unsigned char *>(b)) == 0;
-}
-
-bool RouterListed(const std::vector<RouterRecord> &routers, const RouterRecord &router) {
-    for (const RouterRecord &listed : routers) {
-        if (listed.port == router.port && SameTextIgnoringCase(listed.address, router.address)) return true;
-    }
-    return false;
-}
 
 // Appends the stored routers, in store order, that the list does not hold yet
 // (same address ignoring case and same port); the list is searched as it grows.
@@ -29,11 +17,12 @@ void AppendStoredRouters(std::vector<RouterRecord> *routers) {
     CHivekey base;
     RegistryKey key = store::OpenStoreKey(base, store::kRoutersKey);
     if (!key) return;
+    routerlist::ListedAddresses listed(*routers);
     store::ForEachStoreName(key, store::StoreNames::Values, [&](const char *name) {
         char text[COMM_TEXT_FIELD_SIZE];
         RouterRecord router;
         if (store::ReadStoreText(base, RouterPath(name), text) == 0 && store::ParseRouterValue(name, text, &router) &&
-            !RouterListed(*routers, router))
+            listed.Add(router))
             routers->push_back(router);
         return true;
     });

@@ -1,6 +1,7 @@
 // The router protocol's datagrams against hand-written bytes: the requests byte
 // for byte, and replies read only within the bytes received.
 #include "RouterCodec.h"
+#include "RouterLists.h"
 
 #include <gtest/gtest.h>
 
@@ -185,6 +186,27 @@ TEST_F(RouterCodecTest, DiscoveryReplyFieldsAreCutAtTheirLimitAndAtTheEnd) {
     EXPECT_STREQ("", router.name);
     EXPECT_FALSE(DecodeDiscoveryReply(reply.data(), 5, &router)) << "too short for the port";
     EXPECT_FALSE(DecodeDiscoveryReply(reply.data(), 0, &router));
+}
+
+TEST_F(RouterCodecTest, DiscoveryTakesTheFirstAnswerOfEachSenderUpTo256) {
+    const struct {
+        std::uint32_t address;
+        std::uint16_t port;
+        bool taken;
+    } answers[] = {{1, 100, true}, {1, 100, false}, {1, 101, true}, {2, 100, true}, {2, 101, true}, {1, 101, false}};
+    routerlist::DiscoveryAnswers discovery;
+    RouterRecord router{};
+    for (const auto &answer : answers) {
+        const std::string sender = std::to_string(answer.address) + ":" + std::to_string(answer.port);
+        std::strcpy(router.name, sender.c_str());
+        EXPECT_EQ(answer.taken, discovery.Take(answer.address, answer.port, router)) << router.name;
+    }
+    for (std::uint32_t address = 3; discovery.Routers().size() < routerlist::kMaxDiscoveredRouters; ++address)
+        ASSERT_TRUE(discovery.Take(address, 1, router));
+    EXPECT_FALSE(discovery.Take(9999, 1, router)) << "full";
+    ASSERT_EQ(256u, discovery.Routers().size());
+    EXPECT_STREQ("1:100", discovery.Routers()[0].name);
+    EXPECT_STREQ("2:101", discovery.Routers()[3].name);
 }
 
 // A device list with entries (name offset, address offset, port, extra, features)
