@@ -9,12 +9,14 @@
 #include "SelectDialogIds.h"
 #include "SelectionText.h"
 #include "StoreFormat.h"
+#include "TextCompare.h"
 
 #include <ws2tcpip.h>
 
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <set>
 #include <vector>
 
 namespace {
@@ -85,10 +87,19 @@ std::string DeviceText(const DeviceRecord &device) {
                                store::FieldText(device.address), device.port);
 }
 
-bool SameTextIgnoringCase(const std::string &a, const std::string &b) { return ::_stricmp(a.c_str(), b.c_str()) == 0; }
+// Entry texts, found ignoring case without comparing each with every other.
+using TextSet = std::set<std::string, TextLessIgnoringCase>;
 
-bool ListedIn(const std::string &text, const std::vector<std::string> &texts) {
-    return std::any_of(texts.begin(), texts.end(), [&](const std::string &t) { return SameTextIgnoringCase(t, text); });
+// Appends the texts that the list does not hold yet (ignoring case), unsorted;
+// calls added(index) for each. Returns every text, to keep.
+template <typename List, typename TextOf, typename Added>
+TextSet AppendUnlisted(List &list, TextOf textOf, const std::vector<std::string> &texts, Added added) {
+    TextSet present;
+    for (int index = 0; index < list.GetCount(); ++index) present.insert(textOf(index));
+    for (const std::string &text : texts) {
+        if (present.insert(text).second) added(list.InsertString(-1, text));
+    }
+    return TextSet(texts.begin(), texts.end());
 }
 
 // Deletes the entries of a list control whose text is not in `keep` (the empty
@@ -97,12 +108,12 @@ bool ListedIn(const std::string &text, const std::vector<std::string> &texts) {
 // (the new last one when it was the last). Returns whether the selected entry
 // went away; `selected` is the index selected afterwards, -1 when none is.
 template <typename List, typename TextOf>
-bool DeleteUnlisted(List &list, TextOf textOf, const std::vector<std::string> &keep, bool keepEmpty, int &selected) {
+bool DeleteUnlisted(List &list, TextOf textOf, const TextSet &keep, bool keepEmpty, int &selected) {
     selected = list.GetCurSel();
     bool lost = false;
     for (int index = list.GetCount() - 1; index >= 0; --index) {
         const std::string text = textOf(index);
-        if ((keepEmpty && text.empty()) || ListedIn(text, keep)) continue;
+        if ((keepEmpty && text.empty()) || keep.count(text) != 0) continue;
         list.DeleteString(index);
         if (index < selected) {
             --selected;
@@ -306,7 +317,7 @@ void SelectDeviceDialog::OnClickedAddRouter() {
     if (FetchRouters(kListRoom, routers) == COMM_SUCCESS) {
         bool listed = false;
         for (const RouterRecord &router : routers) {
-            if (!SameTextIgnoringCase(store::FieldText(router.address), ipText)) continue;
+            if (!SameTextIgnoringCase(store::FieldText(router.address).c_str(), ipText.c_str())) continue;
             listed = true;
             const int at = m_routerList.FindString(-1, RouterText(router));
             if (at >= 0 && at != m_routerList.GetCurSel()) {
@@ -393,31 +404,27 @@ void SelectDeviceDialog::RefreshRouterList() {
     std::vector<RouterRecord> routers;
     if (FetchRouters(kListRoom, routers) != COMM_SUCCESS) return;
     std::vector<std::string> texts;
-    for (const RouterRecord &router : routers) {
-        texts.push_back(RouterText(router));
-        if (m_routerList.FindStringExact(-1, texts.back()) < 0) m_routerList.InsertString(-1, texts.back());
-    }
+    for (const RouterRecord &router : routers) texts.push_back(RouterText(router));
+    auto textOf = [&](int index) { return m_routerList.GetLBText(index); };
+    const TextSet keep = AppendUnlisted(m_routerList, textOf, texts, [](int) {});
     int selected = -1;
     // The empty entry (this computer's store) is never taken away.
-    if (DeleteUnlisted(m_routerList, [&](int index) { return m_routerList.GetLBText(index); }, texts, true, selected))
-        FollowRouterSelection();
+    if (DeleteUnlisted(m_routerList, textOf, keep, true, selected)) FollowRouterSelection();
 }
 
 void SelectDeviceDialog::RefreshDeviceList(const std::string &address, std::uint16_t port) {
     std::vector<DeviceRecord> devices;
     if (FetchDevices(address, port, devices) != COMM_SUCCESS) return;
     std::vector<std::string> texts;
-    for (const DeviceRecord &device : devices) {
-        texts.push_back(DeviceText(device));
-        if (m_deviceList.FindStringExact(-1, texts.back()) >= 0) continue;
-        const int at = m_deviceList.InsertString(-1, texts.back());
-        if (m_deviceList.GetCurSel() < 0) {
-            m_deviceList.SetCurSel(at);
-            EnableItem(IDOK, true);
-        }
-    }
+    for (const DeviceRecord &device : devices) texts.push_back(DeviceText(device));
+    auto textOf = [&](int index) { return m_deviceList.GetText(index); };
+    const TextSet keep = AppendUnlisted(m_deviceList, textOf, texts, [&](int at) {
+        if (m_deviceList.GetCurSel() >= 0) return;
+        m_deviceList.SetCurSel(at);
+        EnableItem(IDOK, true);
+    });
     int selected = -1;
-    DeleteUnlisted(m_deviceList, [&](int index) { return m_deviceList.GetText(index); }, texts, false, selected);
+    DeleteUnlisted(m_deviceList, textOf, keep, false, selected);
     if (selected < 0) EnableItem(IDOK, false);
 }
 
