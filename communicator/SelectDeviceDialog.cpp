@@ -398,25 +398,30 @@ void SelectDeviceDialog::WatchNotices(bool watch) {
 LRESULT SelectDeviceDialog::OnNotice(WPARAM, LPARAM) {
     if (!m_notifySocket) return 0;
     WatchNotices(false);
-    TakeNotices();
-    const bool asked = m_routersNoticed || !m_devicesNoticedFor.empty();
-    ::SetTimer(m_hWnd, kNoticeTimer, asked ? m_refreshPacer.WaitMs(::GetTickCount()) : 0, nullptr);
+    ::SetTimer(m_hWnd, kNoticeTimer, 0, nullptr);
     return 0;
 }
 
 LRESULT SelectDeviceDialog::OnTimer(WPARAM timer, LPARAM) {
     if (timer != kNoticeTimer || !m_notifySocket) return 0;
     ::KillTimer(m_hWnd, kNoticeTimer);
-    TakeNotices();
-    if (m_routersNoticed || !m_devicesNoticedFor.empty()) {
-        if (const DWORD wait = m_refreshPacer.WaitMs(::GetTickCount()); wait > 0) {
-            ::SetTimer(m_hWnd, kNoticeTimer, wait, nullptr);
-            return 0;
+    // Watching again posts at once when notices came meanwhile; on every way
+    // out (a refresh that ran out of memory too) but the wait for the pacer.
+    struct WatchAgain {
+        SelectDeviceDialog *dialog;
+        ~WatchAgain() {
+            if (dialog) dialog->WatchNotices(true);
         }
-        RunNoticedRefreshes();
-        m_refreshPacer.Ended(::GetTickCount());
+    } watchAgain{this};
+    TakeNotices();
+    if (!m_routersNoticed && m_devicesNoticedFor.empty()) return 0;
+    if (const DWORD wait = m_refreshPacer.WaitMs(::GetTickCount()); wait > 0) {
+        ::SetTimer(m_hWnd, kNoticeTimer, wait, nullptr);
+        watchAgain.dialog = nullptr;
+        return 0;
     }
-    WatchNotices(true);  // posts at once when notices came meanwhile
+    RunNoticedRefreshes();
+    m_refreshPacer.Ended(::GetTickCount());
     return 0;
 }
 
