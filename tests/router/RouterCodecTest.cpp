@@ -196,18 +196,15 @@ TEST_F(RouterCodecTest, DiscoveryTakesTheFirstAnswerOfEachSenderUpTo256) {
         bool taken;
     } answers[] = {{1, 100, true}, {1, 100, false}, {1, 101, true}, {2, 100, true}, {2, 101, true}, {1, 101, false}};
     routerlist::DiscoveryAnswers discovery;
-    RouterRecord router{};
+    const RouterRecord router{};
     for (const auto &answer : answers) {
-        const std::string sender = std::to_string(answer.address) + ":" + std::to_string(answer.port);
-        std::strcpy(router.name, sender.c_str());
-        EXPECT_EQ(answer.taken, discovery.Take(answer.address, answer.port, router)) << router.name;
+        EXPECT_EQ(answer.taken, discovery.Take(answer.address, answer.port, router))
+            << answer.address << ":" << answer.port;
     }
     for (std::uint32_t address = 3; discovery.Routers().size() < routerlist::kMaxDiscoveredRouters; ++address)
         ASSERT_TRUE(discovery.Take(address, 1, router));
     EXPECT_FALSE(discovery.Take(9999, 1, router)) << "full";
-    ASSERT_EQ(256u, discovery.Routers().size());
-    EXPECT_STREQ("1:100", discovery.Routers()[0].name);
-    EXPECT_STREQ("2:101", discovery.Routers()[3].name);
+    EXPECT_EQ(256u, discovery.Routers().size());
 }
 
 // Addresses as they go on the wire: the first byte first.
