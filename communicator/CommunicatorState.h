@@ -57,11 +57,12 @@ public:
     // callers run them one at a time. Each leaves no receive pending. They throw
     // std::bad_alloc when memory runs out.
 
-    // Sends a request of types 3 to 6 and takes one datagram on requestSocket as
-    // its reply (its source is not checked): 0 with the reply in `reply`, or why
-    // there is none: 258 after three unanswered attempts, the sockets' error
-    // when the request could not be sent in any attempt or the last attempt's
-    // receive failed (for example 10054 after a port-unreachable report).
+    // Sends a request of types 3 to 6 and takes as its reply the first datagram
+    // on requestSocket from the destination's address and port (others are
+    // dropped): 0 with the reply in `reply`, or why there is none: 258 after
+    // three unanswered attempts, the sockets' error when the request could not
+    // be sent in any attempt or the last attempt's receive failed (for example
+    // 10054 after a port-unreachable report).
     CommResult ExchangeRequest(const router::Request &request, const sockaddr_in &destination, ReceiveSlot &reply);
     // Asks the router at this IPv4 address (network order) and port for its
     // devices and appends them: 0 (also for an empty list), 258, the sockets'
@@ -69,7 +70,8 @@ public:
     // other addresses are dropped.
     CommResult QueryRouterDevices(std::vector<DeviceRecord> *devices, std::uint32_t routerAddress, std::uint32_t port);
     // Broadcasts a discovery request on servicePort and appends the routers that
-    // answer, then the local router service when it runs; a name already listed
+    // answer (the first answer of each sending address and port, at most 256),
+    // then the local router service when it runs; a name already listed
     // (ignoring case) is not listed again. Finds nothing rather than failing.
     void DiscoverRouters(std::vector<RouterRecord> *routers);
 

@@ -8,9 +8,8 @@
 #include "CommunicatorState.h"
 #include "RouterSocket.h"
 #include "StoreKeys.h"
+#include "TextCompare.h"
 #include "TransportKind.h"
-
-#include <mbstring.h>
 
 #include <cstring>
 
@@ -29,15 +28,6 @@ bool IsLeadByte(unsigned char byte) { return ::IsDBCSLeadByte(byte) != FALSE; }
 std::string ValuePath(const std::string &key, const char *value) { return key + '\\' + value; }
 
 std::string DeviceKeyOf(const char *keyName) { return std::string(store::kDevicesKey) + '\\' + keyName; }
-
-bool SameTextIgnoringCase(const char *a, const char *b) {
-    return ::_mbsicmp(reinterpret_cast<const unsigned char *>(a), reinterpret_cast<const unsigned char *>(b)) == 0;
-}
-
-// The name of the index-th sub key of "Devices"; false when the enumeration ends.
-bool EnumDeviceKey(const RegistryKey &devices, DWORD index, char (&name)[COMM_TEXT_FIELD_SIZE]) {
-    return ::RegEnumKeyA(devices.Get(), index, name, sizeof(name)) == ERROR_SUCCESS;
-}
 
 // Whether the stored device under this key has the address (ignoring case) and
 // port. The adding check also needs a readable display name; the removing one
@@ -94,20 +84,21 @@ void AppendStoredDevices(std::vector<DeviceRecord> *devices) {
     CHivekey base;
     RegistryKey key = store::OpenStoreKey(base, store::kDevicesKey);
     if (!key) return;
-    char name[COMM_TEXT_FIELD_SIZE];
-    for (DWORD index = 0; EnumDeviceKey(key, index, name); ++index) {
+    store::ForEachStoreName(key, store::StoreNames::SubKeys, [&](const char *name) {
         const std::string deviceKey = DeviceKeyOf(name);
         DeviceRecord device{};
         DWORD port = 0;
         DWORD features = 0;
-        if (base.Read(port, ValuePath(deviceKey, kPortValue).c_str()) != 0) continue;
-        if (base.Read(features, ValuePath(deviceKey, kFeaturesValue).c_str()) != 0) continue;
-        if (store::ReadStoreText(base, ValuePath(deviceKey, kDisplayNameValue), device.displayName) != 0) continue;
-        if (store::ReadStoreText(base, ValuePath(deviceKey, kAddressValue), device.address) != 0) continue;
-        device.port = static_cast<std::uint16_t>(port);
-        device.features = features;
-        devices->push_back(device);
-    }
+        if (base.Read(port, ValuePath(deviceKey, kPortValue).c_str()) == 0 &&
+            base.Read(features, ValuePath(deviceKey, kFeaturesValue).c_str()) == 0 &&
+            store::ReadStoreText(base, ValuePath(deviceKey, kDisplayNameValue), device.displayName) == 0 &&
+            store::ReadStoreText(base, ValuePath(deviceKey, kAddressValue), device.address) == 0) {
+            device.port = static_cast<std::uint16_t>(port);
+            device.features = features;
+            devices->push_back(device);
+        }
+        return true;
+    });
 }
 
 // A router host for CommGetDevices: a dotted IPv4 address, or else the first
@@ -141,13 +132,19 @@ CommResult CommunicatorState::AddDevice(const DeviceRecord *device, const char *
     {
         RegistryKey devices = store::CreateStoreKey(base, store::kDevicesKey);
         if (!devices) return COMM_ERROR_FILE_NOT_FOUND;
-        char name[COMM_TEXT_FIELD_SIZE];
-        for (DWORD index = 0; EnumDeviceKey(devices, index, name); ++index) {
-            if (StoredDeviceMatches(base, DeviceKeyOf(name), address, device->port, MatchReads::DisplayNameAddressPort))
-                return COMM_ERROR_ALREADY_EXISTS;
-        }
+        bool stored = false;
+        store::ForEachStoreName(devices, store::StoreNames::SubKeys, [&](const char *name) {
+            stored = StoredDeviceMatches(base, DeviceKeyOf(name), address, device->port,
+                                         MatchReads::DisplayNameAddressPort);
+            return !stored;
+        });
+        if (stored) return COMM_ERROR_ALREADY_EXISTS;
     }
     const std::string key = NewDeviceKey(base, displayName, GetTransportKind(address.c_str()), device->port);
+    // A key name longer than an enumeration reads (on a double-byte code page a
+    // long display name makes one) could never be listed, found or removed.
+    const std::size_t keyNameLength = key.size() - std::strlen(store::kDevicesKey) - 1;
+    if (keyNameLength > store::kMaxTextLength) return COMM_ERROR_INVALID_PARAMETER;
     DWORD written = WriteDevice(base, key, displayName, address, *device);
     if (written != 0) {
         // Half a device would be listed by nobody but take its key name; the
@@ -168,13 +165,14 @@ CommResult CommunicatorState::RemoveDevice(const DeviceRecord *device, const cha
     CHivekey base;
     RegistryKey devices = store::OpenStoreKey(base, store::kDevicesKey);
     if (!devices) return COMM_ERROR_FILE_NOT_FOUND;
-    char name[COMM_TEXT_FIELD_SIZE];
-    for (DWORD index = 0; EnumDeviceKey(devices, index, name); ++index) {
-        const std::string key = DeviceKeyOf(name);
-        if (StoredDeviceMatches(base, key, address, device->port, MatchReads::PortAddress))
-            return base.Delete((key + '\\').c_str());  // only the first match
-    }
-    return COMM_ERROR_FILE_NOT_FOUND;
+    std::string found;
+    store::ForEachStoreName(devices, store::StoreNames::SubKeys, [&](const char *name) {
+        if (StoredDeviceMatches(base, DeviceKeyOf(name), address, device->port, MatchReads::PortAddress))
+            found = DeviceKeyOf(name);
+        return found.empty();  // only the first match
+    });
+    if (found.empty()) return COMM_ERROR_FILE_NOT_FOUND;
+    return base.Delete((found + '\\').c_str());
 }
 
 CommResult CommunicatorState::GetDevices(DeviceRecord *records, std::uint32_t *count, const char *routerHost,

@@ -1,12 +1,14 @@
 // Router discovery: a broadcast on broadcastSocket to servicePort, up to three
 // times until any answer comes, the answers collected with the eight receive
-// slots until 500 ms pass without a new one, then the local router service.
+// slots until 500 ms pass without a router not listed yet, then the local
+// router service. Anyone on the network can answer: one answer is taken per
+// sending address and port and at most 256 in all, and neither junk nor a
+// flood of answers from known senders stretches the collection.
 #include "CommunicatorState.h"
 #include "LocalService.h"
+#include "RouterLists.h"
 #include "RouterSocket.h"
 #include "ServicePort.h"
-
-#include <mbstring.h>
 
 #include <cstring>
 
@@ -15,8 +17,8 @@ namespace {
 constexpr int kAttempts = 3;
 constexpr DWORD kAttemptWaitMs = 1000;
 constexpr DWORD kQuietWindowMs = 500;
-// Routers that keep answering (or a flood of datagrams) would stretch the
-// collection without end; it stops after this long whatever comes.
+// New senders answering one after another, each within the quiet window of the
+// last, would stretch the collection; it stops after this long whatever comes.
 constexpr DWORD kCollectionLimitMs = 10000;
 constexpr char kLoopbackText[] = "127.0.0.1";
 
@@ -44,16 +46,6 @@ RouterRecord LocalServiceRecord(const char *computerName, std::uint16_t serviceP
     return local;
 }
 
-// Names compare as the ANSI code page's multibyte text, ignoring case.
-bool NameListed(const std::vector<RouterRecord> &routers, const char *name) {
-    for (const RouterRecord &listed : routers) {
-        if (::_mbsicmp(reinterpret_cast<const unsigned char *>(listed.name),
-                       reinterpret_cast<const unsigned char *>(name)) == 0)
-            return true;
-    }
-    return false;
-}
-
 // Every receive still pending on the slots is cancelled on every way out.
 class CancelOnExit {
 public:
@@ -76,7 +68,7 @@ void CommunicatorState::DiscoverRouters(std::vector<RouterRecord> *routers) {
     if (!::GetComputerNameA(computerName, &nameLength)) computerName[0] = '\0';
     const std::uint16_t servicePort = ReadServicePort();
 
-    std::vector<RouterRecord> found;
+    routerlist::DiscoveryAnswers answers;
     if (broadcastSocket) {
         const SOCKET socket = broadcastSocket.Get();
         sockaddr_in destination{};
@@ -87,18 +79,34 @@ void CommunicatorState::DiscoverRouters(std::vector<RouterRecord> *routers) {
         CancelOnExit cancel(receiveSlots);
         DropQueuedDatagrams(socket);  // late answers to an earlier discovery
 
-        // The events of the slots that can still deliver: a slot whose receive
-        // failed takes no further part (its event would stay signalled).
+        // Waits until a slot has something to take (a datagram, or a failure such
+        // as an oversized datagram): false on the timeout.
         auto waitAny = [&](DWORD timeoutMs) {
             HANDLE events[kReceiveSlotCount];
             DWORD count = 0;
             for (ReceiveSlot &slot : receiveSlots) {
-                if (slot.state == ReceiveSlot::State::Pending || slot.state == ReceiveSlot::State::Completed)
-                    events[count++] = slot.Event();
+                if (slot.state != ReceiveSlot::State::Pending) return true;
+                events[count++] = slot.Event();
             }
-            if (count == 0) return false;
             DWORD waited = ::WaitForMultipleObjects(count, events, FALSE, timeoutMs);
             return waited < WAIT_OBJECT_0 + count;
+        };
+        // Takes what the slots hold and posts each again, after a failure too,
+        // so that no datagram disables a slot. True when a router not listed yet
+        // answered.
+        auto collect = [&] {
+            bool news = false;
+            for (ReceiveSlot &slot : receiveSlots) {
+                const ReceiveSlot::State state = slot.Collect();
+                if (state == ReceiveSlot::State::Pending) continue;
+                RouterRecord answer;
+                if (state == ReceiveSlot::State::Completed &&
+                    router::DecodeDiscoveryReply(slot.Data(), slot.Size(), &answer) &&
+                    answers.Take(slot.from.sin_addr.s_addr, slot.from.sin_port, answer))
+                    news = true;
+                slot.Post(socket);
+            }
+            return news;
         };
 
         bool answered = false;
@@ -113,21 +121,16 @@ void CommunicatorState::DiscoverRouters(std::vector<RouterRecord> *routers) {
         }
 
         const DWORD collectionStart = ::GetTickCount();
+        DWORD lastNews = collectionStart;
         while (answered) {
-            for (ReceiveSlot &slot : receiveSlots) {
-                if (slot.Collect() != ReceiveSlot::State::Completed) continue;
-                RouterRecord answer;
-                if (router::DecodeDiscoveryReply(slot.Data(), slot.Size(), &answer)) found.push_back(answer);
-                slot.Post(socket);
-            }
-            if (::GetTickCount() - collectionStart >= kCollectionLimitMs) break;
-            answered = waitAny(kQuietWindowMs);
+            if (collect()) lastNews = ::GetTickCount();
+            const DWORD now = ::GetTickCount();
+            if (now - collectionStart >= kCollectionLimitMs || now - lastNews >= kQuietWindowMs) break;
+            answered = waitAny(kQuietWindowMs - (now - lastNews));
         }
     }
 
+    std::vector<RouterRecord> found = answers.Routers();
     if (LocalServiceRunning()) found.push_back(LocalServiceRecord(computerName, servicePort));
-
-    for (const RouterRecord &router : found) {
-        if (!NameListed(*routers, router.name)) routers->push_back(router);
-    }
+    routerlist::AppendUnlistedNames(routers, found);
 }

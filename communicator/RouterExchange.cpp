@@ -3,11 +3,15 @@
 // a device, and a router's device list.
 //
 // An exchange sends its request up to three times and keeps one receive posted
-// from the first successful send on; a reply to any of the sends ends it. A
-// receive that completes with an error (on Windows an ICMP port-unreachable
-// report comes back as WSAECONNRESET on the next receive; a datagram larger than
-// the buffer as WSAEMSGSIZE) is never read as a reply: the attempt ends
-// unanswered, and the next one sends again and posts a new receive.
+// from the first successful send on; a reply to any of the sends ends it. The
+// socket's port is the same for the library's life and every router asked sees
+// it, so a datagram counts as the reply only when it comes from the address and
+// port the request went to (the device list: from the router's address); others
+// are dropped and the attempt waits on for the rest of its time. A receive that
+// completes with an error (on Windows an ICMP port-unreachable report comes back
+// as WSAECONNRESET on the next receive; a datagram larger than the buffer as
+// WSAEMSGSIZE) is never read as a reply: the attempt ends unanswered, and the
+// next one sends again and posts a new receive.
 #include "AddressCheck.h"
 #include "CommunicatorState.h"
 #include "RouterSocket.h"
@@ -18,23 +22,27 @@ namespace {
 constexpr int kAttempts = 3;
 constexpr DWORD kAttemptWaitMs = 2000;
 // Datagrams that are not the reply (another sender, too short) dropped in a row
-// without waiting; a flood of them must not keep the caller forever.
-constexpr int kMaxDropsPerAttempt = 64;
+// without waiting, before the attempt's time is looked at again: a flood of them
+// ends with the attempt.
+constexpr int kMaxDropsInARow = 64;
 constexpr char kDefaultConnectionsHost[] = "127.0.0.1";
 
 }  // namespace
 
 // What a datagram must be to count as the reply.
 struct CommunicatorState::ExchangeRules {
-    std::size_t minimumSize = 0;     // shorter ones are dropped as malformed
-    std::uint32_t sourceAddress = 0;  // network order; 0: any sender
-    bool postFailureEnds = false;    // a receive that cannot be posted ends the exchange with -1
+    std::size_t minimumSize = 0;       // shorter ones are dropped as malformed
+    std::uint32_t sourceAddress = 0;   // network order: the sender's address
+    std::uint16_t sourcePort = 0;      // network order: the sender's port; 0: any port
+    bool postFailureEnds = false;      // a receive that cannot be posted ends the exchange with -1
 };
 
 CommResult CommunicatorState::ExchangeRequest(const router::Request &request, const sockaddr_in &destination,
                                               ReceiveSlot &reply) {
     ExchangeRules rules;
     rules.minimumSize = router::MinimumReplySize(static_cast<router::RequestType>(request.bytes[4]));
+    rules.sourceAddress = destination.sin_addr.s_addr;
+    rules.sourcePort = destination.sin_port;
     return RunExchange(request, destination, rules, reply);
 }
 
@@ -46,17 +54,18 @@ CommResult CommunicatorState::RunExchange(const router::Request &request, const 
     DropQueuedDatagrams(socket);
 
     auto isReply = [&] {
-        return reply.Size() >= rules.minimumSize &&
-               (rules.sourceAddress == 0 || reply.from.sin_addr.s_addr == rules.sourceAddress);
+        return reply.Size() >= rules.minimumSize && reply.from.sin_addr.s_addr == rules.sourceAddress &&
+               (rules.sourcePort == 0 || reply.from.sin_port == rules.sourcePort);
     };
     // Posts until the receive is pending, a reply is there, or posting fails;
-    // datagrams that are not the reply are dropped on the way.
+    // datagrams that are not the reply are dropped on the way. Idle after a run
+    // of them: the caller posts again while the attempt has time left.
     auto post = [&]() -> ReceiveSlot::State {
-        for (int drops = 0; drops < kMaxDropsPerAttempt; ++drops) {
+        for (int drops = 0; drops < kMaxDropsInARow; ++drops) {
             ReceiveSlot::State state = reply.Post(socket);
             if (state != ReceiveSlot::State::Completed || isReply()) return state;
         }
-        return ReceiveSlot::State::Idle;  // flooded: this attempt goes unanswered
+        return ReceiveSlot::State::Idle;
     };
 
     CommResult sendFailure = 0;
@@ -72,41 +81,35 @@ CommResult CommunicatorState::RunExchange(const router::Request &request, const 
         } else {
             sent = true;
         }
-        if (reply.state != ReceiveSlot::State::Pending) {
-            ReceiveSlot::State state = post();
-            if (state == ReceiveSlot::State::Completed) return COMM_SUCCESS;
-            if (state == ReceiveSlot::State::Failed) {
-                if (rules.postFailureEnds) return COMM_ERROR_RECEIVE_NOT_POSTED;
-                lastWait = reply.error;
-                continue;
+        const DWORD attemptStart = ::GetTickCount();
+        for (;;) {
+            if (reply.state != ReceiveSlot::State::Pending) {
+                ReceiveSlot::State state = post();
+                if (state == ReceiveSlot::State::Completed) return COMM_SUCCESS;
+                if (state == ReceiveSlot::State::Failed) {
+                    if (rules.postFailureEnds) return COMM_ERROR_RECEIVE_NOT_POSTED;
+                    lastWait = reply.error;
+                    break;
+                }
             }
-            if (state != ReceiveSlot::State::Pending) continue;
-        }
-        DWORD waited = ::WaitForSingleObject(reply.Event(), kAttemptWaitMs);
-        if (waited == WAIT_TIMEOUT) {
+            const DWORD spent = ::GetTickCount() - attemptStart;
             lastWait = COMM_ERROR_WAIT_TIMEOUT;
-            continue;
+            if (spent >= kAttemptWaitMs) break;
+            DWORD waited = ::WaitForSingleObject(reply.Event(), kAttemptWaitMs - spent);
+            if (waited == WAIT_TIMEOUT) break;
+            if (waited != WAIT_OBJECT_0) {
+                reply.Cancel();
+                return waited;
+            }
+            ReceiveSlot::State state = reply.Collect();
+            if (state == ReceiveSlot::State::Pending) break;
+            if (state == ReceiveSlot::State::Failed) {
+                lastWait = reply.error;
+                break;
+            }
+            if (isReply()) return COMM_SUCCESS;
+            // Not the reply: dropped; the receive is posted again and the wait goes on.
         }
-        if (waited != WAIT_OBJECT_0) {
-            reply.Cancel();
-            return waited;
-        }
-        ReceiveSlot::State state = reply.Collect();
-        if (state == ReceiveSlot::State::Pending) {
-            lastWait = COMM_ERROR_WAIT_TIMEOUT;
-            continue;
-        }
-        if (state == ReceiveSlot::State::Failed) {
-            lastWait = reply.error;
-            continue;
-        }
-        if (isReply()) return COMM_SUCCESS;
-        // Not the reply: dropped, the receive goes on, and the attempt counts
-        // as unanswered.
-        lastWait = COMM_ERROR_WAIT_TIMEOUT;
-        state = post();
-        if (state == ReceiveSlot::State::Completed) return COMM_SUCCESS;
-        if (state == ReceiveSlot::State::Failed && rules.postFailureEnds) return COMM_ERROR_RECEIVE_NOT_POSTED;
     }
     reply.Cancel();
     if (!sent) return sendFailure;

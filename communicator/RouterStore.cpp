@@ -3,24 +3,12 @@
 // found on the network first, then the stored ones that are not among them.
 // Nothing is kept between calls: every call reads the store afresh.
 #include "CommunicatorState.h"
+#include "RouterLists.h"
 #include "StoreKeys.h"
-
-#include <mbstring.h>
 
 namespace {
 
 std::string RouterPath(const char *host) { return std::string(store::kRoutersKey) + '\\' + host; }
-
-bool SameTextIgnoringCase(const char *a, const char *b) {
-    return ::_mbsicmp(reinterpret_cast<const unsigned char *>(a), reinterpret_cast<const unsigned char *>(b)) == 0;
-}
-
-bool RouterListed(const std::vector<RouterRecord> &routers, const RouterRecord &router) {
-    for (const RouterRecord &listed : routers) {
-        if (listed.port == router.port && SameTextIgnoringCase(listed.address, router.address)) return true;
-    }
-    return false;
-}
 
 // Appends the stored routers, in store order, that the list does not hold yet
 // (same address ignoring case and same port); the list is searched as it grows.
@@ -29,20 +17,15 @@ void AppendStoredRouters(std::vector<RouterRecord> *routers) {
     CHivekey base;
     RegistryKey key = store::OpenStoreKey(base, store::kRoutersKey);
     if (!key) return;
-    for (DWORD index = 0;; ++index) {
-        char name[COMM_TEXT_FIELD_SIZE];
-        DWORD nameSize = sizeof(name);
-        LONG result = ::RegEnumValueA(key.Get(), index, name, &nameSize, nullptr, nullptr, nullptr, nullptr);
-        // A name too long for a record (written by other means than
-        // CommAddRouter) is passed over rather than ending the list there.
-        if (result == ERROR_MORE_DATA) continue;
-        if (result != ERROR_SUCCESS) break;
+    routerlist::ListedAddresses listed(*routers);
+    store::ForEachStoreName(key, store::StoreNames::Values, [&](const char *name) {
         char text[COMM_TEXT_FIELD_SIZE];
         RouterRecord router;
-        if (store::ReadStoreText(base, RouterPath(name), text) != 0) continue;
-        if (!store::ParseRouterValue(name, text, &router)) continue;
-        if (!RouterListed(*routers, router)) routers->push_back(router);
-    }
+        if (store::ReadStoreText(base, RouterPath(name), text) == 0 && store::ParseRouterValue(name, text, &router) &&
+            listed.Add(router))
+            routers->push_back(router);
+        return true;
+    });
 }
 
 }  // namespace

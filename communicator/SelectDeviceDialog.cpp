@@ -8,13 +8,17 @@
 #include "RouterCodec.h"
 #include "SelectDialogIds.h"
 #include "SelectionText.h"
+#include "ServicePort.h"
 #include "StoreFormat.h"
+#include "TextCompare.h"
 
 #include <ws2tcpip.h>
 
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <set>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -23,6 +27,13 @@ namespace {
 constexpr UINT kNoticeMessage = WM_APP + 1;
 constexpr std::uint16_t kNoticePort = 26215;
 constexpr std::uint16_t kSpareNoticePort = 26216;
+// The refreshes that notices ask for run from this timer: its message comes only
+// when no input is waiting, while posted messages come before input.
+constexpr UINT_PTR kNoticeTimer = 1;
+// Notices read at one time; the rest wait for the next round.
+constexpr int kMaxNoticesTaken = 256;
+// This computer's addresses kept for its router service's notices.
+constexpr std::size_t kMaxOwnAddresses = 16;
 
 // The first fill of the router list makes room for 64 records; every other
 // list call for 32. A call that reports more is repeated once with room for
@@ -85,10 +96,19 @@ std::string DeviceText(const DeviceRecord &device) {
                                store::FieldText(device.address), device.port);
 }
 
-bool SameTextIgnoringCase(const std::string &a, const std::string &b) { return ::_stricmp(a.c_str(), b.c_str()) == 0; }
+// Entry texts, found ignoring case without comparing each with every other.
+using TextSet = std::set<std::string, TextLessIgnoringCase>;
 
-bool ListedIn(const std::string &text, const std::vector<std::string> &texts) {
-    return std::any_of(texts.begin(), texts.end(), [&](const std::string &t) { return SameTextIgnoringCase(t, text); });
+// Appends the texts that the list does not hold yet (ignoring case), unsorted;
+// calls added(index) for each. Returns every text, to keep.
+template <typename List, typename TextOf, typename Added>
+TextSet AppendUnlisted(List &list, TextOf textOf, const std::vector<std::string> &texts, Added added) {
+    TextSet present;
+    for (int index = 0; index < list.GetCount(); ++index) present.insert(textOf(index));
+    for (const std::string &text : texts) {
+        if (present.insert(text).second) added(list.InsertString(-1, text));
+    }
+    return TextSet(texts.begin(), texts.end());
 }
 
 // Deletes the entries of a list control whose text is not in `keep` (the empty
@@ -97,12 +117,12 @@ bool ListedIn(const std::string &text, const std::vector<std::string> &texts) {
 // (the new last one when it was the last). Returns whether the selected entry
 // went away; `selected` is the index selected afterwards, -1 when none is.
 template <typename List, typename TextOf>
-bool DeleteUnlisted(List &list, TextOf textOf, const std::vector<std::string> &keep, bool keepEmpty, int &selected) {
+bool DeleteUnlisted(List &list, TextOf textOf, const TextSet &keep, bool keepEmpty, int &selected) {
     selected = list.GetCurSel();
     bool lost = false;
     for (int index = list.GetCount() - 1; index >= 0; --index) {
         const std::string text = textOf(index);
-        if ((keepEmpty && text.empty()) || ListedIn(text, keep)) continue;
+        if ((keepEmpty && text.empty()) || keep.count(text) != 0) continue;
         list.DeleteString(index);
         if (index < selected) {
             --selected;
@@ -123,6 +143,7 @@ BEGIN_MESSAGE_MAP(SelectDeviceDialog, CDialog)
     ON_BN_CLICKED(IDC_ADD_ROUTER, &SelectDeviceDialog::OnClickedAddRouter)
     ON_BN_CLICKED(IDC_REMOVE_ROUTER, &SelectDeviceDialog::OnClickedRemoveRouter)
     ON_MESSAGE(kNoticeMessage, &SelectDeviceDialog::OnNotice)
+    ON_MESSAGE(WM_TIMER, &SelectDeviceDialog::OnTimer)
     ON_WM_DESTROY()
 END_MESSAGE_MAP()
 
@@ -306,7 +327,7 @@ void SelectDeviceDialog::OnClickedAddRouter() {
     if (FetchRouters(kListRoom, routers) == COMM_SUCCESS) {
         bool listed = false;
         for (const RouterRecord &router : routers) {
-            if (!SameTextIgnoringCase(store::FieldText(router.address), ipText)) continue;
+            if (!SameTextIgnoringCase(store::FieldText(router.address).c_str(), ipText.c_str())) continue;
             listed = true;
             const int at = m_routerList.FindString(-1, RouterText(router));
             if (at >= 0 && at != m_routerList.GetCurSel()) {
@@ -356,68 +377,129 @@ void SelectDeviceDialog::OpenNotifySocket() {
     }
     if (::WSAAsyncSelect(notify.Get(), m_hWnd, kNoticeMessage, FD_READ) != 0) return;
     m_notifySocket = std::move(notify);
+    m_servicePort = ReadServicePort();
+    char computer[COMM_TEXT_FIELD_SIZE] = {};
+    DWORD length = sizeof(computer);
+    const hostent *host = ::GetComputerNameA(computer, &length) ? ::gethostbyname(computer) : nullptr;
+    if (!host || host->h_addrtype != AF_INET || host->h_length != sizeof(std::uint32_t)) return;
+    for (char **address = host->h_addr_list; *address && m_ownAddresses.size() < kMaxOwnAddresses; ++address) {
+        std::uint32_t own = 0;
+        std::memcpy(&own, *address, sizeof(own));
+        m_ownAddresses.push_back(own);
+    }
 }
 
+void SelectDeviceDialog::WatchNotices(bool watch) {
+    ::WSAAsyncSelect(m_notifySocket.Get(), m_hWnd, watch ? kNoticeMessage : 0, watch ? FD_READ : 0);
+}
+
+// Posted messages come before the user's input: after this one the socket posts
+// nothing more until the timer has run, whatever arrives meanwhile.
 LRESULT SelectDeviceDialog::OnNotice(WPARAM, LPARAM) {
     if (!m_notifySocket) return 0;
-    // A longer datagram is taken by its first bytes (the read reports it cut).
-    std::uint8_t bytes[router::kNoticeMinimumSize] = {};
-    sockaddr_in from{};
-    int fromLength = sizeof(from);
-    int received = ::recvfrom(m_notifySocket.Get(), reinterpret_cast<char *>(bytes), sizeof(bytes), 0,
-                              reinterpret_cast<sockaddr *>(&from), &fromLength);
-    if (received == SOCKET_ERROR) {
-        if (::WSAGetLastError() != WSAEMSGSIZE) return 0;
-        received = sizeof(bytes);
-    }
-    switch (router::NoticeCodeOf(bytes, static_cast<std::size_t>(received))) {
-    case router::kRoutersChangedNotice:
-        RefreshRouterList();
-        break;
-    case router::kDevicesChangedNotice: {
-        // Only the selected router's own notice refreshes its boards.
-        const std::string text = SelectedRouterText();
-        if (text.empty() || text.find(':') == std::string::npos) break;
-        const selection::ScannedItem router = selection::ScanItemText(text);
-        if (::inet_addr(router.address.c_str()) != from.sin_addr.s_addr) break;
-        RefreshDeviceList(router.address, router.fields >= 3 ? router.port : 0);
-        break;
-    }
-    default:
-        break;
-    }
+    WatchNotices(false);
+    ::SetTimer(m_hWnd, kNoticeTimer, 0, nullptr);
     return 0;
+}
+
+LRESULT SelectDeviceDialog::OnTimer(WPARAM timer, LPARAM) {
+    if (timer != kNoticeTimer || !m_notifySocket) return 0;
+    ::KillTimer(m_hWnd, kNoticeTimer);
+    // Watching again posts at once when notices came meanwhile; on every way
+    // out (a refresh that ran out of memory too) but the wait for the pacer.
+    struct WatchAgain {
+        SelectDeviceDialog *dialog;
+        ~WatchAgain() {
+            if (dialog) dialog->WatchNotices(true);
+        }
+    } watchAgain{this};
+    TakeNotices();
+    if (!m_routersNoticed && m_devicesNoticedFor.empty()) return 0;
+    if (const DWORD wait = m_refreshPacer.WaitMs(::GetTickCount()); wait > 0) {
+        ::SetTimer(m_hWnd, kNoticeTimer, wait, nullptr);
+        watchAgain.dialog = nullptr;
+        return 0;
+    }
+    RunNoticedRefreshes();
+    m_refreshPacer.Ended(::GetTickCount());
+    return 0;
+}
+
+notices::AcceptedSenders SelectDeviceDialog::AcceptedSenders() const {
+    std::vector<notices::Endpoint> routers;
+    for (int index = 0; index < m_routerList.GetCount(); ++index) {
+        const selection::ScannedItem router = selection::ScanItemText(m_routerList.GetLBText(index));
+        const unsigned long address = router.fields >= 3 ? ::inet_addr(router.address.c_str()) : INADDR_NONE;
+        if (address != INADDR_NONE) routers.emplace_back(address, router.port);
+    }
+    return notices::AcceptedSenders(routers, m_ownAddresses, m_servicePort);
+}
+
+void SelectDeviceDialog::TakeNotices() {
+    const notices::AcceptedSenders accepted = AcceptedSenders();
+    const std::string selected = SelectedRouterText();
+    // Only the selected router's own notice refreshes its boards.
+    const bool selectedListsDevices = !selected.empty() && selected.find(':') != std::string::npos;
+    const unsigned long selectedAddress =
+        selectedListsDevices ? ::inet_addr(selection::ScanItemText(selected).address.c_str()) : INADDR_NONE;
+    for (int taken = 0; taken < kMaxNoticesTaken; ++taken) {
+        // A longer datagram is taken by its first bytes (the read reports it cut).
+        std::uint8_t bytes[router::kNoticeMinimumSize] = {};
+        sockaddr_in from{};
+        int fromLength = sizeof(from);
+        int received = ::recvfrom(m_notifySocket.Get(), reinterpret_cast<char *>(bytes), sizeof(bytes), 0,
+                                  reinterpret_cast<sockaddr *>(&from), &fromLength);
+        if (received == SOCKET_ERROR) {
+            const int failure = ::WSAGetLastError();
+            if (failure == WSAEWOULDBLOCK) return;
+            if (failure != WSAEMSGSIZE) continue;
+            received = sizeof(bytes);
+        }
+        if (!accepted.Accepts({from.sin_addr.s_addr, ::ntohs(from.sin_port)})) continue;
+        switch (router::NoticeCodeOf(bytes, static_cast<std::size_t>(received))) {
+        case router::kRoutersChangedNotice: m_routersNoticed = true; break;
+        case router::kDevicesChangedNotice:
+            if (selectedListsDevices && selectedAddress == from.sin_addr.s_addr) m_devicesNoticedFor = selected;
+            break;
+        default: break;
+        }
+    }
+}
+
+void SelectDeviceDialog::RunNoticedRefreshes() {
+    if (std::exchange(m_routersNoticed, false)) RefreshRouterList();
+    const std::string noticed = std::exchange(m_devicesNoticedFor, std::string());
+    // When the user chose another router meanwhile, its boards were just listed.
+    if (noticed.empty() || noticed != SelectedRouterText()) return;
+    const selection::ScannedItem router = selection::ScanItemText(noticed);
+    RefreshDeviceList(router.address, router.fields >= 3 ? router.port : 0);
 }
 
 void SelectDeviceDialog::RefreshRouterList() {
     std::vector<RouterRecord> routers;
     if (FetchRouters(kListRoom, routers) != COMM_SUCCESS) return;
     std::vector<std::string> texts;
-    for (const RouterRecord &router : routers) {
-        texts.push_back(RouterText(router));
-        if (m_routerList.FindStringExact(-1, texts.back()) < 0) m_routerList.InsertString(-1, texts.back());
-    }
+    for (const RouterRecord &router : routers) texts.push_back(RouterText(router));
+    auto textOf = [&](int index) { return m_routerList.GetLBText(index); };
+    const TextSet keep = AppendUnlisted(m_routerList, textOf, texts, [](int) {});
     int selected = -1;
     // The empty entry (this computer's store) is never taken away.
-    if (DeleteUnlisted(m_routerList, [&](int index) { return m_routerList.GetLBText(index); }, texts, true, selected))
-        FollowRouterSelection();
+    if (DeleteUnlisted(m_routerList, textOf, keep, true, selected)) FollowRouterSelection();
 }
 
 void SelectDeviceDialog::RefreshDeviceList(const std::string &address, std::uint16_t port) {
     std::vector<DeviceRecord> devices;
     if (FetchDevices(address, port, devices) != COMM_SUCCESS) return;
     std::vector<std::string> texts;
-    for (const DeviceRecord &device : devices) {
-        texts.push_back(DeviceText(device));
-        if (m_deviceList.FindStringExact(-1, texts.back()) >= 0) continue;
-        const int at = m_deviceList.InsertString(-1, texts.back());
-        if (m_deviceList.GetCurSel() < 0) {
-            m_deviceList.SetCurSel(at);
-            EnableItem(IDOK, true);
-        }
-    }
+    for (const DeviceRecord &device : devices) texts.push_back(DeviceText(device));
+    auto textOf = [&](int index) { return m_deviceList.GetText(index); };
+    const TextSet keep = AppendUnlisted(m_deviceList, textOf, texts, [&](int at) {
+        if (m_deviceList.GetCurSel() >= 0) return;
+        m_deviceList.SetCurSel(at);
+        EnableItem(IDOK, true);
+    });
     int selected = -1;
-    DeleteUnlisted(m_deviceList, [&](int index) { return m_deviceList.GetText(index); }, texts, false, selected);
+    DeleteUnlisted(m_deviceList, textOf, keep, false, selected);
     if (selected < 0) EnableItem(IDOK, false);
 }
 

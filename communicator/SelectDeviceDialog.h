@@ -5,7 +5,9 @@
 // address and port. Routers are added ("Add New Router...") and removed
 // ("Remove Current Router", hand-added ones only) from here too, and the
 // routers' notifications on UDP port 26215 (26216 when that is taken) keep
-// both lists up to date while the dialog is open.
+// both lists up to date while the dialog is open: those of listed routers and
+// of this computer's router service, all queued ones before one refresh, and a
+// refresh at most once a second (NoticeRules.h).
 //
 // Each router entry's item data is the index of the device entry last chosen
 // under it. The last choice outlives the dialog as the store values "Router"
@@ -16,10 +18,12 @@
 #pragma once
 #include "Controls.h"
 #include "Dialog.h"
+#include "NoticeRules.h"
 #include "UniqueSocket.h"
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class SelectDeviceDialog : public CDialog {
 public:
@@ -34,6 +38,12 @@ public:
 
 protected:
     UniqueSocket m_notifySocket;
+    // What the notices taken ask for, until the refresh runs.
+    bool m_routersNoticed = false;
+    std::string m_devicesNoticedFor;  // the router entry selected when its notice came
+    notices::RefreshPacer m_refreshPacer;
+    std::vector<std::uint32_t> m_ownAddresses;  // this computer's, for its router service's notices
+    std::uint16_t m_servicePort = 0;
     int m_keyStep = 0;
     CListBox m_deviceList;
     CComboBox m_routerList;
@@ -49,6 +59,7 @@ protected:
     void OnClickedAddRouter();
     void OnClickedRemoveRouter();
     LRESULT OnNotice(WPARAM wParam, LPARAM lParam);
+    LRESULT OnTimer(WPARAM wParam, LPARAM lParam);
     void OnDestroy();
 
     DECLARE_MESSAGE_MAP()
@@ -63,6 +74,13 @@ private:
     void RefreshRouterList();
     void RefreshDeviceList(const std::string &address, std::uint16_t port);
     void OpenNotifySocket();
+    // Reads the notices queued on the socket, a bounded number at a time, and
+    // notes what those of accepted senders ask for.
+    void TakeNotices();
+    notices::AcceptedSenders AcceptedSenders() const;
+    void RunNoticedRefreshes();
+    // Whether the socket posts a message when a notice can be read.
+    void WatchNotices(bool watch);
     std::string SelectedRouterText() const;
     void EnableItem(int id, bool enable);
 };

@@ -34,6 +34,24 @@ inline RegistryKey CreateStoreKey(const CHivekey &base, const char *name) {
     return RegistryKey(key);
 }
 
+// Calls visit(name) with the name of each value, or each sub key, of the key in
+// enumeration order until visit returns false or the names run out. A name that
+// does not fit a record's 260 bytes (written by other means, or on a double-byte
+// code page up to 255 characters of two bytes each) cannot be read by its name:
+// it is passed over, never taken for the end of the list.
+enum class StoreNames { Values, SubKeys };
+template <typename Visit> void ForEachStoreName(const RegistryKey &key, StoreNames names, Visit visit) {
+    for (DWORD index = 0;; ++index) {
+        char name[COMM_TEXT_FIELD_SIZE];
+        DWORD size = sizeof(name);
+        const LONG result = names == StoreNames::Values
+                                ? ::RegEnumValueA(key.Get(), index, name, &size, nullptr, nullptr, nullptr, nullptr)
+                                : ::RegEnumKeyA(key.Get(), index, name, size);
+        if (result == ERROR_MORE_DATA) continue;
+        if (result != ERROR_SUCCESS || !visit(static_cast<const char *>(name))) return;
+    }
+}
+
 // A text value at a path of the store into a record field (260 bytes): 0 when
 // it exists and fits with its zero; otherwise the field keeps what it held.
 inline DWORD ReadStoreText(CHivekey &base, const std::string &path, char (&field)[COMM_TEXT_FIELD_SIZE]) {

@@ -142,7 +142,7 @@ Datagram BuildResultReply(std::uint32_t result) {
 }
 
 Datagram BuildNotice(std::uint8_t code) {
-    Datagram notice(13, 0);
+    Datagram notice(kNoticeSize, 0);
     Put32(notice, 0, 9);
     notice[4] = code;
     return notice;

@@ -32,6 +32,7 @@ Datagram BuildDeviceListReply(const std::vector<DeviceRecord> &devices, std::siz
 Datagram BuildConnectionListReply(const std::vector<ConnectionRecord> &connections, std::size_t capacity);
 Datagram BuildResultReply(std::uint32_t result);
 // A notification: 13 bytes, the code at byte 4.
+constexpr std::size_t kNoticeSize = 13;
 Datagram BuildNotice(std::uint8_t code);
 
 // Points every text offset of a device-list or connection-list reply outside the

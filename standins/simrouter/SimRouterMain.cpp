@@ -31,8 +31,9 @@ const char kUsage[] =
     "  connection PORT ID1 ID2 NAMEA ADDRA PORTA NAMEB ADDRB PORTB\n"
     "  clear PORT                       no devices, no connections\n"
     "  fault PORT KIND [TYPE [VALUE [TIMES]]]\n"
-    "        KIND: none silent late truncate oversize texts-outside foreign\n"
-    "        TYPE: 0 (any) or the request type 1-6; VALUE: late ms, truncate bytes; TIMES: 0 for ever\n"
+    "        KIND: none silent late truncate oversize texts-outside foreign flood\n"
+    "        TYPE: 0 (any) or the request type 1-6; VALUE: late ms, truncate bytes, flood copies; TIMES: 0 for ever\n"
+    "  forge PORT on|off                another socket answers every request to it at once: 0 or an empty list\n"
     "  result PORT VALUE                fixed result of close, add and remove (0: normal)\n"
     "  notify devices PORT | notify routers   code 7 or 9 to 127.0.0.1:26215 and 26216\n"
     "  service on|idle|off              the local service's event: signalled, not signalled, absent\n"
@@ -67,7 +68,7 @@ bool ParseFault(const std::vector<std::string> &words, RouterFault *fault) {
         {"none", FaultKind::None},         {"silent", FaultKind::Silent},
         {"late", FaultKind::Late},         {"truncate", FaultKind::Truncate},
         {"oversize", FaultKind::Oversize}, {"texts-outside", FaultKind::TextsOutside},
-        {"foreign", FaultKind::Foreign}};
+        {"foreign", FaultKind::Foreign},   {"flood", FaultKind::Flood}};
     if (words.size() < 3) return false;
     bool known = false;
     for (const auto &kind : kinds) {
@@ -105,7 +106,8 @@ bool RunCommand(SimulatedRouters &routers, const std::string &line) {
     unsigned long a = 0, b = 0, c = 0, d = 0;
     if (command == "quit") return false;
     static const char *const kCommands[] = {"router", "hidden", "remove",  "device",  "devices", "connection",
-                                            "clear",  "fault",  "result", "notify", "service", "show"};
+                                            "clear",  "fault",  "result", "notify", "service", "show",
+                                            "forge"};
     bool known = std::any_of(std::begin(kCommands), std::end(kCommands), [&](const char *name) { return command == name; });
     // A known command with unusable arguments: 87.
     DWORD error = known ? ERROR_INVALID_PARAMETER : ERROR_INVALID_FUNCTION;
@@ -168,6 +170,8 @@ bool RunCommand(SimulatedRouters &routers, const std::string &line) {
         if (ParseFault(words, &fault)) error = routers.SetFault(port, fault) ? 0 : ERROR_NOT_FOUND;
     } else if (command == "result" && words.size() == 3 && Number(words[2], &a)) {
         error = routers.SetResult(port, static_cast<std::uint32_t>(a)) ? 0 : ERROR_NOT_FOUND;
+    } else if (command == "forge" && words.size() == 3 && (words[2] == "on" || words[2] == "off")) {
+        error = routers.SetForged(port, words[2] == "on") ? 0 : ERROR_NOT_FOUND;
     } else if (command == "show" && words.size() == 2) {
         for (const DeviceRecord &device : routers.Devices(port)) {
             PrintLine(std::string("device ") + device.displayName + " " + device.address + " " +

@@ -23,6 +23,18 @@ std::string Describe(const sockaddr_in &address) {
 
 bool SameText(const char *a, const char *b) { return ::lstrcmpiA(a, b) == 0; }
 
+void SendTo(SOCKET socket, const Datagram &bytes, const sockaddr_in &to) {
+    ::sendto(socket, reinterpret_cast<const char *>(bytes.data()), static_cast<int>(bytes.size()), 0,
+             reinterpret_cast<const sockaddr *>(&to), sizeof(to));
+}
+
+// What a forger answers in a router's place: success, or an empty list.
+Datagram ForgedAnswer(std::uint8_t type) {
+    if (type == 1) return BuildDeviceListReply({}, kReplyCapacity);
+    if (type == 3) return BuildConnectionListReply({}, kReplyCapacity);
+    return BuildResultReply(0);
+}
+
 }  // namespace
 
 struct SimulatedRouters::Router {
@@ -34,6 +46,7 @@ struct SimulatedRouters::Router {
     std::vector<ConnectionRecord> connections;
     RouterFault fault;
     std::uint32_t result = 0;
+    bool forged = false;
     SOCKET socket = INVALID_SOCKET;  // the listener's socket it answers from
 };
 
@@ -198,6 +211,8 @@ bool SimulatedRouters::SetResult(std::uint16_t port, std::uint32_t result) {
     WITH_ROUTER(port, router->result = result);
 }
 
+bool SimulatedRouters::SetForged(std::uint16_t port, bool forged) { WITH_ROUTER(port, router->forged = forged); }
+
 #undef WITH_ROUTER
 
 std::vector<DeviceRecord> SimulatedRouters::Devices(std::uint16_t port) const {
@@ -212,13 +227,14 @@ std::vector<ConnectionRecord> SimulatedRouters::Connections(std::uint16_t port) 
     return router ? router->connections : std::vector<ConnectionRecord>{};
 }
 
-DWORD SimulatedRouters::SendNotice(std::uint16_t port, std::uint8_t code) {
+DWORD SimulatedRouters::SendNotice(std::uint16_t port, std::uint8_t code, std::size_t size) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (listeners_.empty()) return WSANOTINITIALISED;
     Router *router = port ? Find(port) : nullptr;
     if (port && !router) return ERROR_NOT_FOUND;
     SOCKET from = router ? router->socket : listeners_.front()->socket.Get();
     Datagram notice = BuildNotice(code);
+    notice.resize(size);
     DWORD result = 0;
     for (std::uint16_t noticePort : kNoticePorts) {
         sockaddr_in to{};
@@ -276,8 +292,7 @@ void SimulatedRouters::SendDue() {
             ++it;
             continue;
         }
-        ::sendto(it->socket, reinterpret_cast<const char *>(it->bytes.data()), static_cast<int>(it->bytes.size()), 0,
-                 reinterpret_cast<const sockaddr *>(&it->to), sizeof(it->to));
+        SendTo(it->socket, it->bytes, it->to);
         it = delayed_.erase(it);
     }
 }
@@ -331,6 +346,7 @@ void SimulatedRouters::Answer(std::uint16_t port, bool discovery, const sockaddr
     received.router = port;
     received.from = Describe(from);
     received.bytes.assign(bytes, bytes + size);
+    received.at = std::chrono::steady_clock::now();
     if (!ParseRequest(bytes, size, &received.request)) return;
     const ParsedRequest request = received.request;
     requests_.push_back(std::move(received));
@@ -347,6 +363,7 @@ void SimulatedRouters::Answer(std::uint16_t port, bool discovery, const sockaddr
         return;
     }
     if (!router) return;
+    if (router->forged) SendTo(foreign_.Get(), ForgedAnswer(request.type), from);
     switch (request.type) {
     case 1: Reply(*router, router->socket, 1, BuildDeviceListReply(router->devices, kReplyCapacity), from); break;
     case 3:
@@ -406,6 +423,14 @@ void SimulatedRouters::Reply(Router &router, SOCKET socket, std::uint8_t type, D
     case FaultKind::Oversize: reply.resize(kOversize, 0x5A); break;
     case FaultKind::TextsOutside: PointTextsOutside(&reply, type); break;
     case FaultKind::Foreign: socket = foreign_.Get(); break;
+    case FaultKind::Flood:
+        for (std::uint32_t copy = 1; copy < fault.value; ++copy) {
+            SendTo(socket,
+                   type == 2 ? BuildDiscoveryReply(router.port, router.name + "-" + std::to_string(copy), router.address)
+                             : reply,
+                   to);
+        }
+        break;
     case FaultKind::Late:
         delayed_.push_back(Delayed{std::chrono::steady_clock::now() + std::chrono::milliseconds(fault.value), socket,
                                    to, std::move(reply)});
@@ -413,8 +438,7 @@ void SimulatedRouters::Reply(Router &router, SOCKET socket, std::uint8_t type, D
         return;
     default: break;
     }
-    ::sendto(socket, reinterpret_cast<const char *>(reply.data()), static_cast<int>(reply.size()), 0,
-             reinterpret_cast<const sockaddr *>(&to), sizeof(to));
+    SendTo(socket, reply, to);
 }
 
 }  // namespace routersim

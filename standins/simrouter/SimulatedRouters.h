@@ -20,6 +20,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -37,6 +38,7 @@ enum class FaultKind : std::uint8_t {
     Oversize,      // the answer is padded beyond 1518 bytes
     TextsOutside,  // every text offset of a list points outside the datagram
     Foreign,       // the answer comes from another address (127.0.0.254)
+    Flood,         // the answer goes out `value` times, a discovery answer each time under a name of its own
 };
 
 struct RouterFault {
@@ -52,6 +54,7 @@ struct ReceivedRequest {
     std::string from;    // the sender, "a.b.c.d:port"
     ParsedRequest request;
     Datagram bytes;
+    std::chrono::steady_clock::time_point at;  // when it arrived
 };
 
 constexpr std::uint16_t kNoticePorts[] = {26215, 26216};
@@ -85,10 +88,14 @@ public:
     bool SetFault(std::uint16_t port, const RouterFault &fault);
     // A fixed result for close, add and remove (0: handle them normally).
     bool SetResult(std::uint16_t port, std::uint32_t result);
+    // A forger: while set, every request to the router is answered at once from
+    // another socket (under Wine: 127.0.0.1 on another port) with result 0 or an
+    // empty list, before the router answers as it would.
+    bool SetForged(std::uint16_t port, bool forged);
 
-    // A notification (7 or 9) from the router's socket (the discovery socket
-    // for port 0) to 127.0.0.1 on 26215 and 26216.
-    DWORD SendNotice(std::uint16_t port, std::uint8_t code);
+    // A notification (7 or 9) of `size` bytes from the router's socket (the
+    // discovery socket for port 0) to 127.0.0.1 on 26215 and 26216.
+    DWORD SendNotice(std::uint16_t port, std::uint8_t code, std::size_t size = kNoticeSize);
 
     // The local router service: creates the named event and holds it, signalled
     // or not, until released.

@@ -1,5 +1,6 @@
 #include "ReliabilitySupport.h"
 #include "BoardInterface.h"
+#include "PrivateBytes.h"
 #include <atomic>
 #include <cstring>
 
@@ -56,13 +57,7 @@ ResourceCounts CountResources() {
         DWORD flags = 0;
         if (::GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++counts.handles;
     }
-    // Committed private memory, region by region: Wine reports no PrivateUsage of its own.
-    MEMORY_BASIC_INFORMATION region{};
-    for (const char *at = nullptr; ::VirtualQuery(at, &region, sizeof(region)) == sizeof(region);
-         at = static_cast<const char *>(region.BaseAddress) + region.RegionSize) {
-        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) counts.privateBytes += region.RegionSize;
-        if (region.RegionSize == 0) break;
-    }
+    counts.privateBytes = CommittedPrivateBytes();
     return counts;
 }
 

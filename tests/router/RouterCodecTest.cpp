@@ -1,6 +1,8 @@
 // The router protocol's datagrams against hand-written bytes: the requests byte
 // for byte, and replies read only within the bytes received.
+#include "NoticeRules.h"
 #include "RouterCodec.h"
+#include "RouterLists.h"
 
 #include <gtest/gtest.h>
 
@@ -185,6 +187,65 @@ TEST_F(RouterCodecTest, DiscoveryReplyFieldsAreCutAtTheirLimitAndAtTheEnd) {
     EXPECT_STREQ("", router.name);
     EXPECT_FALSE(DecodeDiscoveryReply(reply.data(), 5, &router)) << "too short for the port";
     EXPECT_FALSE(DecodeDiscoveryReply(reply.data(), 0, &router));
+}
+
+TEST_F(RouterCodecTest, DiscoveryTakesTheFirstAnswerOfEachSenderUpTo256) {
+    const struct {
+        std::uint32_t address;
+        std::uint16_t port;
+        bool taken;
+    } answers[] = {{1, 100, true}, {1, 100, false}, {1, 101, true}, {2, 100, true}, {2, 101, true}, {1, 101, false}};
+    routerlist::DiscoveryAnswers discovery;
+    const RouterRecord router{};
+    for (const auto &answer : answers) {
+        EXPECT_EQ(answer.taken, discovery.Take(answer.address, answer.port, router))
+            << answer.address << ":" << answer.port;
+    }
+    for (std::uint32_t address = 3; discovery.Routers().size() < routerlist::kMaxDiscoveredRouters; ++address)
+        ASSERT_TRUE(discovery.Take(address, 1, router));
+    EXPECT_FALSE(discovery.Take(9999, 1, router)) << "full";
+    EXPECT_EQ(256u, discovery.Routers().size());
+}
+
+// Addresses as they go on the wire: the first byte first.
+std::uint32_t Address(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
+    const std::uint8_t bytes[4] = {a, b, c, d};
+    std::uint32_t address = 0;
+    std::memcpy(&address, bytes, sizeof(address));
+    return address;
+}
+
+TEST_F(RouterCodecTest, TheDialogTakesNoticesOfListedRoutersAndOfThisComputersServiceOnly) {
+    const notices::AcceptedSenders accepted({{Address(127, 0, 0, 1), 26300}, {Address(10, 1, 1, 1), 26214}},
+                                            {Address(192, 168, 5, 7)}, 26214);
+    const struct {
+        const char *what;
+        notices::Endpoint sender;
+        bool accepted;
+    } senders[] = {
+        {"a listed router", {Address(127, 0, 0, 1), 26300}, true},
+        {"a listed router elsewhere", {Address(10, 1, 1, 1), 26214}, true},
+        {"a listed router's address, another port", {Address(127, 0, 0, 1), 40000}, false},
+        {"the service on loopback", {Address(127, 0, 0, 1), 26214}, true},
+        {"the service on another loopback address", {Address(127, 0, 0, 9), 26214}, true},
+        {"the service on this computer's address", {Address(192, 168, 5, 7), 26214}, true},
+        {"this computer, another port", {Address(192, 168, 5, 7), 26300}, false},
+        {"a stranger on the service port", {Address(10, 1, 1, 2), 26214}, false},
+    };
+    for (const auto &sender : senders) EXPECT_EQ(sender.accepted, accepted.Accepts(sender.sender)) << sender.what;
+}
+
+TEST_F(RouterCodecTest, TheDialogRefreshesAtMostOnceASecondAfterTheLastRefreshEnded) {
+    notices::RefreshPacer pacer;
+    EXPECT_EQ(0u, pacer.WaitMs(5000)) << "none ran yet";
+    const struct {
+        std::uint32_t ended, now, wait;
+    } steps[] = {{5000, 5000, 1000}, {5000, 5400, 600}, {5000, 6000, 0}, {5000, 90000, 0},
+                 {0xFFFFFF00u, 0x100, 488}};  // the tick count wrapped
+    for (const auto &step : steps) {
+        pacer.Ended(step.ended);
+        EXPECT_EQ(step.wait, pacer.WaitMs(step.now)) << step.ended << " " << step.now;
+    }
 }
 
 // A device list with entries (name offset, address offset, port, extra, features)

@@ -6,13 +6,17 @@
 #include "CommunicatorState.h"
 #include "Hivekey.h"
 #include "LocalService.h"
+#include "PrivateBytes.h"
 #include "ServicePort.h"
 #include "SimulatedRouters.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -198,6 +202,62 @@ INSTANTIATE_TEST_SUITE_P(
                     DiscoveryFaultCase{"larger than the buffer", {FaultKind::Oversize, 2}, false, ""},
                     DiscoveryFaultCase{"late, within the quiet window", {FaultKind::Late, 2, 300, 1}, true, "Odd-Router"}));
 
+// Junk first, or a flood from one sender after the routers: every router is
+// listed, a flooding sender once, and CommGetRouters stays within its usual time.
+TEST_F(RouterProtocolTest, DiscoveryListsEveryRouterThroughOversizedAndFloodedAnswers) {
+    const struct {
+        const char *what;
+        std::uint16_t oversized;       // routers answering first with more than 1518 bytes
+        std::uint32_t floodedAnswers;  // from one sender, names Flood-1, Flood-2, ...
+        std::vector<std::string> listed;
+    } cases[] = {
+        {"eight oversized answers first", 8, 0, {"Alpha", "Beta", "Gamma"}},
+        {"10,000 answers of one sender after them", 0, 10000, {"Alpha", "Beta", "Flood", "Gamma"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::uint16_t> ports;  // in the order they answer
+        for (std::uint16_t i = 0; i < c.oversized; ++i) ports.push_back(static_cast<std::uint16_t>(26320 + i));
+        for (const std::uint16_t port : ports) {
+            AddRouter(port, "Big");
+            ASSERT_TRUE(routers.SetFault(port, {FaultKind::Oversize, 2}));
+        }
+        for (const char *name : {"Alpha", "Beta", "Gamma"}) {
+            ports.push_back(static_cast<std::uint16_t>(kSecondPort + name[0]));
+            AddRouter(ports.back(), name);
+        }
+        if (c.floodedAnswers) {
+            ports.push_back(kSecondPort);
+            AddRouter(kSecondPort, "Flood");
+            ASSERT_TRUE(routers.SetFault(kSecondPort, {FaultKind::Flood, 2, c.floodedAnswers}));
+        }
+        std::vector<RouterRecord> records(32);
+        std::uint32_t count = 32;
+        std::uint64_t peak = 0;
+        const UniqueHandle done = MakeEvent(true, false);
+        Thread sampler;  // the memory the call holds at its peak
+        ASSERT_TRUE(sampler.Start([&] {
+            do peak = std::max(peak, CommittedPrivateBytes());
+            while (::WaitForSingleObject(done.Get(), 20) == WAIT_TIMEOUT);
+        }));
+        const std::uint64_t before = CommittedPrivateBytes();
+        Stopwatch watch;
+        EXPECT_EQ(0u, state.GetRouters(records.data(), &count));
+        const double seconds = watch.Seconds();
+        ::SetEvent(done.Get());
+        sampler.Join();
+        std::printf("CommGetRouters, %s: %.2f s, %u routers, peak memory +%.1f MiB\n", c.what, seconds, count,
+                    (std::max(peak, before) - before) / 1048576.0);
+        EXPECT_LT(seconds, 4.5);
+        records.resize(std::min<std::size_t>(count, records.size()));
+        std::vector<std::string> names = Names(records);
+        for (std::string &name : names) name = name.substr(0, name.find('-'));
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(c.listed, names);
+        for (const std::uint16_t port : ports) routers.RemoveRouter(port);
+    }
+}
+
 // --- Device lists -----------------------------------------------------------
 
 struct DeviceListCase {
@@ -360,6 +420,37 @@ TEST_F(RouterProtocolTest, AddAndRemoveDeviceAtARouter) {
     EXPECT_TRUE(routers.Devices(kSecondPort).empty());
     EXPECT_EQ(static_cast<CommResult>(ERROR_FILE_NOT_FOUND),
               state.SendDeviceRequest(router::kRemoveDeviceRequest, serial, "127.0.0.1", kSecondPort));
+}
+
+// Another socket on 127.0.0.1 answers every request at once, with 0 or an empty
+// list; the router's own answer, 1234 or its one connection, is what counts.
+TEST_F(RouterProtocolTest, RepliesAreTakenOnlyFromTheAddressAndPortAsked) {
+    AddRouter(kSecondPort, "R");
+    ASSERT_TRUE(routers.SetForged(kSecondPort, true));
+    ASSERT_TRUE(routers.SetResult(kSecondPort, 1234));
+    ASSERT_TRUE(routers.SetConnections(kSecondPort, {Connection(1, 2, "a", "b")}));
+    const DeviceRecord device = Device("n", "COM2", 1);
+    std::vector<ConnectionRecord> records(4);
+    std::uint32_t count = 4;
+    const struct {
+        const char *what;
+        CommResult routers;  // the router's answer as the call reports it
+        std::function<CommResult()> call;
+    } calls[] = {
+        {"close", 1234, [&] { return state.CloseConnection(1, 2, "127.0.0.1", kSecondPort); }},
+        {"add", 1234,
+         [&] { return state.SendDeviceRequest(router::kAddDeviceRequest, device, "127.0.0.1", kSecondPort); }},
+        {"remove", 1234,
+         [&] { return state.SendDeviceRequest(router::kRemoveDeviceRequest, device, "127.0.0.1", kSecondPort); }},
+        {"connections listed", 1, [&] {
+             CommResult result = state.GetConnections(records.data(), &count, "127.0.0.1", kSecondPort);
+             return result == COMM_SUCCESS ? count : result;
+         }},
+    };
+    ASSERT_TRUE(routers.SetFault(kSecondPort, {FaultKind::Late, 0, 300}));
+    for (const auto &call : calls) EXPECT_EQ(call.routers, call.call()) << call.what;
+    ASSERT_TRUE(routers.SetFault(kSecondPort, {FaultKind::Silent}));
+    EXPECT_EQ(COMM_ERROR_WAIT_TIMEOUT, calls[0].call()) << "the forger alone";
 }
 
 struct ExchangeFailureCase {

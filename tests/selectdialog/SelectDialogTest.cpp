@@ -17,6 +17,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
@@ -290,17 +292,36 @@ protected:
         return WaitUntil([&] { return !::IsWindow(add); }, kWaitMs);
     }
 
-    // A datagram to the dialog's notification port, from 127.0.0.1.
-    void SendDatagram(std::vector<std::uint8_t> bytes) {
-        UniqueSocket sender(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
-        ASSERT_TRUE(sender);
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = ::htons(26215);
-        to.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
-        ASSERT_EQ(static_cast<int>(bytes.size()),
-                  ::sendto(sender.Get(), reinterpret_cast<const char *>(bytes.data()), static_cast<int>(bytes.size()), 0,
-                           reinterpret_cast<const sockaddr *>(&to), sizeof(to)));
+    // Notices to the dialog's port from a host that is no router, on a socket bound
+    // to 127.0.0.9: under Wine it sends from 127.0.0.1 and a port of its own.
+    void SendStrangersNotices(int count) {
+        UniqueSocket stranger(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = ::inet_addr("127.0.0.9");
+        ASSERT_EQ(0, ::bind(stranger.Get(), reinterpret_cast<const sockaddr *>(&address), sizeof(address)));
+        address.sin_port = ::htons(26215);
+        address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
+        const char notice[13] = {9, 0, 0, 0, 9};
+        for (int sent = 0; sent < count; ++sent) {
+            ASSERT_EQ(13, ::sendto(stranger.Get(), notice, sizeof(notice), 0,
+                                   reinterpret_cast<const sockaddr *>(&address), sizeof(address)));
+        }
+    }
+
+    // A real click: the mouse moved onto the control, pressed and released through
+    // the input queue, which the dialog reads after every message posted to it.
+    void ClickWithMouse(int id) {
+        RECT rect{};
+        ASSERT_TRUE(::GetWindowRect(Item(id), &rect));
+        INPUT input[3] = {};
+        for (INPUT &each : input) each.type = INPUT_MOUSE;
+        input[0].mi.dx = (rect.left + rect.right) / 2 * 65535 / (::GetSystemMetrics(SM_CXSCREEN) - 1);
+        input[0].mi.dy = (rect.top + rect.bottom) / 2 * 65535 / (::GetSystemMetrics(SM_CYSCREEN) - 1);
+        input[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+        input[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+        input[2].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+        ASSERT_EQ(3u, ::SendInput(3, input, sizeof(INPUT)));
     }
 
     std::size_t RequestsOfType(std::uint8_t type) const {
@@ -801,7 +822,7 @@ TEST_F(SelectDialogTest, DevicesNoticeOfTheSelectedRouterRefreshesItsBoards) {
     const std::size_t listRequests = RequestsOfType(1);
 
     // Too short: ignored. The routers notice that follows shows it was read.
-    SendDatagram({8, 0, 0, 0, 7, 0, 0, 0, 0, 0, 0, 0});
+    ASSERT_EQ(0u, routers_.SendNotice(kBetaPort, 7, 12));
     const std::size_t discoveries = RequestsOfType(2);
     ASSERT_EQ(0u, routers_.SendNotice(kBetaPort, 9));
     ASSERT_TRUE(WaitUntil([&] { return RequestsOfType(2) > discoveries; }, kWaitMs));
@@ -821,9 +842,7 @@ TEST_F(SelectDialogTest, DevicesNoticeOfTheSelectedRouterRefreshesItsBoards) {
     // A 20-byte datagram is taken by its byte 4; the last board goes, the one before it is selected.
     Choose(kDeviceList, "Beta-0 (10.1.1.0 : 10)");
     ASSERT_TRUE(routers_.SetDevices(kBetaPort, {Device("Beta-1", "10.1.1.1", 11), Device("Beta-3", "10.1.1.3", 13)}));
-    std::vector<std::uint8_t> longer(20, 0);
-    longer[4] = 7;
-    SendDatagram(longer);
+    ASSERT_EQ(0u, routers_.SendNotice(kBetaPort, 7, 20));
     ASSERT_TRUE(WaitUntil([&] { return Entries(kDeviceList).size() == 2; }, kWaitMs));
     EXPECT_EQ("Beta-3 (10.1.1.3 : 13)", SelectedText(kDeviceList));
 
@@ -880,6 +899,51 @@ TEST_F(SelectDialogTest, RoutersNoticeAppendsNewRoutersAndDropsGoneOnesButNeverT
     EXPECT_EQ(betaIndex, Selected(kRouterList)) << "the entry that took Beta's place";
     EXPECT_EQ(RouterEntry(ComputerName(), kHomePort), SelectedText(kRouterList));
     EXPECT_EQ("Home-1 (COM1 : 0)", SelectedText(kDeviceList)) << "the boards follow";
+    Click(IDCANCEL);
+    EXPECT_EQ(COMM_ERROR_CANCELLED, Finish());
+}
+
+// Anyone can send to the dialog's port. A stranger's notices refresh nothing (the
+// device list asked for by Alpha's notice after them shows they were read), and
+// a real click on Cancel is answered at once while 1,000 of them arrive.
+TEST_F(SelectDialogTest, NoticesOfAStrangerRefreshNothingAndCancelIsAnsweredDuringTheirFlood) {
+    StartRouters();
+    ASSERT_EQ(0u, CHivekey().Write("Alpha", "Router", REG_SZ));
+    Open();
+    const std::size_t discoveries = RequestsOfType(2), deviceLists = RequestsOfType(1);
+    SendStrangersNotices(100);
+    ASSERT_EQ(0u, routers_.SendNotice(kAlphaPort, 7));
+    ASSERT_TRUE(WaitUntil([&] { return RequestsOfType(1) > deviceLists; }, kWaitMs));
+    ASSERT_TRUE(Sync());
+    EXPECT_EQ(discoveries, RequestsOfType(2));
+
+    SendStrangersNotices(100);
+    const DWORD clicked = ::GetTickCount();
+    ClickWithMouse(IDCANCEL);
+    SendStrangersNotices(900);
+    EXPECT_EQ(COMM_ERROR_CANCELLED, Finish());
+    const DWORD cancelMs = ::GetTickCount() - clicked;
+    std::printf("Cancel answered in %lu ms while 1,000 notices arrived\n", static_cast<unsigned long>(cancelMs));
+    EXPECT_LT(cancelMs, 2000u);
+    EXPECT_EQ(discoveries, RequestsOfType(2));
+}
+
+// Notices of a listed router, again and again: a refresh each time, but never
+// sooner than a second after the last one ended.
+TEST_F(SelectDialogTest, NoticesOfARouterRefreshAtMostOnceASecond) {
+    StartRouters();
+    Open();
+    const std::size_t before = RequestsOfType(2);
+    for (DWORD start = ::GetTickCount(); RequestsOfType(2) < before + 3 && ::GetTickCount() - start < kWaitMs;) {
+        ASSERT_EQ(0u, routers_.SendNotice(kAlphaPort, 9));
+        routers_.WaitForRequests(routers_.Requests().size() + 1, 10);  // paces the notices
+    }
+    std::vector<std::chrono::steady_clock::time_point> refreshes;
+    for (const routersim::ReceivedRequest &request : routers_.Requests())
+        if (request.request.type == 2) refreshes.push_back(request.at);
+    ASSERT_GE(refreshes.size(), before + 3);
+    for (std::size_t i = before + 1; i < refreshes.size(); ++i)
+        EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(refreshes[i] - refreshes[i - 1]).count(), 1000);
     Click(IDCANCEL);
     EXPECT_EQ(COMM_ERROR_CANCELLED, Finish());
 }

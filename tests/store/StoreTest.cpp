@@ -406,6 +406,29 @@ TEST_F(StoreTest, AFailedWriteIsReportedAndLeavesNoHalfDevice) {
     EXPECT_TRUE(ListDevices().empty());
 }
 
+// Run by store_test_cp932. On code page 932 a key name of 136 characters can
+// take more than the 260 bytes an enumeration reads: such a name is passed over,
+// and the devices after it are still listed, found and removed.
+TEST_F(StoreTest, OnADoubleByteCodePageAKeyNameTooLongToReadHidesNoOtherDevice) {
+    ASSERT_EQ(932u, ::GetACP()) << "run with LC_ALL=ja_JP.UTF-8";
+    std::string longName = "M";  // and 129 hiragana letters of two bytes: listed between Alpha and Yankee
+    for (int letter = 0; letter < 129; ++letter) longName += "\x82\xA0";
+    const std::string longKey = "Devices\\" + longName + "-COM-2";
+    SetText(longKey, "DisplayName", longName);
+    SetText(longKey, "Address", "COM2");
+    SetNumber(longKey, "Port", 2);
+    SetNumber(longKey, "Features", 0);
+    ASSERT_EQ(0u, Add(Device("Alpha", "COM1", 1)));
+    ASSERT_EQ(0u, Add(Device("Yankee", "10.0.0.25", 26)));
+    ASSERT_EQ(0u, Add(Device("Zulu", "10.0.0.26", 26)));
+    EXPECT_EQ((std::vector<std::string>{"Alpha|COM1|1|0", "Yankee|10.0.0.25|26|0", "Zulu|10.0.0.26|26|0"}),
+              Describe(ListDevices()));
+    EXPECT_EQ(COMM_ERROR_ALREADY_EXISTS, Add(Device("Zulu", "10.0.0.26", 26)));
+    EXPECT_EQ(0u, Remove(Device("", "10.0.0.26", 26)));
+    EXPECT_EQ(COMM_ERROR_INVALID_PARAMETER, Add(Device(longName, "COM3", 2))) << "its key could never be read back";
+    EXPECT_EQ(3u, DeviceKeys().size());
+}
+
 struct DuplicateCase {
     const char *what;
     DeviceRecord device;
