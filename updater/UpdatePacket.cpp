@@ -45,7 +45,23 @@ uint16_t DecodeReplyStatus(const UpdatePacketHeader &reply, BoardByteOrder order
                                               : static_cast<uint16_t>(second << 8 | first);
 }
 
-bool ReplyRepeatsHeader(const UpdatePacketHeader &reply, const UpdatePacketHeader &packet) {
+namespace {
+
+bool RepeatsHeader(const UpdatePacketHeader &reply, const UpdatePacketHeader &packet) {
     return std::memcmp(reply.last_flag, packet.last_flag, sizeof(packet.last_flag)) == 0 &&
            std::memcmp(reply.length, packet.length, sizeof(packet.length)) == 0;
+}
+
+}  // namespace
+
+ReplyMatcher::Match ReplyMatcher::Classify(const UpdatePacketHeader &reply, const UpdatePacketHeader &packet) {
+    if (echo_ == Echo::Unknown)
+        echo_ = std::memcmp(reply.length, packet.length, sizeof(packet.length)) == 0 ? Echo::Repeats : Echo::LeavesOut;
+    if (echo_ == Echo::LeavesOut || RepeatsHeader(reply, packet)) return Match::ThisPacket;
+    return haveEarlier_ && RepeatsHeader(reply, earlier_) ? Match::EarlierPacket : Match::NoPacketSent;
+}
+
+void ReplyMatcher::Answered(const UpdatePacketHeader &packet) {
+    earlier_ = packet;
+    haveEarlier_ = true;
 }

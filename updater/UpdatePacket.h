@@ -45,9 +45,25 @@ void EncodeUpdatePacketHeader(UpdatePacketHeader &header, bool lastChunk, uint32
 // The board's status from a reply (0: accepted).
 uint16_t DecodeReplyStatus(const UpdatePacketHeader &reply, BoardByteOrder order);
 
-// Whether a reply repeats the header of the packet it answers (last_flag and length equal). A
-// board that does so tells which packet each reply belongs to; one that leaves them 0 does not.
-bool ReplyRepeatsHeader(const UpdatePacketHeader &reply, const UpdatePacketHeader &packet);
+// Which packet a board's reply belongs to. A board that repeats each packet's header in its reply
+// (last_flag and length) shows it in its first reply; its later replies are then told apart: a
+// copy of the reply before (the board sent one twice) is passed over, so that it is never taken
+// for the next packet's reply, in particular for the last one's, which reports the flash written.
+// The replies of a board that leaves those fields 0 all belong to the packet just sent.
+class ReplyMatcher {
+public:
+    enum class Match { ThisPacket, EarlierPacket, NoPacketSent };
+    // A reply received after `packet` was sent.
+    Match Classify(const UpdatePacketHeader &reply, const UpdatePacketHeader &packet);
+    // `packet`'s reply has been taken: from now on it is the packet before.
+    void Answered(const UpdatePacketHeader &packet);
+
+private:
+    enum class Echo { Unknown, Repeats, LeavesOut };
+    Echo echo_ = Echo::Unknown;
+    bool haveEarlier_ = false;
+    UpdatePacketHeader earlier_{};
+};
 
 // The board's reply to one chunk, as received: `length` bytes (the message's length, which may
 // be shorter than a header). Incomplete when shorter than a header; otherwise Accepted when its

@@ -10,7 +10,6 @@
 #include <windows.h>
 #include <setupapi.h>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <new>
 #include <utility>
@@ -33,7 +32,7 @@ const char kBurningFlash[] = "Burning flash, please wait...";
 const char kSendFailed[] = "Failed to send image data to the board. Error code is %u";
 const char kReceiveFailed[] = "Failed to receive the board's reply. Error code is %u";
 const char kReplyIncomplete[] = "The board's reply was incomplete.";
-const char kReplyOutOfStep[] = "The board's reply did not belong to the packet sent; the board was disconnected.";
+const char kReplyOutOfStep[] = "The board's reply belonged to no packet sent.";
 const char kBoardRefused[] = "Failed to download image file to the board. Error code is %u";
 const char kSucceeded[] = "Succeeded updating the firmware.";
 const char kInterrupted[] = "The update was interrupted; the board was disconnected.";
@@ -182,7 +181,7 @@ private:
         Show(kDownloading);
         uint32_t remaining = total;
         uint32_t sum = 0;
-        bool repliesChecked = false, repliesRepeatHeader = false;
+        ReplyMatcher replies;
         while (remaining > 0) {
             if (Interrupted()) return Ending(UpdateOutcome::Interrupted, kInterrupted);
             const uint32_t length = remaining < largestChunk ? remaining : largestChunk;
@@ -200,18 +199,26 @@ private:
             const CommResult sent = comm_.sendData(handle, packet.get(), length + kUpdatePacketHeaderSize,
                                                    COMM_UPDATER_CHANNEL, COMM_UPDATER_SUBCHANNEL);
             UpdatePacketHeader reply{};
-            uint32_t replyLength = sizeof(reply);
-            uint8_t replyChannel = 0, replySubchannel = 0;
+            uint32_t replyLength = 0;
             // An undelivered packet gets no reply; waiting for one would never end.
-            const CommResult received = sent == COMM_SUCCESS ? comm_.receiveData(handle, &reply, &replyLength,
-                                                                                 &replyChannel, &replySubchannel)
-                                                             : sent;
+            CommResult received = sent;
+            ReplyMatcher::Match match = ReplyMatcher::Match::ThisPacket;
+            while (received == COMM_SUCCESS) {
+                replyLength = sizeof(reply);
+                uint8_t replyChannel = 0, replySubchannel = 0;
+                received = comm_.receiveData(handle, &reply, &replyLength, &replyChannel, &replySubchannel);
+                if (received != COMM_SUCCESS || replyLength < sizeof(reply)) break;
+                // A copy of the reply before is passed over; this packet's own reply follows it.
+                match = replies.Classify(reply, *packetHeader);
+                if (match != ReplyMatcher::Match::EarlierPacket) break;
+            }
             // Whatever came back, a connection cut by the deadline is the silent board's doing.
             if (deadline.Disarm())
                 return Ending(UpdateOutcome::BoardSilent, WithText(kBoardSilent, Duration(replyWaitMs)), ERROR_TIMEOUT);
             if (sent != COMM_SUCCESS) return Ending(UpdateOutcome::LinkFailed, WithCode(kSendFailed, sent), sent);
             if (received != COMM_SUCCESS)
                 return Ending(UpdateOutcome::LinkFailed, WithCode(kReceiveFailed, received), received);
+            if (match == ReplyMatcher::Match::NoPacketSent) return Ending(UpdateOutcome::LinkFailed, kReplyOutOfStep);
             uint16_t status = 0;
             switch (JudgeUpdateReply(reinterpret_cast<const uint8_t *>(&reply), replyLength, order, status)) {
             case UpdateReplyVerdict::Incomplete: return Ending(UpdateOutcome::LinkFailed, kReplyIncomplete);
@@ -219,16 +226,7 @@ private:
                 return Ending(UpdateOutcome::BoardRefused, WithCode(kBoardRefused, status), status);
             case UpdateReplyVerdict::Accepted: break;
             }
-            // A board that repeats each packet's header in its reply shows it in the first one; from
-            // then on a reply that does not repeat its packet's header answers another packet (the
-            // board sent an earlier reply twice): taken as this packet's, the last chunk would be
-            // reported written while the board has not answered for it.
-            if (!repliesChecked) {
-                repliesChecked = true;
-                repliesRepeatHeader = std::memcmp(reply.length, packetHeader->length, sizeof(reply.length)) == 0;
-            }
-            if (repliesRepeatHeader && !ReplyRepeatsHeader(reply, *packetHeader))
-                return Ending(UpdateOutcome::LinkFailed, kReplyOutOfStep);
+            replies.Answered(*packetHeader);
 
             // 64-bit product: payloads above 143 MB would overflow 32 bits.
             view_.SetProgress(static_cast<unsigned>(static_cast<uint64_t>(total - remaining) *

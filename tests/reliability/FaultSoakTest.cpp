@@ -42,10 +42,12 @@ constexpr DWORD kCallBoundMs = 60000;
 // disconnects: the board may have given up on a message whose packets were all lost.
 constexpr DWORD kBoardMessageWaitMs = 15000;
 const char kSucceededText[] = "Succeeded updating the firmware.";
+const char kNoPacketsReplyText[] = "The board's reply belonged to no packet sent.";
 
 struct Figures {
     std::atomic<uint32_t> exchanges{0}, updates{0}, updatesSucceeded{0}, messagesSent{0}, messagesReceived{0};
-    std::atomic<uint32_t> hangs{0}, corrupted{0}, falseSuccesses{0}, duplicates{0}, waitsGivenUp{0}, staleDelivered{0};
+    std::atomic<uint32_t> hangs{0}, corrupted{0}, falseSuccesses{0}, duplicates{0}, waitsGivenUp{0}, staleDelivered{0},
+        repliesOutOfStep{0};
 };
 
 // Runs a call on the soak's thread under a watchdog: past `giveUpMs` the watchdog disconnects the
@@ -302,10 +304,12 @@ private:
         });
         if (view.message == kSucceededText) {
             ++figures_.updatesSucceeded;
-            // A reply the board sent twice is two replies on the link; its replies repeat their
-            // packet's header, so the session takes no copy for a later packet's reply.
+            // A reply the board sent twice is two replies on the link; the board's replies repeat
+            // their packet's header, so the session passes a copy over instead of taking it for the
+            // next packet's reply.
             if (board_->FlashImage() != payload) ++figures_.falseSuccesses;
         }
+        if (view.message == kNoPacketsReplyText) ++figures_.repliesOutOfStep;
     }
 
     Figures &figures_;
@@ -344,13 +348,14 @@ TEST(FaultSoak, UpdatesAndExchangesUnderSeededFaults) {
     for (Thread &thread : threads) ASSERT_TRUE(thread.Join());
     const DWORD elapsed = ::GetTickCount() - start;
     std::printf("soak: seed %llu, %u boards, %zu faults injected in %lu s: %u exchanges (%u messages sent, %u received), "
-                "%u updates (%u reported done)\n"
+                "%u updates (%u reported done, %u stopped on a reply that belonged to no packet sent)\n"
                 "soak: %u hangs, 0 crashes, %u corrupted deliveries, %u false successes; "
                 "%u duplicate deliveries, %u left-over packets of the board delivered, "
                 "%u waits for a board message given up\n",
                 static_cast<unsigned long long>(seed), kLanes, Faults(), static_cast<unsigned long>(elapsed / 1000),
                 figures_.exchanges.load(), figures_.messagesSent.load(), figures_.messagesReceived.load(),
-                figures_.updates.load(), figures_.updatesSucceeded.load(), figures_.hangs.load(),
+                figures_.updates.load(), figures_.updatesSucceeded.load(), figures_.repliesOutOfStep.load(),
+                figures_.hangs.load(),
                 figures_.corrupted.load(), figures_.falseSuccesses.load(), figures_.duplicates.load(),
                 figures_.staleDelivered.load(), figures_.waitsGivenUp.load());
     EXPECT_EQ(0u, figures_.hangs.load());

@@ -90,6 +90,12 @@ CommResult COMM_CALL ScriptedBoard::SendData(HCOMM handle, const void *data, uin
     auto scripted = board.sendResults.find(number);
     CommResult result = scripted == board.sendResults.end() ? COMM_SUCCESS : scripted->second;
     if (number == board.silentSend) result = board.WaitForDisconnect("CommSendData");
+    // A real board answers only delivered packets.
+    if (result == COMM_SUCCESS) {
+        auto reply = board.replies.find(number);
+        const bool twice = reply != board.replies.end() && reply->second.twice;
+        board.repliesDue_.insert(board.repliesDue_.end(), twice ? 2 : 1, number);
+    }
     if (board.afterSend) board.afterSend(number);
     return result;
 }
@@ -99,18 +105,14 @@ CommResult COMM_CALL ScriptedBoard::ReceiveData(HCOMM handle, void *buffer, uint
     ScriptedBoard &board = *Current();
     board.Log("CommReceiveData");
     if (!board.CheckHandle("CommReceiveData", handle)) return COMM_ERROR_INVALID_HANDLE;
-    const size_t number = board.receives.size();
     board.receives.push_back({length ? *length : 0, channel ? *channel : -1, subchannel ? *subchannel : -1});
-    // A real board answers only delivered packets; a receive beyond them would wait forever.
-    size_t delivered = 0;
-    for (size_t i = 0; i < board.sends.size(); ++i) {
-        auto scripted = board.sendResults.find(i);
-        if (scripted == board.sendResults.end() || scripted->second == COMM_SUCCESS) ++delivered;
-    }
-    if (number >= delivered) {
+    // A receive with no reply due would wait forever.
+    if (board.repliesDue_.empty()) {
         board.Log("CommReceiveData would wait forever");
         return COMM_ERROR_DEVICE_NOT_CONNECTED;
     }
+    const size_t number = board.repliesDue_.front();
+    board.repliesDue_.pop_front();
     if (!buffer || !length) return COMM_E_POINTER;
     ScriptedReply reply;
     auto scripted = board.replies.find(number);
@@ -118,10 +120,9 @@ CommResult COMM_CALL ScriptedBoard::ReceiveData(HCOMM handle, void *buffer, uint
     if (reply.result != COMM_SUCCESS) return reply.result;
     if (reply.silent) return board.WaitForDisconnect("CommReceiveData");
     uint8_t message[16] = {'T', 'B', 0xFF, 0x01, reply.status[0], reply.status[1]};
-    if (board.repliesRepeatHeader) {
-        const size_t answered = reply.forEarlierPacket && number > 0 ? number - 1 : number;
-        const std::vector<uint8_t> &packet = board.sends[answered].packet;
-        if (packet.size() >= 16) std::memcpy(message + 6, packet.data() + 6, 6);  // last_flag, length
+    if (board.repliesRepeatHeader && board.sends[number].packet.size() >= 16) {
+        std::memcpy(message + 6, board.sends[number].packet.data() + 6, 6);  // last_flag, length
+        if (reply.foreignHeader) ++message[8];
     }
     std::memcpy(buffer, message, std::min<uint32_t>(*length, std::min<uint32_t>(reply.length, sizeof(message))));
     *length = reply.length;

@@ -8,6 +8,7 @@
 #include "UniqueHandle.h"
 #include "UpdateSession.h"
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <string>
@@ -18,7 +19,8 @@ struct ScriptedReply {
     uint32_t length = 16;          // stored through the length pointer
     CommResult result = COMM_SUCCESS;
     bool silent = false;           // never comes: the receive waits until a disconnect ends it
-    bool forEarlierPacket = false; // with repliesRepeatHeader: a copy of the previous packet's reply
+    bool twice = false;            // the board sends this reply twice
+    bool foreignHeader = false;    // with repliesRepeatHeader: repeats a header no packet had
 };
 
 class ScriptedBoard {
@@ -43,7 +45,7 @@ public:
     size_t silentSend = SIZE_MAX;                 // this packet is never acknowledged: its send
                                                   // waits until a disconnect ends it
     bool repliesRepeatHeader = false;             // replies carry their packet's last_flag and length
-    std::map<size_t, ScriptedReply> replies;      // by reply number; others accept
+    std::map<size_t, ScriptedReply> replies;      // by packet number; others accept
     std::function<void(size_t packetNumber)> afterSend;
     size_t packetPrefixKept = 1 << 20;            // bytes of each packet kept in `packets`
 
@@ -96,6 +98,7 @@ private:
 
     std::vector<std::string> &log_;
     UniqueHandle disconnected_ = MakeEvent(true, false);
+    std::deque<size_t> repliesDue_;  // packet numbers, in the order their replies come
 };
 
 // The dialog side of a session, recorded into the same log.

@@ -91,3 +91,25 @@ TEST(UpdatePacketReply, JudgedByLengthThenStatusInTheBoardsOrder) {
     uint16_t status = 1;
     EXPECT_EQ(UpdateReplyVerdict::Incomplete, JudgeUpdateReply(nullptr, 16, BoardByteOrder::BigEndian, status));
 }
+
+// Which packet a reply belongs to, for a board that repeats each packet's header and one that does not.
+TEST(UpdatePacketReply, MatcherTellsCopiesOfTheReplyBeforeFromStrayReplies) {
+    using Match = ReplyMatcher::Match;
+    const auto header = [](bool last, uint32_t length) {
+        UpdatePacketHeader h{};
+        EncodeUpdatePacketHeader(h, last, length, last ? 0x1234u : 0u, BoardByteOrder::LittleEndian);
+        return h;
+    };
+    const UpdatePacketHeader first = header(false, 1008), lastPacket = header(true, 50), zeros = header(false, 0);
+    ReplyMatcher repeating;
+    EXPECT_EQ(Match::ThisPacket, repeating.Classify(first, first));
+    repeating.Answered(first);
+    EXPECT_EQ(Match::EarlierPacket, repeating.Classify(first, lastPacket));      // the first reply again
+    EXPECT_EQ(Match::NoPacketSent, repeating.Classify(header(false, 50), lastPacket));
+    EXPECT_EQ(Match::ThisPacket, repeating.Classify(header(true, 50), lastPacket));
+
+    ReplyMatcher leavingOut;  // its first reply carries no length: no reply is told apart
+    EXPECT_EQ(Match::ThisPacket, leavingOut.Classify(zeros, first));
+    leavingOut.Answered(first);
+    EXPECT_EQ(Match::ThisPacket, leavingOut.Classify(first, lastPacket));
+}

@@ -519,13 +519,30 @@ TEST_F(UpdateSessionTest, ResultNamesTheOutcomeAndItsCode) {
          UpdateOutcome::BoardRefused, 3},
         {"replies repeating their packet's header",
          [](ScriptedBoard &b, std::vector<std::string> &) { b.repliesRepeatHeader = true; }, UpdateOutcome::Succeeded, 0},
-        // The board sent the reply to the second packet twice: the copy comes as the last one's.
-        {"a reply for an earlier packet",
+        // The copy of the second reply comes when the last packet has gone: it is passed over.
+        {"the second reply sent twice",
          [](ScriptedBoard &b, std::vector<std::string> &) {
              b.repliesRepeatHeader = true;
-             b.replies[2].forEarlierPacket = true;
+             b.replies[1].twice = true;
+         },
+         UpdateOutcome::Succeeded, 0},
+        // Passed over, the copy leaves the last packet's refusal to decide.
+        {"the second reply twice, the last refused",
+         [](ScriptedBoard &b, std::vector<std::string> &) {
+             b.repliesRepeatHeader = true;
+             b.replies[1].twice = true;
+             b.replies[2].status[0] = 0x07;
+         },
+         UpdateOutcome::BoardRefused, 7},
+        {"a reply for no packet sent",
+         [](ScriptedBoard &b, std::vector<std::string> &) {
+             b.repliesRepeatHeader = true;
+             b.replies[2].foreignHeader = true;
          },
          UpdateOutcome::LinkFailed, 0},
+        // A board that leaves the header out cannot be checked: its copy counts as the last reply.
+        {"a reply twice from a board that leaves the header out",
+         [](ScriptedBoard &b, std::vector<std::string> &) { b.replies[1].twice = true; }, UpdateOutcome::Succeeded, 0},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
