@@ -1,23 +1,12 @@
 // The Comm API exports of Communicator. Each call is served by the transport
-// library of the handle's row; the front swaps its own handle for the
-// transport's and adds nothing else to the five pass-through calls.
+// library of the handle's row; the front finds its own handle among the open
+// ones, counts the call on it while it runs, and swaps it for the transport's.
 #include "CommApi.h"
 #include "CommHandle.h"
 #include "LibraryEntry.h"
 #include "TransportEntry.h"
 
 #include <new>
-
-namespace {
-
-// Only a null handle is recognised: checking every handle against the list of
-// open ones would cost the data path a lock.
-CommResult InvalidHandle() {
-    ::SetLastError(COMM_ERROR_INVALID_HANDLE);
-    return COMM_ERROR_INVALID_HANDLE;
-}
-
-}  // namespace
 
 extern "C" {
 
@@ -34,35 +23,34 @@ CommResult COMM_CALL CommConnect(HCOMM handle, uint32_t channel, const uint8_t *
 }
 
 CommResult COMM_CALL CommDisconnect(HCOMM handle) {
-    auto *record = static_cast<CommHandle *>(handle);
-    if (!record) return InvalidHandle();
-    return record->transport->disconnect(record->transportHandle);
+    return TheCommunicator().OnRecord(
+        handle, [&](CommHandle &record) { return record.transport->disconnect(record.transportHandle); });
 }
 
 CommResult COMM_CALL CommGetOption(HCOMM handle, uint32_t option, void *value) {
-    auto *record = static_cast<CommHandle *>(handle);
-    if (!record) return InvalidHandle();
-    return record->transport->getOption(record->transportHandle, option, value);
+    return TheCommunicator().OnRecord(handle, [&](CommHandle &record) {
+        return record.transport->getOption(record.transportHandle, option, value);
+    });
 }
 
 CommResult COMM_CALL CommSetOption(HCOMM handle, uint32_t option, const void *value) {
-    auto *record = static_cast<CommHandle *>(handle);
-    if (!record) return InvalidHandle();
-    return record->transport->setOption(record->transportHandle, option, value);
+    return TheCommunicator().OnRecord(handle, [&](CommHandle &record) {
+        return record.transport->setOption(record.transportHandle, option, value);
+    });
 }
 
 CommResult COMM_CALL CommSendData(HCOMM handle, const void *data, uint32_t length, uint32_t channel,
                                   uint32_t subchannel) {
-    auto *record = static_cast<CommHandle *>(handle);
-    if (!record) return InvalidHandle();
-    return record->transport->sendData(record->transportHandle, data, length, channel, subchannel);
+    return TheCommunicator().OnRecord(handle, [&](CommHandle &record) {
+        return record.transport->sendData(record.transportHandle, data, length, channel, subchannel);
+    });
 }
 
 CommResult COMM_CALL CommReceiveData(HCOMM handle, void *buffer, uint32_t *length, uint8_t *channel,
                                      uint8_t *subchannel) {
-    auto *record = static_cast<CommHandle *>(handle);
-    if (!record) return InvalidHandle();
-    return record->transport->receiveData(record->transportHandle, buffer, length, channel, subchannel);
+    return TheCommunicator().OnRecord(handle, [&](CommHandle &record) {
+        return record.transport->receiveData(record.transportHandle, buffer, length, channel, subchannel);
+    });
 }
 
 CommResult COMM_CALL CommGetConnections(ConnectionRecord *records, uint32_t *count, const char *host, uint32_t port) {

@@ -3,9 +3,18 @@
 #pragma once
 #include "CommApi.h"
 
+#include <windows.h>
+
+#include <atomic>
+
 struct TransportEntry;
 
 struct CommHandle {
     HCOMM transportHandle;
     TransportEntry *transport;
+    // The calls running on the record, counted under the state's connection lock held shared, and
+    // while its close waits for them to leave, that close's event (set by the last one out; written
+    // under the lock held exclusive).
+    std::atomic<uint32_t> callsInside{0};
+    HANDLE callsLeft = nullptr;
 };

@@ -13,6 +13,10 @@ constexpr uint32_t kConnectBlockSize = 16;  // a LinkHeader
 // An open that met a handle being closed waits this long for that close, a few times over.
 constexpr DWORD kClosingWaitMs = 30000;
 constexpr int kOpenTries = 4;
+// How long a close waits for the calls still inside its record once the transport's handle is
+// closed. The transport ends its own calls as it closes, so only a call stuck in a transport (or
+// one on a transport handle that another record keeps open) takes longer; its record is leaked.
+constexpr DWORD kCallsLeaveAllowanceMs = 3000;
 
 UniqueSocket MakeOverlappedUdpSocket() {
     return UniqueSocket(::WSASocketA(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, WSA_FLAG_OVERLAPPED));
@@ -22,7 +26,6 @@ UniqueSocket MakeOverlappedUdpSocket() {
 
 CommunicatorState::CommunicatorState(const TransportTable &table) {
     transportMutex = MakeMutex();
-    connectionMutex = MakeMutex();
     socketsLibrary.Start(MAKEWORD(1, 1));  // a failure shows later as missing sockets
     requestSocket = MakeOverlappedUdpSocket();
     broadcastSocket = MakeOverlappedUdpSocket();
@@ -36,17 +39,20 @@ CommunicatorState::CommunicatorState(const TransportTable &table) {
 }
 
 CommunicatorState::~CommunicatorState() {
-    {
-        MutexLock lock(connectionMutex.Get());
-        while (!connections.empty()) {
-            std::unique_ptr<CommHandle> record = std::move(connections.back());
+    for (;;) {
+        std::unique_ptr<CommHandle> record;
+        bool wrapped = false;
+        {
+            ExclusiveHold hold(connectionLock);
+            if (connections.empty()) break;
+            record = std::move(connections.back());
             connections.pop_back();
             // A transport handle that an earlier record also wraps is closed with
             // that record, so that it is closed once.
-            if (!IsWrapped(record->transport, record->transportHandle)) {
-                record->transport->close(record->transportHandle);
-            }
+            wrapped = IsWrapped(record->transport, record->transportHandle);
         }
+        // Outside the lock: a transport's close may wait for its own threads.
+        if (!wrapped) record->transport->close(record->transportHandle);
     }
     {
         MutexLock lock(transportMutex.Get());
@@ -59,7 +65,7 @@ CommunicatorState::~CommunicatorState() {
 }
 
 bool CommunicatorState::Ready() const {
-    return transportMutex && connectionMutex &&
+    return transportMutex &&
            std::all_of(receiveSlots.begin(), receiveSlots.end(), [](const ReceiveSlot &slot) { return slot.Ready(); });
 }
 
@@ -98,7 +104,7 @@ CommResult CommunicatorState::AddConnection(TransportEntry &row, HCOMM transport
     CommHandle *added = nullptr;
     bool shared = false;
     {
-        MutexLock lock(connectionMutex.Get());
+        ExclusiveHold hold(connectionLock);
         for (const ClosingHandle &entry : closing) {
             if (entry.row == &row && entry.transportHandle == transportHandle) {
                 *closingWait = entry.closed;
@@ -141,7 +147,7 @@ CommResult CommunicatorState::Close(HCOMM handle) {
     bool shared = false;
     std::shared_ptr<UniqueHandle> closed;
     {
-        MutexLock lock(connectionMutex.Get());
+        ExclusiveHold hold(connectionLock);
         auto found = std::find_if(connections.begin(), connections.end(),
                                   [&](const std::unique_ptr<CommHandle> &open) { return open.get() == handle; });
         if (found != connections.end()) {
@@ -158,16 +164,58 @@ CommResult CommunicatorState::Close(HCOMM handle) {
     }
     // The transport's handle stays open while another record wraps it; the last
     // record to go closes it.
-    if (shared) return COMM_SUCCESS;
-    const CommResult result = record->transport->close(record->transportHandle);  // the record is freed anyway
-    if (closed) {
-        MutexLock lock(connectionMutex.Get());
-        closing.erase(std::remove_if(closing.begin(), closing.end(),
-                                     [&](const ClosingHandle &entry) { return entry.closed == closed; }),
-                      closing.end());
-        ::SetEvent(closed->Get());
+    CommResult result = COMM_SUCCESS;
+    if (!shared) {
+        result = record->transport->close(record->transportHandle);  // the record is freed anyway
+        if (closed) {
+            ExclusiveHold hold(connectionLock);
+            closing.erase(std::remove_if(closing.begin(), closing.end(),
+                                         [&](const ClosingHandle &entry) { return entry.closed == closed; }),
+                          closing.end());
+            ::SetEvent(closed->Get());
+        }
     }
+    // A call still inside holds the record: it is left allocated rather than freed under the call.
+    if (!CallsHaveLeft(*record)) record.release();
     return result;
+}
+
+CommHandle *CommunicatorState::EnterCall(HCOMM handle) {
+    {
+        SharedHold hold(connectionLock);
+        for (const std::unique_ptr<CommHandle> &record : connections) {
+            if (record.get() != handle) continue;
+            ++record->callsInside;
+            return record.get();
+        }
+    }
+    ::SetLastError(COMM_ERROR_INVALID_HANDLE);
+    return nullptr;
+}
+
+// The event is set only for a close that waits, so the calls of an open record touch no kernel object.
+void CommunicatorState::LeaveCall(CommHandle &record) {
+    SharedHold hold(connectionLock);
+    if (--record.callsInside == 0 && record.callsLeft) ::SetEvent(record.callsLeft);
+}
+
+bool CommunicatorState::CallsHaveLeft(CommHandle &record) {
+    {
+        ExclusiveHold hold(connectionLock);
+        if (record.callsInside == 0) return true;
+    }
+    // Off the list, the record takes no new call: the count only falls, and the last call out
+    // sets the event.
+    UniqueHandle left = MakeEvent(true, false);
+    {
+        ExclusiveHold hold(connectionLock);
+        if (record.callsInside == 0) return true;
+        record.callsLeft = left.Get();
+    }
+    if (left) ::WaitForSingleObject(left.Get(), kCallsLeaveAllowanceMs);
+    ExclusiveHold hold(connectionLock);
+    record.callsLeft = nullptr;
+    return record.callsInside == 0;
 }
 
 std::shared_ptr<UniqueHandle> CommunicatorState::MarkClosing(const TransportEntry *row, HCOMM transportHandle) {
@@ -188,10 +236,7 @@ CommResult CommunicatorState::Connect(HCOMM handle, uint32_t channel, const uint
         return COMM_ERROR_INVALID_PARAMETER;
     }
     if (reply != nullptr && !AfxIsValidAddress(reply, kConnectBlockSize, TRUE)) return COMM_ERROR_INVALID_PARAMETER;
-    auto *record = static_cast<CommHandle *>(handle);
-    if (record == nullptr) {
-        ::SetLastError(COMM_ERROR_INVALID_HANDLE);
-        return COMM_ERROR_INVALID_HANDLE;
-    }
-    return record->transport->connect(record->transportHandle, channel, subchannel, request, reply);
+    return OnRecord(handle, [&](CommHandle &record) {
+        return record.transport->connect(record.transportHandle, channel, subchannel, request, reply);
+    });
 }

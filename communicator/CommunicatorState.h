@@ -7,6 +7,7 @@
 #include "CommRecords.h"
 #include "ReceiveSlot.h"
 #include "RouterCodec.h"
+#include "SrwLock.h"
 #include "TransportEntry.h"
 #include "UniqueHandle.h"
 #include "UniqueSocket.h"
@@ -32,7 +33,7 @@ public:
     static constexpr std::size_t kReceiveSlotCount = 8;
 
     // Throws std::bad_alloc when memory runs out; Ready() tells whether the
-    // mutexes and the slots' events exist. Sockets that cannot be made are left
+    // transport mutex and the slots' events exist. Sockets that cannot be made are left
     // empty: the router operations that use them report that themselves.
     explicit CommunicatorState(const TransportTable &table = kTransportTable);
     CommunicatorState(const CommunicatorState &) = delete;
@@ -49,8 +50,21 @@ public:
     // The Comm API calls whose front does more than swap the handle.
     CommResult Open(const char *address, uint32_t reserved, HCOMM *handle, const char *routerHost,
                     uint32_t routerPort);
+    // Takes the record off the list (calls from then on get 6), closes the transport's handle (which
+    // ends a call still waiting in the transport), then waits for the calls already inside to leave
+    // before it frees the record; a record they do not leave in time is never freed.
     CommResult Close(HCOMM handle);
     CommResult Connect(HCOMM handle, uint32_t channel, const uint8_t *subchannel, const void *request, void *reply);
+
+    // Every other call on a handle: call(record) on the open record behind it, counted on the record
+    // while it runs. 6 (last error 6) when the handle is not open.
+    template <typename Call> CommResult OnRecord(HCOMM handle, Call call) {
+        CommHandle *record = EnterCall(handle);
+        if (!record) return COMM_ERROR_INVALID_HANDLE;
+        const CommResult result = call(*record);
+        LeaveCall(*record);
+        return result;
+    }
 
     // The router protocol over UDP (RouterExchange.cpp, RouterDiscovery.cpp).
     // None takes a lock: they share the two sockets and the receive slots, so
@@ -101,14 +115,17 @@ public:
                           std::uint32_t routerPort);
 
     // Member order is teardown order, backwards: the list of handles goes first,
-    // then the transport table, the mutexes, the sockets, the sockets library, and
+    // then the transport table, the locks, the sockets, the sockets library, and
     // the receive slots last.
     std::array<ReceiveSlot, kReceiveSlotCount> receiveSlots;
     SocketsLibrary socketsLibrary;
     UniqueSocket broadcastSocket;
     UniqueSocket requestSocket;
-    UniqueHandle transportMutex;   // guards transports and the loading of a row
-    UniqueHandle connectionMutex;  // guards connections
+    UniqueHandle transportMutex;  // guards transports and the loading of a row
+    // Guards connections and closing; every call on a handle holds it shared to find its record
+    // and count itself on it, a close holds it exclusive to take a record off the list. In user
+    // space: the data path touches no kernel object here.
+    SrwLock connectionLock;
     std::vector<std::unique_ptr<TransportEntry>> transports;
     std::vector<std::unique_ptr<CommHandle>> connections;  // in the order of opening
 
@@ -117,7 +134,7 @@ private:
     CommResult RunExchange(const router::Request &request, const sockaddr_in &destination, const ExchangeRules &rules,
                            ReceiveSlot &reply);
     // A transport handle that Close has taken from its last record and is closing now, outside
-    // the mutex. Until that close returns, the transport may still hand the same handle to an
+    // the lock. Until that close returns, the transport may still hand the same handle to an
     // open of the same device (its handle is still listed there); such an open waits for the
     // close and opens again.
     struct ClosingHandle {
@@ -125,16 +142,25 @@ private:
         HCOMM transportHandle;
         std::shared_ptr<UniqueHandle> closed;  // set once the transport's close has returned
     };
-    std::vector<ClosingHandle> closing;  // guarded by connectionMutex
+    std::vector<ClosingHandle> closing;  // guarded by connectionLock
 
     // COMM_SUCCESS, or the code of a failure; with *closingWait set, the transport handle is one
     // being closed: nothing was added, and the open waits for that event and tries again.
     CommResult AddConnection(TransportEntry &row, HCOMM transportHandle, HCOMM *handle,
                              std::shared_ptr<UniqueHandle> *closingWait);
     // Whether an open record wraps this transport handle of this row. The caller
-    // holds connectionMutex.
+    // holds connectionLock.
     bool IsWrapped(const TransportEntry *row, HCOMM transportHandle) const;
     // Lists the handle as closing; the event to set when its close has returned, or null when it
-    // cannot be listed. The caller holds connectionMutex.
+    // cannot be listed. The caller holds connectionLock.
     std::shared_ptr<UniqueHandle> MarkClosing(const TransportEntry *row, HCOMM transportHandle);
+    // The open record behind the handle with the call counted on it, found and counted in one
+    // shared hold of connectionLock, which Close holds exclusive to take a record off the list: a
+    // close therefore knows every call it has to wait for. Null, with last error 6, when the handle
+    // is not open.
+    CommHandle *EnterCall(HCOMM handle);
+    void LeaveCall(CommHandle &record);
+    // Waits, within the allowance, for the calls still inside a record that is off the list; true
+    // once none is left.
+    bool CallsHaveLeft(CommHandle &record);
 };

@@ -1,7 +1,6 @@
 #include "HandleRegistry.h"
 #include "Library.h"
 #include "MemoryAccess.h"
-#include "MutexLock.h"
 #include "UsbLink.h"
 #include <mbstring.h>
 #include <algorithm>
@@ -22,21 +21,22 @@ HandleRegistry::~HandleRegistry() {
 }
 
 CommResult HandleRegistry::Startup() {
-    if (!started_) {
-        lock_ = MakeMutex();
-        started_ = true;
-    }
+    started_ = true;
     return COMM_SUCCESS;
 }
 
 CommResult HandleRegistry::Cleanup() {
     if (!started_) return COMM_SUCCESS;
-    while (!handles_.empty()) {
-        UsbLink *link = handles_.back();
-        handles_.pop_back();
+    for (;;) {
+        UsbLink *link = nullptr;
+        {
+            ExclusiveHold hold(lock_);
+            if (handles_.empty()) break;
+            link = handles_.back();
+            handles_.pop_back();
+        }
         Destroy(link);
     }
-    lock_.Reset();
     started_ = false;
     return COMM_SUCCESS;
 }
@@ -75,7 +75,7 @@ CommResult HandleRegistry::Open(const char *address, HCOMM *handle) {
         return COMM_E_POINTER;
     }
     {
-        MutexLock hold(lock_.Get());
+        SharedHold hold(lock_);
         for (UsbLink *link : handles_) {
             if (_mbscmp(reinterpret_cast<const unsigned char *>(link->Path().c_str()),
                         reinterpret_cast<const unsigned char *>(address)) == 0) {
@@ -98,24 +98,44 @@ CommResult HandleRegistry::Open(const char *address, HCOMM *handle) {
     }
     link->HoldLibraryPin(PinThisLibrary());
     {
-        MutexLock hold(lock_.Get());
+        ExclusiveHold hold(lock_);
         handles_.push_back(link.get());
     }
     *handle = link.release();
     return COMM_SUCCESS;
 }
 
-CommResult HandleRegistry::Close(UsbLink *link) {
-    {
-        MutexLock hold(lock_.Get());
-        auto found = std::find(handles_.begin(), handles_.end(), link);
-        if (found == handles_.end()) return COMM_SUCCESS;
-        handles_.erase(found);
+CommResult HandleRegistry::Close(HCOMM handle) {
+    auto *link = static_cast<UsbLink *>(handle);
+    if (Remove(link)) {
+        // Off the list, the link takes no new call and is this close's alone: its teardown waits for
+        // the calls still inside and runs without the lock, so a board that is slow to let go holds
+        // up no call, open or close of another board.
+        Destroy(link);
+        return COMM_SUCCESS;
     }
-    // Off the list, the link is this call's alone: its teardown runs without the lock, so a board
-    // that is slow to let go holds up no open or close of another board.
-    Destroy(link);
-    return COMM_SUCCESS;
+    // Not open here. The value is only read through the memory check, never run.
+    if (UsbLink::FromHandle(handle)) return COMM_SUCCESS;
+    ::SetLastError(ERROR_INVALID_HANDLE);
+    return COMM_ERROR_INVALID_HANDLE;
+}
+
+bool HandleRegistry::Remove(UsbLink *link) {
+    ExclusiveHold hold(lock_);
+    auto found = std::find(handles_.begin(), handles_.end(), link);
+    if (found == handles_.end()) return false;
+    handles_.erase(found);
+    return true;
+}
+
+UsbLink *HandleRegistry::EnterCall(HCOMM handle) {
+    SharedHold hold(lock_);
+    for (UsbLink *link : handles_) {
+        if (link != handle) continue;
+        link->EnterCall();
+        return link;
+    }
+    return nullptr;
 }
 
 }  // namespace wirrow

@@ -25,7 +25,8 @@
 // The locks are critical sections held for a few fields, taken only in this order:
 // startStopSerial_ (starts and stops one at a time), deviceGuard_ (closing the device once),
 // requestGate_ (state checks against a stop), then a hand-off's or the removal watch's own
-// lock, which are never held while anything else is taken.
+// lock, which are never held while anything else is taken. The registry's lock (the list of open
+// links, and the count of a call as it enters) is never held together with any of them.
 #pragma once
 #include "CommApi.h"
 #include "CriticalSection.h"
@@ -70,7 +71,8 @@ public:
     UsbLink &operator=(const UsbLink &) = delete;
 
     // The UsbLink behind a handle value, or null when the value is 0, all ones, unreadable
-    // memory or memory without the tag.
+    // memory or memory without the tag. Only for a value that is not open here: an open one is
+    // found on the registry's list.
     static UsbLink *FromHandle(HCOMM handle);
 
     // Opens the device, starts the NotifyWorker and makes the two transfer blocks: state Opened.
@@ -82,6 +84,8 @@ public:
     bool Teardown();
 
     // Brackets every call on the link but CommClose, so a close waits for the calls still inside.
+    // Counted by the registry under its lock, in the same hold that finds the link on its list:
+    // a close takes the link off the list under that lock first, so no call is counted after it.
     void EnterCall() { ++callsInside_; }
     // Under requestGate_, which the close takes once it has seen the count at 0: by then the
     // last call has let go of the link for good. The event is set only for a close that waits,

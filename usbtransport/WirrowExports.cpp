@@ -1,5 +1,5 @@
-// The Comm API as Wirrow exports it: each call checks its handle and hands the
-// work to the handle's UsbLink or to the registry. No exception leaves here.
+// The Comm API as Wirrow exports it: each call finds its handle among the open
+// links and hands the work to that UsbLink or to the registry. No exception leaves here.
 #include "CommApi.h"
 #include "HandleRegistry.h"
 #include "RemovalWatch.h"
@@ -11,12 +11,6 @@ using wirrow::UsbLink;
 
 namespace {
 
-UsbLink *CheckedLink(HCOMM handle) {
-    UsbLink *link = UsbLink::FromHandle(handle);
-    if (!link) ::SetLastError(ERROR_INVALID_HANDLE);
-    return link;
-}
-
 template <typename Body> CommResult Guarded(Body body) {
     try {
         return body();
@@ -25,12 +19,15 @@ template <typename Body> CommResult Guarded(Body body) {
     }
 }
 
-// A call on an open link: counted while it runs, so that another thread's close of the handle
-// (a caller's mistake, but not one that may corrupt memory) frees the link only once it has left.
+// A call on an open link: found and counted in one step, so that another thread's close of the
+// handle (a caller's mistake, but not one that may corrupt memory) either comes first, and the call
+// gets 6, or frees the link only once the call has left.
 template <typename Body> CommResult OnLink(HCOMM handle, Body body) {
-    UsbLink *link = CheckedLink(handle);
-    if (!link) return COMM_ERROR_INVALID_HANDLE;
-    link->EnterCall();
+    UsbLink *link = Registry().EnterCall(handle);
+    if (!link) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return COMM_ERROR_INVALID_HANDLE;
+    }
     const CommResult result = Guarded([&] { return body(*link); });
     link->LeaveCall();
     return result;
@@ -42,7 +39,7 @@ extern "C" {
 
 // Nothing of the transport's own happens at load: the registry is built empty on first use. At an
 // unload by FreeLibrary no link is left (each open link and each of the library's threads holds a
-// reference to the library), so the registry's destruction after this only closes its lock, and
+// reference to the library), so the registry's destruction after this only frees its empty list, and
 // the notification windows' class can go. At process exit every other thread is already gone,
 // wherever it stood: nothing is waited for or given back then.
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
@@ -67,9 +64,7 @@ CommResult COMM_CALL CommOpen(const char *address, uint32_t, HCOMM *handle, cons
 }
 
 CommResult COMM_CALL CommClose(HCOMM handle) {
-    UsbLink *link = CheckedLink(handle);
-    if (!link) return COMM_ERROR_INVALID_HANDLE;
-    return Guarded([&] { return Registry().Close(link); });
+    return Guarded([&] { return Registry().Close(handle); });
 }
 
 CommResult COMM_CALL CommConnect(HCOMM handle, uint32_t channel, const uint8_t *subchannel, const void *request,

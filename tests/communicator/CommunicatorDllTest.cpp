@@ -3,6 +3,7 @@
 // back from their shared log.
 #include "TestSupport.h"
 
+#include "CloseRace.h"
 #include "Thread.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +11,9 @@
 #include <tlhelp32.h>
 
 #include <array>
+#include <functional>
 #include <initializer_list>
+#include <iterator>
 #include <set>
 
 using recording::Entry;
@@ -357,22 +360,30 @@ TEST_F(CommunicatorDll, EachPassThroughCallSwapsOnlyTheHandle) {
     EXPECT_EQ(0u, log.Count(recording::kGetOption, kCom));
 }
 
-TEST_F(CommunicatorDll, NullHandleIsRefusedWithoutReachingATransport) {
+TEST_F(CommunicatorDll, HandlesNotOpenAreRefusedWithSixWithoutReachingATransport) {
     InstallAll();
     Load();
-    Open(kUsbPath);
+    HCOMM closed = Open(kUsbPath);
+    Open(kOtherUsbPath);
+    ASSERT_EQ(COMM_SUCCESS, communicator.close(closed));
     std::size_t before = log.Entries().size();
     uint32_t value = 0;
     uint32_t length = 4;
-    SetLastError(0);
-    EXPECT_EQ(COMM_ERROR_INVALID_HANDLE, communicator.getOption(nullptr, 1, &value));
-    EXPECT_EQ(COMM_ERROR_INVALID_HANDLE, GetLastError());
-    EXPECT_EQ(COMM_ERROR_INVALID_HANDLE, communicator.setOption(nullptr, 4, &value));
-    EXPECT_EQ(COMM_ERROR_INVALID_HANDLE, communicator.connect(nullptr, 66, nullptr, nullptr, nullptr));
-    EXPECT_EQ(COMM_ERROR_INVALID_HANDLE, communicator.disconnect(nullptr));
-    EXPECT_EQ(COMM_ERROR_INVALID_HANDLE, communicator.sendData(nullptr, &value, 4, 66, 1));
-    EXPECT_EQ(COMM_ERROR_INVALID_HANDLE, communicator.receiveData(nullptr, &value, &length, nullptr, nullptr));
-    EXPECT_EQ(COMM_ERROR_INVALID_HANDLE, communicator.close(nullptr));
+    const std::function<CommResult(HCOMM)> calls[] = {
+        [&](HCOMM h) { return communicator.getOption(h, 1, &value); },
+        [&](HCOMM h) { return communicator.setOption(h, 4, &value); },
+        [&](HCOMM h) { return communicator.connect(h, 66, nullptr, nullptr, nullptr); },
+        [&](HCOMM h) { return communicator.disconnect(h); },
+        [&](HCOMM h) { return communicator.sendData(h, &value, 4, 66, 1); },
+        [&](HCOMM h) { return communicator.receiveData(h, &value, &length, nullptr, nullptr); },
+        [&](HCOMM h) { return communicator.close(h); }};
+    for (HCOMM handle : {HCOMM(nullptr), closed, reinterpret_cast<HCOMM>(0x12345678)}) {
+        for (std::size_t call = 0; call < std::size(calls); ++call) {
+            SetLastError(0);
+            EXPECT_EQ(COMM_ERROR_INVALID_HANDLE, calls[call](handle)) << "call " << call << " on " << handle;
+            EXPECT_EQ(COMM_ERROR_INVALID_HANDLE, GetLastError()) << "call " << call << " on " << handle;
+        }
+    }
     EXPECT_EQ(before, log.Entries().size());
 }
 
@@ -685,6 +696,20 @@ TEST_F(CommunicatorDll, ConcurrentOpensLoadAndStartTheLibraryOnce) {
     for (CommResult result : results) EXPECT_EQ(COMM_SUCCESS, result);
     communicator.Unload();
     EXPECT_EQ(static_cast<std::size_t>(kThreads), log.Count(recording::kClose));
+}
+
+TEST_F(CommunicatorDll, CallsRacingTheCloseOfTheirHandleNeverUseTheFreedRecord) {
+    InstallAll();
+    Load();
+    constexpr int kRounds = 3000;
+    CloseRaceCounts counts;
+    RunCloseRace(kRounds, 4,
+                 {communicator.sendData, communicator.receiveData, communicator.getOption, communicator.disconnect,
+                  communicator.close},
+                 [&] { return Open(kUsbPath); }, counts);
+    EXPECT_EQ(4 * kRounds, counts.afterClose.load());
+    EXPECT_EQ(0, counts.notSixAfterClose.load());
+    EXPECT_EQ(0, counts.unexpected.load());
 }
 
 // --- Process exit -----------------------------------------------------------------------

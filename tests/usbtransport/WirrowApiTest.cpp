@@ -24,7 +24,8 @@ TEST(WirrowHandles, BadHandlesGiveSixAndSetTheLastError) {
     std::vector<uint8_t> untagged(64, 0x5A);
     NoAccessPage unreadable;
     const HCOMM bad[] = {nullptr, reinterpret_cast<HCOMM>(~uintptr_t(0)), reinterpret_cast<HCOMM>(uintptr_t(0xFFFFFFFFu)),
-                         untagged.data(), unreadable.Get(), reinterpret_cast<HCOMM>(uintptr_t(16))};
+                         untagged.data(), unreadable.Get(), reinterpret_cast<HCOMM>(uintptr_t(16)),
+                         reinterpret_cast<HCOMM>(uintptr_t(0x12345678))};
     for (HCOMM handle : bad) {
         uint32_t value = 0;
         uint32_t length = 4;

@@ -1,5 +1,6 @@
 // Many callers on one link, stopping a link under waiting callers, a board that goes
-// away, and resource use over many connections.
+// away, calls racing the close of their handle, and resource use over many connections.
+#include "CloseRace.h"
 #include "LinkTestSupport.h"
 #include <atomic>
 #include <vector>
@@ -196,4 +197,23 @@ TEST_F(BoardLinkTest, BoardLeavingWhileTheCallerDisconnectsClosesEverythingOnce)
         if (i == 0) handlesAfterFirst = ProcessHandleCount();
     }
     EXPECT_LE(ProcessHandleCount(), handlesAfterFirst + 2);
+}
+
+TEST_F(BoardLinkTest, CallsRacingTheCloseOfTheirHandleLeaveNoFreedLinkBehind) {
+    constexpr int kRounds = 500;
+    CloseRaceCounts counts;
+    int opened = 0;
+    RunCloseRace(kRounds, 4, {CommSendData, CommReceiveData, CommGetOption, CommDisconnect, CommClose},
+                 [&]() -> HCOMM {
+                     // The fixture opened the first handle; every later round opens the board again.
+                     if (opened++ > 0 && (!Board().Relisten() ||
+                                          CommOpen(Board().Path().c_str(), 0, &handle_, nullptr, 0) != 0 ||
+                                          !Board().AcceptHost()))
+                         return nullptr;
+                     return handle_;
+                 },
+                 counts);
+    EXPECT_EQ(4 * kRounds, counts.afterClose.load());
+    EXPECT_EQ(0, counts.notSixAfterClose.load());
+    EXPECT_EQ(0, counts.unexpected.load());
 }
