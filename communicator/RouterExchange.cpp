@@ -138,7 +138,7 @@ namespace {
 // The destination of CommGetConnections and CommCloseConnection.
 bool ConnectionsDestination(const char *host, std::uint32_t port, sockaddr_in *destination) {
     std::uint16_t lowPort = static_cast<std::uint16_t>(port);
-    return DottedDestination(host ? host : kDefaultConnectionsHost, lowPort ? lowPort : kDefaultServicePort,
+    return DottedDestination(host ? host : kDefaultConnectionsHost, lowPort ? lowPort : COMM_ROUTER_PORT,
                              destination);
 }
 

@@ -24,7 +24,7 @@ using namespace routersim;
 
 namespace {
 
-constexpr std::uint16_t kServicePort = kDefaultServicePort;
+constexpr std::uint16_t kServicePort = 26214;
 constexpr std::uint16_t kSecondPort = 26300;
 constexpr std::uint16_t kClosedPort = 26399;  // nobody listens here
 
