@@ -1,5 +1,7 @@
 #include "RouterCodec.h"
 
+#include "CopyText.h"
+
 #include <cstring>
 
 namespace router {
@@ -42,7 +44,8 @@ std::size_t EntryCount(const std::uint8_t *datagram, std::size_t size, std::size
 }
 
 // A text found by an offset that counts from byte 4 of a reply.
-void CopyReplyText(const std::uint8_t *datagram, std::size_t size, const std::uint8_t *offsetField, char *field) {
+void CopyReplyText(const std::uint8_t *datagram, std::size_t size, const std::uint8_t *offsetField,
+                   char (&field)[COMM_TEXT_FIELD_SIZE]) {
     CopyWireText(datagram, size, std::uint64_t{kReplyBodyOffset} + ReadLe32(offsetField), field);
 }
 
@@ -66,17 +69,13 @@ void WriteLe32(std::uint8_t *bytes, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
-void CopyWireText(const std::uint8_t *datagram, std::size_t size, std::uint64_t offset, char *field) {
-    std::size_t length = 0;
-    if (offset < size) {
-        std::size_t available = size - static_cast<std::size_t>(offset);
-        if (available > kMaxTextLength) available = kMaxTextLength;
-        const std::uint8_t *text = datagram + offset;
-        const void *zero = std::memchr(text, '\0', available);
-        length = zero ? static_cast<std::size_t>(static_cast<const std::uint8_t *>(zero) - text) : available;
-        std::memcpy(field, text, length);
+void CopyWireText(const std::uint8_t *datagram, std::size_t size, std::uint64_t offset,
+                  char (&field)[COMM_TEXT_FIELD_SIZE]) {
+    if (offset >= size) {
+        field[0] = '\0';
+        return;
     }
-    field[length] = '\0';
+    CopyText(field, reinterpret_cast<const char *>(datagram) + offset, size - static_cast<std::size_t>(offset));
 }
 
 Request EncodePlainRequest(RequestType type) {

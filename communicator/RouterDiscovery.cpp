@@ -5,6 +5,7 @@
 // sending address and port and at most 256 in all, and neither junk nor a
 // flood of answers from known senders stretches the collection.
 #include "CommunicatorState.h"
+#include "CopyText.h"
 #include "LocalService.h"
 #include "RouterLists.h"
 #include "RouterSocket.h"
@@ -21,12 +22,6 @@ constexpr DWORD kQuietWindowMs = 500;
 // last, would stretch the collection; it stops after this long whatever comes.
 constexpr DWORD kCollectionLimitMs = 10000;
 constexpr char kLoopbackText[] = "127.0.0.1";
-
-void CopyText(char *field, const char *text) {
-    std::size_t length = ::strnlen(text, router::kMaxTextLength);
-    std::memcpy(field, text, length);
-    field[length] = '\0';
-}
 
 // The local service as a router: the computer's name, the first IPv4 address
 // that name resolves to (127.0.0.1 when it resolves to none) and servicePort.

@@ -1,17 +1,9 @@
 #include "TransportEntry.h"
 
+#include "CopyText.h"
 #include "LibraryPath.h"
 
-#include <cstring>
-
 namespace {
-
-void CopyText(char *field, std::size_t fieldSize, const char *text) {
-    std::size_t length = std::strlen(text);
-    if (length >= fieldSize) length = fieldSize - 1;
-    std::memcpy(field, text, length);
-    field[length] = '\0';
-}
 
 // The loader's code for the step that failed; the fallback only guards against
 // a loader that reports failure without setting one.
@@ -30,8 +22,8 @@ template <typename Fn> bool Bind(const Library &module, Fn &field, const char *f
 }  // namespace
 
 TransportEntry::TransportEntry(const char *kindName, const char *fileName) {
-    CopyText(name, sizeof(name), kindName);
-    CopyText(libraryName, sizeof(libraryName), fileName);
+    CopyText(name, kindName);
+    CopyText(libraryName, fileName);
 }
 
 void TransportEntry::Unload() {
