@@ -1,6 +1,6 @@
 #include "CommunicatorState.h"
 
-#include "AddressCheck.h"
+#include "MemoryAccess.h"
 #include "MutexLock.h"
 #include "TransportKind.h"
 
@@ -232,10 +232,8 @@ std::shared_ptr<UniqueHandle> CommunicatorState::MarkClosing(const TransportEntr
 
 CommResult CommunicatorState::Connect(HCOMM handle, uint32_t channel, const uint8_t *subchannel, const void *request,
                                       void *reply) {
-    if (request != nullptr && !AfxIsValidAddress(request, kConnectBlockSize, FALSE)) {
-        return COMM_ERROR_INVALID_PARAMETER;
-    }
-    if (reply != nullptr && !AfxIsValidAddress(reply, kConnectBlockSize, TRUE)) return COMM_ERROR_INVALID_PARAMETER;
+    if (request != nullptr && !CanReadMemory(request, kConnectBlockSize)) return COMM_ERROR_INVALID_PARAMETER;
+    if (reply != nullptr && !CanWriteMemory(reply, kConnectBlockSize)) return COMM_ERROR_INVALID_PARAMETER;
     return OnRecord(handle, [&](CommHandle &record) {
         return record.transport->connect(record.transportHandle, channel, subchannel, request, reply);
     });

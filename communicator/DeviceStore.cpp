@@ -122,7 +122,7 @@ bool ResolveRouterHost(const char *host, std::uint32_t *address) {
 }  // namespace
 
 CommResult CommunicatorState::AddDevice(const DeviceRecord *device, const char *routerHost, std::uint32_t routerPort) {
-    if (!AfxIsValidAddress(device, sizeof(*device), FALSE)) return COMM_E_POINTER;
+    if (!CanReadMemory(device, sizeof(*device))) return COMM_E_POINTER;
     if (HasRouter(routerHost, routerPort))
         return SendDeviceRequest(router::kAddDeviceRequest, *device, routerHost, routerPort);
 
@@ -157,7 +157,7 @@ CommResult CommunicatorState::AddDevice(const DeviceRecord *device, const char *
 
 CommResult CommunicatorState::RemoveDevice(const DeviceRecord *device, const char *routerHost,
                                            std::uint32_t routerPort) {
-    if (!AfxIsValidAddress(device, sizeof(*device), FALSE)) return COMM_E_POINTER;
+    if (!CanReadMemory(device, sizeof(*device))) return COMM_E_POINTER;
     if (HasRouter(routerHost, routerPort))
         return SendDeviceRequest(router::kRemoveDeviceRequest, *device, routerHost, routerPort);
 

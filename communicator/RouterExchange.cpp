@@ -12,8 +12,8 @@
 // as WSAECONNRESET on the next receive; a datagram larger than the buffer as
 // WSAEMSGSIZE) is never read as a reply: the attempt ends unanswered, and the
 // next one sends again and posts a new receive.
-#include "AddressCheck.h"
 #include "CommunicatorState.h"
+#include "MemoryAccess.h"
 #include "RouterSocket.h"
 #include "ServicePort.h"
 
@@ -146,7 +146,7 @@ bool ConnectionsDestination(const char *host, std::uint32_t port, sockaddr_in *d
 
 CommResult CommunicatorState::GetConnections(ConnectionRecord *records, std::uint32_t *count, const char *host,
                                              std::uint32_t port) {
-    if (!AfxIsValidAddress(count, sizeof(*count), TRUE)) return COMM_E_POINTER;
+    if (!CanWriteMemory(count, sizeof(*count))) return COMM_E_POINTER;
     sockaddr_in destination{};
     if (!ConnectionsDestination(host, port, &destination)) return COMM_ERROR_INVALID_ADDRESS;
     ReceiveSlot reply;
@@ -156,7 +156,7 @@ CommResult CommunicatorState::GetConnections(ConnectionRecord *records, std::uin
     if (result != COMM_SUCCESS) return result;
     std::size_t found = router::ConnectionListEntryCount(reply.Data(), reply.Size());
     if (static_cast<std::int32_t>(*count) < static_cast<std::int32_t>(found)) return COMM_ERROR_MORE_DATA;
-    if (found > 0 && !AfxIsValidAddress(records, found * sizeof(ConnectionRecord), TRUE)) return COMM_E_POINTER;
+    if (found > 0 && !CanWriteMemory(records, found * sizeof(ConnectionRecord))) return COMM_E_POINTER;
     for (std::size_t index = 0; index < found; ++index) {
         records[index] = router::DecodeConnectionListEntry(reply.Data(), reply.Size(), index);
     }

@@ -1,8 +1,8 @@
 // CommSelectDevice: the board-selection dialog of Communicator, shown modally on
 // the caller's thread from the library's own dialog templates.
-#include "AddressCheck.h"
 #include "CommApi.h"
 #include "CopyText.h"
+#include "MemoryAccess.h"
 #include "SelectDeviceDialog.h"
 #include "WinApp.h"
 
@@ -44,7 +44,7 @@ INT_PTR RunDialog(HWND owner, SelectionRecord &selection) {
 }  // namespace
 
 extern "C" CommResult COMM_CALL CommSelectDevice(SelectionRecord *selection, void *parentWindow) {
-    if (!AfxIsValidAddress(selection, sizeof(*selection), TRUE)) return COMM_E_POINTER;
+    if (!CanWriteMemory(selection, sizeof(*selection))) return COMM_E_POINTER;
     try {
         // The templates are this library's, whatever module the caller is.
         CModuleResourceScope resources(AfxGetInstanceHandle());
