@@ -1,10 +1,9 @@
-// The Comm API exports of Communicator. Each call is served by the transport
-// library of the handle's row; the front finds its own handle among the open
+// The Comm API exports of Communicator. Each call on a handle is served by the
+// transport library behind it; the handle table finds the handle among the open
 // ones, counts the call on it while it runs, and swaps it for the transport's.
 #include "CommApi.h"
 #include "CommHandle.h"
 #include "LibraryEntry.h"
-#include "TransportEntry.h"
 
 #include <new>
 
@@ -12,43 +11,43 @@ extern "C" {
 
 CommResult COMM_CALL CommOpen(const char *address, uint32_t reserved, HCOMM *handle, const char *routerHost,
                               uint32_t routerPort) {
-    return TheCommunicator().Open(address, reserved, handle, routerHost, routerPort);
+    return TheCommunicator().Handles().Open(address, reserved, handle, routerHost, routerPort);
 }
 
-CommResult COMM_CALL CommClose(HCOMM handle) { return TheCommunicator().Close(handle); }
+CommResult COMM_CALL CommClose(HCOMM handle) { return TheCommunicator().Handles().Close(handle); }
 
 CommResult COMM_CALL CommConnect(HCOMM handle, uint32_t channel, const uint8_t *subchannel, const void *request,
                                  void *reply) {
-    return TheCommunicator().Connect(handle, channel, subchannel, request, reply);
+    return TheCommunicator().Handles().Connect(handle, channel, subchannel, request, reply);
 }
 
 CommResult COMM_CALL CommDisconnect(HCOMM handle) {
-    return TheCommunicator().OnRecord(
+    return TheCommunicator().Handles().OnRecord(
         handle, [&](CommHandle &record) { return record.transport->disconnect(record.transportHandle); });
 }
 
 CommResult COMM_CALL CommGetOption(HCOMM handle, uint32_t option, void *value) {
-    return TheCommunicator().OnRecord(handle, [&](CommHandle &record) {
+    return TheCommunicator().Handles().OnRecord(handle, [&](CommHandle &record) {
         return record.transport->getOption(record.transportHandle, option, value);
     });
 }
 
 CommResult COMM_CALL CommSetOption(HCOMM handle, uint32_t option, const void *value) {
-    return TheCommunicator().OnRecord(handle, [&](CommHandle &record) {
+    return TheCommunicator().Handles().OnRecord(handle, [&](CommHandle &record) {
         return record.transport->setOption(record.transportHandle, option, value);
     });
 }
 
 CommResult COMM_CALL CommSendData(HCOMM handle, const void *data, uint32_t length, uint32_t channel,
                                   uint32_t subchannel) {
-    return TheCommunicator().OnRecord(handle, [&](CommHandle &record) {
+    return TheCommunicator().Handles().OnRecord(handle, [&](CommHandle &record) {
         return record.transport->sendData(record.transportHandle, data, length, channel, subchannel);
     });
 }
 
 CommResult COMM_CALL CommReceiveData(HCOMM handle, void *buffer, uint32_t *length, uint8_t *channel,
                                      uint8_t *subchannel) {
-    return TheCommunicator().OnRecord(handle, [&](CommHandle &record) {
+    return TheCommunicator().Handles().OnRecord(handle, [&](CommHandle &record) {
         return record.transport->receiveData(record.transportHandle, buffer, length, channel, subchannel);
     });
 }

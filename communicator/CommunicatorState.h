@@ -1,32 +1,17 @@
 // The library-wide state of Communicator: the sockets and receive slots of router
-// discovery, the transport table and the list of open handles. One per process,
+// discovery and the handle table. One per process,
 // built when the library is attached and torn down when it is detached.
 #pragma once
 #include "CommApi.h"
-#include "CommHandle.h"
 #include "CommRecords.h"
+#include "HandleTable.h"
 #include "ReceiveSlot.h"
 #include "RouterCodec.h"
-#include "SrwLock.h"
-#include "TransportEntry.h"
-#include "UniqueHandle.h"
 #include "UniqueSocket.h"
 
 #include <array>
 #include <cstddef>
-#include <memory>
 #include <vector>
-
-struct TransportRow {
-    const char *name;
-    const char *libraryName;
-};
-
-// The table order matters: CommOpen searches it from the last row down and falls
-// back to the first, the network transport.
-constexpr std::size_t kTransportRowCount = 3;
-using TransportTable = std::array<TransportRow, kTransportRowCount>;
-constexpr TransportTable kTransportTable = {{{"TCP", "Netrow.dll"}, {"COM", "Serrow.dll"}, {"USB", "Wirrow.dll"}}};
 
 class CommunicatorState {
 public:
@@ -39,32 +24,9 @@ public:
     CommunicatorState(const CommunicatorState &) = delete;
     CommunicatorState &operator=(const CommunicatorState &) = delete;
 
-    // Closes the handles still open, last opened first, through their transports,
-    // then calls CommCleanup of each started library ("USB", "COM", "TCP") and
-    // releases it. Runs only where calling into the transports is safe: on a
-    // FreeLibrary of Communicator, never at process exit (see LibraryEntry.cpp).
-    virtual ~CommunicatorState();
-
     bool Ready() const;
 
-    // The Comm API calls whose front does more than swap the handle.
-    CommResult Open(const char *address, uint32_t reserved, HCOMM *handle, const char *routerHost,
-                    uint32_t routerPort);
-    // Takes the record off the list (calls from then on get 6), closes the transport's handle (which
-    // ends a call still waiting in the transport), then waits for the calls already inside to leave
-    // before it frees the record; a record they do not leave in time is never freed.
-    CommResult Close(HCOMM handle);
-    CommResult Connect(HCOMM handle, uint32_t channel, const uint8_t *subchannel, const void *request, void *reply);
-
-    // Every other call on a handle: call(record) on the open record behind it, counted on the record
-    // while it runs. 6 (last error 6) when the handle is not open.
-    template <typename Call> CommResult OnRecord(HCOMM handle, Call call) {
-        CommHandle *record = EnterCall(handle);
-        if (!record) return COMM_ERROR_INVALID_HANDLE;
-        const CommResult result = call(*record);
-        LeaveCall(*record);
-        return result;
-    }
+    HandleTable &Handles() { return handles_; }
 
     // The router protocol over UDP (RouterExchange.cpp, RouterDiscovery.cpp).
     // None takes a lock: they share the two sockets and the receive slots, so
@@ -114,53 +76,17 @@ public:
     CommResult GetDevices(DeviceRecord *records, std::uint32_t *count, const char *routerHost,
                           std::uint32_t routerPort);
 
-    // Member order is teardown order, backwards: the list of handles goes first,
-    // then the transport table, the locks, the sockets, the sockets library, and
-    // the receive slots last.
+    // Member order is teardown order, backwards: the handle table goes first (the
+    // handles still open, then the transports), then the sockets, the sockets
+    // library, and the receive slots last.
     std::array<ReceiveSlot, kReceiveSlotCount> receiveSlots;
     SocketsLibrary socketsLibrary;
     UniqueSocket broadcastSocket;
     UniqueSocket requestSocket;
-    UniqueHandle transportMutex;  // guards transports and the loading of a row
-    // Guards connections and closing; every call on a handle holds it shared to find its record
-    // and count itself on it, a close holds it exclusive to take a record off the list. In user
-    // space: the data path touches no kernel object here.
-    SrwLock connectionLock;
-    std::vector<std::unique_ptr<TransportEntry>> transports;
-    std::vector<std::unique_ptr<CommHandle>> connections;  // in the order of opening
 
 private:
     struct ExchangeRules;
     CommResult RunExchange(const router::Request &request, const sockaddr_in &destination, const ExchangeRules &rules,
                            ReceiveSlot &reply);
-    // A transport handle that Close has taken from its last record and is closing now, outside
-    // the lock. Until that close returns, the transport may still hand the same handle to an
-    // open of the same device (its handle is still listed there); such an open waits for the
-    // close and opens again.
-    struct ClosingHandle {
-        const TransportEntry *row;
-        HCOMM transportHandle;
-        std::shared_ptr<UniqueHandle> closed;  // set once the transport's close has returned
-    };
-    std::vector<ClosingHandle> closing;  // guarded by connectionLock
-
-    // COMM_SUCCESS, or the code of a failure; with *closingWait set, the transport handle is one
-    // being closed: nothing was added, and the open waits for that event and tries again.
-    CommResult AddConnection(TransportEntry &row, HCOMM transportHandle, HCOMM *handle,
-                             std::shared_ptr<UniqueHandle> *closingWait);
-    // Whether an open record wraps this transport handle of this row. The caller
-    // holds connectionLock.
-    bool IsWrapped(const TransportEntry *row, HCOMM transportHandle) const;
-    // Lists the handle as closing; the event to set when its close has returned, or null when it
-    // cannot be listed. The caller holds connectionLock.
-    std::shared_ptr<UniqueHandle> MarkClosing(const TransportEntry *row, HCOMM transportHandle);
-    // The open record behind the handle with the call counted on it, found and counted in one
-    // shared hold of connectionLock, which Close holds exclusive to take a record off the list: a
-    // close therefore knows every call it has to wait for. Null, with last error 6, when the handle
-    // is not open.
-    CommHandle *EnterCall(HCOMM handle);
-    void LeaveCall(CommHandle &record);
-    // Waits, within the allowance, for the calls still inside a record that is off the list; true
-    // once none is left.
-    bool CallsHaveLeft(CommHandle &record);
+    HandleTable handles_;
 };
