@@ -1,92 +1,35 @@
-// The library-wide state of Communicator: the sockets and receive slots of router
-// discovery and the handle table. One per process,
-// built when the library is attached and torn down when it is detached.
+// The library-wide state of Communicator: the router client, the handle table,
+// and the router and device store, which reach the routers through the client.
+// One per process, built when the library is attached and torn down when it is
+// detached (LibraryEntry.cpp).
 #pragma once
-#include "CommApi.h"
-#include "CommRecords.h"
+#include "DeviceStore.h"
 #include "HandleTable.h"
-#include "ReceiveSlot.h"
-#include "RouterCodec.h"
-#include "UniqueSocket.h"
-
-#include <array>
-#include <cstddef>
-#include <vector>
+#include "RouterClient.h"
+#include "RouterStore.h"
 
 class CommunicatorState {
 public:
-    static constexpr std::size_t kReceiveSlotCount = 8;
-
     // Throws std::bad_alloc when memory runs out; Ready() tells whether the
-    // transport mutex and the slots' events exist. Sockets that cannot be made are left
-    // empty: the router operations that use them report that themselves.
-    explicit CommunicatorState(const TransportTable &table = kTransportTable);
+    // transport mutex and the receive slots' events exist.
+    explicit CommunicatorState(const TransportTable &table = kTransportTable)
+        : handles_(table), routers_(client_), devices_(client_) {}
     CommunicatorState(const CommunicatorState &) = delete;
     CommunicatorState &operator=(const CommunicatorState &) = delete;
 
-    bool Ready() const;
+    bool Ready() const { return handles_.Ready() && client_.Ready(); }
 
+    RouterClient &Client() { return client_; }
     HandleTable &Handles() { return handles_; }
-
-    // The router protocol over UDP (RouterExchange.cpp, RouterDiscovery.cpp).
-    // None takes a lock: they share the two sockets and the receive slots, so
-    // callers run them one at a time. Each leaves no receive pending. They throw
-    // std::bad_alloc when memory runs out.
-
-    // Sends a request of types 3 to 6 and takes as its reply the first datagram
-    // on requestSocket from the destination's address and port (others are
-    // dropped): 0 with the reply in `reply`, or why there is none: 258 after
-    // three unanswered attempts, the sockets' error when the request could not
-    // be sent in any attempt or the last attempt's receive failed (for example
-    // 10054 after a port-unreachable report).
-    CommResult ExchangeRequest(const router::Request &request, const sockaddr_in &destination, ReceiveSlot &reply);
-    // Asks the router at this IPv4 address (network order) and port for its
-    // devices and appends them: 0 (also for an empty list), 258, the sockets'
-    // error as ExchangeRequest, or COMM_ERROR_RECEIVE_NOT_POSTED. Datagrams from
-    // other addresses are dropped.
-    CommResult QueryRouterDevices(std::vector<DeviceRecord> *devices, std::uint32_t routerAddress, std::uint32_t port);
-    // Broadcasts a discovery request on servicePort and appends the routers that
-    // answer (the first answer of each sending address and port, at most 256),
-    // then the local router service when it runs; a name already listed
-    // (ignoring case) is not listed again. Finds nothing rather than failing.
-    void DiscoverRouters(std::vector<RouterRecord> *routers);
-
-    // CommGetConnections and CommCloseConnection: host a dotted IPv4 text (null:
-    // 127.0.0.1), port's low 16 bits (0: the default service port).
-    CommResult GetConnections(ConnectionRecord *records, std::uint32_t *count, const char *host, std::uint32_t port);
-    CommResult CloseConnection(std::uint32_t id1, std::uint32_t id2, const char *host, std::uint32_t port);
-    // The add-device and remove-device requests (type 5 or 6) to the router at
-    // host (a dotted IPv4 text, never resolved as a name) and port: the router's
-    // result, or the failure of the exchange.
-    CommResult SendDeviceRequest(router::RequestType type, const DeviceRecord &device, const char *host,
-                                 std::uint32_t port);
-
-    // The router and device store in the registry (RouterStore.cpp,
-    // DeviceStore.cpp), behind the six exports of the same names. Every call
-    // reads the store afresh through its own CHivekey; the device calls with a
-    // router given (HasRouter) use the router protocol above instead. They throw
-    // std::bad_alloc when memory runs out.
-    CommResult AddRouter(const char *host, std::uint32_t port);
-    CommResult RemoveRouter(const char *host);
-    // The routers discovered on the network, then the stored ones not among
-    // them (same address ignoring case and same port), under the count rule.
-    CommResult GetRouters(RouterRecord *records, std::uint32_t *count);
-    CommResult AddDevice(const DeviceRecord *device, const char *routerHost, std::uint32_t routerPort);
-    CommResult RemoveDevice(const DeviceRecord *device, const char *routerHost, std::uint32_t routerPort);
-    CommResult GetDevices(DeviceRecord *records, std::uint32_t *count, const char *routerHost,
-                          std::uint32_t routerPort);
-
-    // Member order is teardown order, backwards: the handle table goes first (the
-    // handles still open, then the transports), then the sockets, the sockets
-    // library, and the receive slots last.
-    std::array<ReceiveSlot, kReceiveSlotCount> receiveSlots;
-    SocketsLibrary socketsLibrary;
-    UniqueSocket broadcastSocket;
-    UniqueSocket requestSocket;
+    RouterStore &Routers() { return routers_; }
+    DeviceStore &Devices() { return devices_; }
 
 private:
-    struct ExchangeRules;
-    CommResult RunExchange(const router::Request &request, const sockaddr_in &destination, const ExchangeRules &rules,
-                           ReceiveSlot &reply);
+    // Member order is teardown order, backwards: the handle table goes first (the
+    // handles still open, then the transports), the router client last (its
+    // sockets, the sockets library, the receive slots).
+    RouterClient client_;
     HandleTable handles_;
+    RouterStore routers_;
+    DeviceStore devices_;
 };

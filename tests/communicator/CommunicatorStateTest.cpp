@@ -47,20 +47,21 @@ TEST(CommunicatorStateConstruction, BuildsTheTableTheSocketsAndTheSlots) {
         EXPECT_FALSE(transport.module) << "nothing is loaded before the first open";
     }
     EXPECT_EQ(0u, state.Handles().OpenCount());
-    EXPECT_TRUE(state.socketsLibrary.Started());
-    ASSERT_TRUE(state.broadcastSocket);
-    ASSERT_TRUE(state.requestSocket);
+    const RouterClient &client = state.Client();
+    EXPECT_TRUE(client.socketsLibrary.Started());
+    ASSERT_TRUE(client.broadcastSocket);
+    ASSERT_TRUE(client.requestSocket);
     BOOL broadcast = FALSE;
     int size = sizeof(broadcast);
-    ASSERT_EQ(0, getsockopt(state.broadcastSocket.Get(), SOL_SOCKET, SO_BROADCAST,
+    ASSERT_EQ(0, getsockopt(client.broadcastSocket.Get(), SOL_SOCKET, SO_BROADCAST,
                             reinterpret_cast<char *>(&broadcast), &size));
     EXPECT_TRUE(broadcast);
     broadcast = TRUE;
     size = sizeof(broadcast);
-    ASSERT_EQ(0, getsockopt(state.requestSocket.Get(), SOL_SOCKET, SO_BROADCAST,
+    ASSERT_EQ(0, getsockopt(client.requestSocket.Get(), SOL_SOCKET, SO_BROADCAST,
                             reinterpret_cast<char *>(&broadcast), &size));
     EXPECT_FALSE(broadcast);
-    for (const ReceiveSlot &slot : state.receiveSlots) {
+    for (const ReceiveSlot &slot : client.receiveSlots) {
         EXPECT_EQ(16, slot.fromLength);
         EXPECT_EQ(1518u, slot.buffer.len);
         ASSERT_NE(nullptr, slot.buffer.buf);
@@ -69,7 +70,7 @@ TEST(CommunicatorStateConstruction, BuildsTheTableTheSocketsAndTheSlots) {
         EXPECT_EQ(0u, slot.flags);
         EXPECT_EQ(0u, slot.received);
     }
-    EXPECT_NE(state.receiveSlots[0].buffer.buf, state.receiveSlots[1].buffer.buf);
+    EXPECT_NE(client.receiveSlots[0].buffer.buf, client.receiveSlots[1].buffer.buf);
 }
 
 TEST(ModuleFolderPath, NamesTheModuleThatHoldsTheCode) {
