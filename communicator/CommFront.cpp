@@ -3,7 +3,6 @@
 // it runs, and swaps it for the transport's; the others go to the router client
 // and to the router and device store.
 #include "CommApi.h"
-#include "CommHandle.h"
 #include "LibraryEntry.h"
 
 #include <new>
@@ -36,34 +35,25 @@ CommResult COMM_CALL CommConnect(HCOMM handle, uint32_t channel, const uint8_t *
 }
 
 CommResult COMM_CALL CommDisconnect(HCOMM handle) {
-    return TheCommunicator().Handles().OnRecord(
-        handle, [&](CommHandle &record) { return record.transport->disconnect(record.transportHandle); });
+    return TheCommunicator().Handles().Forward(handle, &Transport::disconnect);
 }
 
 CommResult COMM_CALL CommGetOption(HCOMM handle, uint32_t option, void *value) {
-    return TheCommunicator().Handles().OnRecord(handle, [&](CommHandle &record) {
-        return record.transport->getOption(record.transportHandle, option, value);
-    });
+    return TheCommunicator().Handles().Forward(handle, &Transport::getOption, option, value);
 }
 
 CommResult COMM_CALL CommSetOption(HCOMM handle, uint32_t option, const void *value) {
-    return TheCommunicator().Handles().OnRecord(handle, [&](CommHandle &record) {
-        return record.transport->setOption(record.transportHandle, option, value);
-    });
+    return TheCommunicator().Handles().Forward(handle, &Transport::setOption, option, value);
 }
 
 CommResult COMM_CALL CommSendData(HCOMM handle, const void *data, uint32_t length, uint32_t channel,
                                   uint32_t subchannel) {
-    return TheCommunicator().Handles().OnRecord(handle, [&](CommHandle &record) {
-        return record.transport->sendData(record.transportHandle, data, length, channel, subchannel);
-    });
+    return TheCommunicator().Handles().Forward(handle, &Transport::sendData, data, length, channel, subchannel);
 }
 
 CommResult COMM_CALL CommReceiveData(HCOMM handle, void *buffer, uint32_t *length, uint8_t *channel,
                                      uint8_t *subchannel) {
-    return TheCommunicator().Handles().OnRecord(handle, [&](CommHandle &record) {
-        return record.transport->receiveData(record.transportHandle, buffer, length, channel, subchannel);
-    });
+    return TheCommunicator().Handles().Forward(handle, &Transport::receiveData, buffer, length, channel, subchannel);
 }
 
 CommResult COMM_CALL CommGetConnections(ConnectionRecord *records, uint32_t *count, const char *host, uint32_t port) {

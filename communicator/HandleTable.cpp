@@ -215,7 +215,5 @@ CommResult HandleTable::Connect(HCOMM handle, uint32_t channel, const uint8_t *s
                                 void *reply) {
     if (request != nullptr && !CanReadMemory(request, kConnectBlockSize)) return COMM_ERROR_INVALID_PARAMETER;
     if (reply != nullptr && !CanWriteMemory(reply, kConnectBlockSize)) return COMM_ERROR_INVALID_PARAMETER;
-    return OnRecord(handle, [&](CommHandle &record) {
-        return record.transport->connect(record.transportHandle, channel, subchannel, request, reply);
-    });
+    return Forward(handle, &Transport::connect, channel, subchannel, request, reply);
 }

@@ -44,12 +44,14 @@ public:
     CommResult Close(HCOMM handle);
     CommResult Connect(HCOMM handle, uint32_t channel, const uint8_t *subchannel, const void *request, void *reply);
 
-    // Every other call on a handle: call(record) on the open record behind it, counted on the record
-    // while it runs. 6 (last error 6) when the handle is not open.
-    template <typename Call> CommResult OnRecord(HCOMM handle, Call call) {
+    // Every other call on a handle: the transport's function of that call with the open record's
+    // transport handle and the caller's other arguments, counted on the record while it runs. 6
+    // (last error 6) when the handle is not open.
+    template <typename Function, typename... Arguments>
+    CommResult Forward(HCOMM handle, Function Transport::*function, Arguments... arguments) {
         CommHandle *record = EnterCall(handle);
         if (!record) return COMM_ERROR_INVALID_HANDLE;
-        const CommResult result = call(*record);
+        const CommResult result = (record->transport->*function)(record->transportHandle, arguments...);
         LeaveCall(*record);
         return result;
     }
