@@ -30,12 +30,6 @@ constexpr std::size_t kDeviceTextsStart = 21;
 constexpr std::size_t kDeviceTrailerSize = 16;
 constexpr std::size_t kRequestBodyOffset = 5;  // request text offsets count from here
 
-// The length of a text in a caller's 260-byte field: up to its NUL, at most 259.
-std::size_t FieldTextLength(const char *field) {
-    const void *zero = std::memchr(field, '\0', kMaxTextLength);
-    return zero ? static_cast<std::size_t>(static_cast<const char *>(zero) - field) : kMaxTextLength;
-}
-
 std::size_t EntryCount(const std::uint8_t *datagram, std::size_t size, std::size_t entrySize) {
     if (size <= kEntryCountOffset) return 0;
     std::size_t claimed = datagram[kEntryCountOffset];
@@ -98,8 +92,9 @@ Request EncodeCloseConnectionRequest(std::uint32_t id1, std::uint32_t id2) {
 
 Request EncodeDeviceRequest(RequestType type, const DeviceRecord &device) {
     Request request{};  // the gap after the port and the trailer stay zero
-    std::size_t nameLength = FieldTextLength(device.displayName);
-    std::size_t addressLength = FieldTextLength(device.address);
+    // A caller's fields: up to their zero, at most 259 characters.
+    std::size_t nameLength = ::strnlen(device.displayName, kMaxTextLength);
+    std::size_t addressLength = ::strnlen(device.address, kMaxTextLength);
     std::size_t nameAt = kDeviceTextsStart;
     std::size_t addressAt = nameAt + nameLength + 1;
     std::size_t size = addressAt + addressLength + 1 + kDeviceTrailerSize;
