@@ -1,7 +1,6 @@
-// The library-wide state of Communicator: the router client, the handle table,
-// and the router and device store, which reach the routers through the client.
-// One per process, built when the library is attached and torn down when it is
-// detached (LibraryEntry.cpp).
+// The library-wide state of Communicator: the router client, the handle table, and the router
+// and device store, which reach the routers through the client. One per process, built when
+// the library is attached and torn down when it is detached (LibraryEntry.cpp).
 #pragma once
 #include "DeviceStore.h"
 #include "HandleTable.h"

@@ -1,6 +1,5 @@
-// One transport library of Communicator (Netrow, Serrow or Wirrow), loaded when
-// the first device of its kind is opened, and its ten Comm API functions bound by
-// name.
+// A transport library (Netrow, Serrow or Wirrow), loaded when the first device of
+// its kind is opened, and its ten Comm API functions bound by name.
 #pragma once
 #include "CommApi.h"
 #include "Library.h"
