@@ -2,6 +2,7 @@
 // name) and the UDP port of a router to add by hand. OK is enabled only while
 // both fields hold something other than blanks; the port must lie in 0..65535.
 #pragma once
+#include "CommApi.h"
 #include "Dialog.h"
 
 #include <string>
@@ -11,7 +12,7 @@ public:
     explicit AddRouterDialog(CWnd *parent);
 
     std::string m_host = "localhost";
-    int m_port = 26214;
+    int m_port = COMM_ROUTER_PORT;
 
 protected:
     void DoDataExchange(CDataExchange *dx) override;

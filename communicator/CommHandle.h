@@ -1,5 +1,5 @@
 // The handle that Communicator's CommOpen gives to a caller: the transport's own
-// handle and the table row whose library serves it. Callers never look inside.
+// handle and the transport whose library serves it. Callers never look inside.
 #pragma once
 #include "CommApi.h"
 
@@ -7,12 +7,12 @@
 
 #include <atomic>
 
-struct TransportEntry;
+struct Transport;
 
 struct CommHandle {
     HCOMM transportHandle;
-    TransportEntry *transport;
-    // The calls running on the record, counted under the state's connection lock held shared, and
+    Transport *transport;
+    // The calls running on the record, counted under the handle table's lock held shared, and
     // while its close waits for them to leave, that close's event (set by the last one out; written
     // under the lock held exclusive).
     std::atomic<uint32_t> callsInside{0};

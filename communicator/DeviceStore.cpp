@@ -1,11 +1,5 @@
-// The devices registered on this computer: one sub key of "Devices" per device,
-// named from its display name, transport kind and port, holding "DisplayName",
-// "Address", "Port", "Features" and, for a serial device added with the address
-// "COM", copies of the default serial settings stored directly under "Devices".
-// With a router given (a host and a port whose low 16 bits are not 0), the
-// calls go to that router instead (RouterExchange.cpp). Nothing is kept between
-// calls: every call reads the store afresh.
-#include "CommunicatorState.h"
+#include "DeviceStore.h"
+
 #include "RouterSocket.h"
 #include "StoreKeys.h"
 #include "TextCompare.h"
@@ -105,26 +99,17 @@ void AppendStoredDevices(std::vector<DeviceRecord> *devices) {
 // IPv4 address its name resolves to. False when there is none.
 bool ResolveRouterHost(const char *host, std::uint32_t *address) {
     sockaddr_in dotted{};
-    if (DottedDestination(host, 0, &dotted)) {
-        *address = dotted.sin_addr.s_addr;
-        return true;
-    }
-    const hostent *entry = ::gethostbyname(host);
-    if (entry == nullptr || entry->h_addrtype != AF_INET || entry->h_length != sizeof(in_addr) ||
-        entry->h_addr_list[0] == nullptr)
-        return false;
-    in_addr first;
-    std::memcpy(&first, entry->h_addr_list[0], sizeof(first));
-    *address = first.s_addr;
+    if (!DottedDestination(host, 0, &dotted) && !FirstIpv4Address(host, &dotted.sin_addr)) return false;
+    *address = dotted.sin_addr.s_addr;
     return true;
 }
 
 }  // namespace
 
-CommResult CommunicatorState::AddDevice(const DeviceRecord *device, const char *routerHost, std::uint32_t routerPort) {
-    if (!AfxIsValidAddress(device, sizeof(*device), FALSE)) return COMM_E_POINTER;
+CommResult DeviceStore::AddDevice(const DeviceRecord *device, const char *routerHost, std::uint32_t routerPort) {
+    if (!CanReadMemory(device, sizeof(*device))) return COMM_E_POINTER;
     if (HasRouter(routerHost, routerPort))
-        return SendDeviceRequest(router::kAddDeviceRequest, *device, routerHost, routerPort);
+        return client_.SendDeviceRequest(router::kAddDeviceRequest, *device, routerHost, routerPort);
 
     const std::string displayName = store::FieldText(device->displayName);
     const std::string address = store::FieldText(device->address);
@@ -155,11 +140,10 @@ CommResult CommunicatorState::AddDevice(const DeviceRecord *device, const char *
     return COMM_SUCCESS;
 }
 
-CommResult CommunicatorState::RemoveDevice(const DeviceRecord *device, const char *routerHost,
-                                           std::uint32_t routerPort) {
-    if (!AfxIsValidAddress(device, sizeof(*device), FALSE)) return COMM_E_POINTER;
+CommResult DeviceStore::RemoveDevice(const DeviceRecord *device, const char *routerHost, std::uint32_t routerPort) {
+    if (!CanReadMemory(device, sizeof(*device))) return COMM_E_POINTER;
     if (HasRouter(routerHost, routerPort))
-        return SendDeviceRequest(router::kRemoveDeviceRequest, *device, routerHost, routerPort);
+        return client_.SendDeviceRequest(router::kRemoveDeviceRequest, *device, routerHost, routerPort);
 
     const std::string address = store::FieldText(device->address);
     CHivekey base;
@@ -175,14 +159,14 @@ CommResult CommunicatorState::RemoveDevice(const DeviceRecord *device, const cha
     return base.Delete((found + '\\').c_str());
 }
 
-CommResult CommunicatorState::GetDevices(DeviceRecord *records, std::uint32_t *count, const char *routerHost,
-                                         std::uint32_t routerPort) {
+CommResult DeviceStore::GetDevices(DeviceRecord *records, std::uint32_t *count, const char *routerHost,
+                                   std::uint32_t routerPort) {
     if (!store::UsableCount(count)) return COMM_E_POINTER;
     std::vector<DeviceRecord> devices;
     if (HasRouter(routerHost, routerPort)) {
         std::uint32_t address = 0;
         if (!ResolveRouterHost(routerHost, &address)) return COMM_ERROR_INVALID_ADDRESS;
-        CommResult queried = QueryRouterDevices(&devices, address, routerPort);
+        CommResult queried = client_.QueryRouterDevices(&devices, address, routerPort);
         if (queried != COMM_SUCCESS) return queried;
     } else {
         AppendStoredDevices(&devices);

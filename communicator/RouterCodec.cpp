@@ -1,5 +1,7 @@
 #include "RouterCodec.h"
 
+#include "CopyText.h"
+
 #include <cstring>
 
 namespace router {
@@ -28,12 +30,6 @@ constexpr std::size_t kDeviceTextsStart = 21;
 constexpr std::size_t kDeviceTrailerSize = 16;
 constexpr std::size_t kRequestBodyOffset = 5;  // request text offsets count from here
 
-// The length of a text in a caller's 260-byte field: up to its NUL, at most 259.
-std::size_t FieldTextLength(const char *field) {
-    const void *zero = std::memchr(field, '\0', kMaxTextLength);
-    return zero ? static_cast<std::size_t>(static_cast<const char *>(zero) - field) : kMaxTextLength;
-}
-
 std::size_t EntryCount(const std::uint8_t *datagram, std::size_t size, std::size_t entrySize) {
     if (size <= kEntryCountOffset) return 0;
     std::size_t claimed = datagram[kEntryCountOffset];
@@ -42,7 +38,8 @@ std::size_t EntryCount(const std::uint8_t *datagram, std::size_t size, std::size
 }
 
 // A text found by an offset that counts from byte 4 of a reply.
-void CopyReplyText(const std::uint8_t *datagram, std::size_t size, const std::uint8_t *offsetField, char *field) {
+void CopyReplyText(const std::uint8_t *datagram, std::size_t size, const std::uint8_t *offsetField,
+                   char (&field)[COMM_TEXT_FIELD_SIZE]) {
     CopyWireText(datagram, size, std::uint64_t{kReplyBodyOffset} + ReadLe32(offsetField), field);
 }
 
@@ -66,17 +63,13 @@ void WriteLe32(std::uint8_t *bytes, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
-void CopyWireText(const std::uint8_t *datagram, std::size_t size, std::uint64_t offset, char *field) {
-    std::size_t length = 0;
-    if (offset < size) {
-        std::size_t available = size - static_cast<std::size_t>(offset);
-        if (available > kMaxTextLength) available = kMaxTextLength;
-        const std::uint8_t *text = datagram + offset;
-        const void *zero = std::memchr(text, '\0', available);
-        length = zero ? static_cast<std::size_t>(static_cast<const std::uint8_t *>(zero) - text) : available;
-        std::memcpy(field, text, length);
+void CopyWireText(const std::uint8_t *datagram, std::size_t size, std::uint64_t offset,
+                  char (&field)[COMM_TEXT_FIELD_SIZE]) {
+    if (offset >= size) {
+        field[0] = '\0';
+        return;
     }
-    field[length] = '\0';
+    CopyText(field, reinterpret_cast<const char *>(datagram) + offset, size - static_cast<std::size_t>(offset));
 }
 
 Request EncodePlainRequest(RequestType type) {
@@ -99,8 +92,9 @@ Request EncodeCloseConnectionRequest(std::uint32_t id1, std::uint32_t id2) {
 
 Request EncodeDeviceRequest(RequestType type, const DeviceRecord &device) {
     Request request{};  // the gap after the port and the trailer stay zero
-    std::size_t nameLength = FieldTextLength(device.displayName);
-    std::size_t addressLength = FieldTextLength(device.address);
+    // A caller's fields: up to their zero, at most 259 characters.
+    std::size_t nameLength = ::strnlen(device.displayName, kMaxTextLength);
+    std::size_t addressLength = ::strnlen(device.address, kMaxTextLength);
     std::size_t nameAt = kDeviceTextsStart;
     std::size_t addressAt = nameAt + nameLength + 1;
     std::size_t size = addressAt + addressLength + 1 + kDeviceTrailerSize;

@@ -102,6 +102,7 @@ void WriteLe32(std::uint8_t *bytes, std::uint32_t value);
 // Copies the text at `offset` of the datagram into a 260-byte field: up to its
 // NUL, at most 259 characters, never past the datagram's end; empty when the
 // offset lies outside. The field is zero-terminated.
-void CopyWireText(const std::uint8_t *datagram, std::size_t size, std::uint64_t offset, char *field);
+void CopyWireText(const std::uint8_t *datagram, std::size_t size, std::uint64_t offset,
+                  char (&field)[COMM_TEXT_FIELD_SIZE]);
 
 }  // namespace router

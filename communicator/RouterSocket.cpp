@@ -1,5 +1,7 @@
 #include "RouterSocket.h"
 
+#include <cstring>
+
 namespace {
 
 // More than a router protocol exchange can leave behind; a flood is cut here.
@@ -43,5 +45,14 @@ bool DottedDestination(const char *host, std::uint32_t port, sockaddr_in *destin
     destination->sin_family = AF_INET;
     destination->sin_addr.s_addr = address;
     destination->sin_port = ::htons(static_cast<u_short>(port));
+    return true;
+}
+
+bool FirstIpv4Address(const char *name, in_addr *address) {
+    const hostent *host = ::gethostbyname(name);
+    if (host == nullptr || host->h_addrtype != AF_INET || host->h_length != sizeof(in_addr) ||
+        host->h_addr_list[0] == nullptr)
+        return false;
+    std::memcpy(address, host->h_addr_list[0], sizeof(*address));
     return true;
 }

@@ -1,8 +1,5 @@
-// The routers added by hand: one text value "host:port" per router in the key
-// "Routers" of the store, named by the host. CommGetRouters lists the routers
-// found on the network first, then the stored ones that are not among them.
-// Nothing is kept between calls: every call reads the store afresh.
-#include "CommunicatorState.h"
+#include "RouterStore.h"
+
 #include "RouterLists.h"
 #include "StoreKeys.h"
 
@@ -30,7 +27,7 @@ void AppendStoredRouters(std::vector<RouterRecord> *routers) {
 
 }  // namespace
 
-CommResult CommunicatorState::AddRouter(const char *host, std::uint32_t port) {
+CommResult RouterStore::AddRouter(const char *host, std::uint32_t port) {
     if (host == nullptr) return COMM_E_POINTER;
     if (!store::IsRouterValueName(host)) return COMM_ERROR_INVALID_PARAMETER;
     // A value that cannot be read back into a record field would never be listed.
@@ -39,7 +36,7 @@ CommResult CommunicatorState::AddRouter(const char *host, std::uint32_t port) {
     return CHivekey().Write(text.c_str(), RouterPath(host).c_str(), REG_SZ);
 }
 
-CommResult CommunicatorState::RemoveRouter(const char *host) {
+CommResult RouterStore::RemoveRouter(const char *host) {
     if (host == nullptr) return COMM_E_POINTER;
     // An empty host, or one with a backslash, would make the path name a key
     // (all stored routers at once) instead of one value.
@@ -47,10 +44,10 @@ CommResult CommunicatorState::RemoveRouter(const char *host) {
     return CHivekey().Delete(RouterPath(host).c_str());
 }
 
-CommResult CommunicatorState::GetRouters(RouterRecord *records, std::uint32_t *count) {
+CommResult RouterStore::GetRouters(RouterRecord *records, std::uint32_t *count) {
     if (!store::UsableCount(count)) return COMM_E_POINTER;
     std::vector<RouterRecord> routers;
-    DiscoverRouters(&routers);
+    client_.DiscoverRouters(&routers);
     AppendStoredRouters(&routers);
     return store::HandOutRecords(routers, records, count);
 }

@@ -1,24 +1,14 @@
 // CommSelectDevice: the board-selection dialog of Communicator, shown modally on
 // the caller's thread from the library's own dialog templates.
-#include "AddressCheck.h"
 #include "CommApi.h"
+#include "CopyText.h"
+#include "MemoryAccess.h"
 #include "SelectDeviceDialog.h"
-#include "StoreFormat.h"
 #include "WinApp.h"
 
-#include <algorithm>
-#include <cstring>
 #include <new>
 
 namespace {
-
-// The text and its zero, at most 259 characters; the rest of the field keeps
-// what the caller had there.
-void CopyText(const std::string &text, char (&field)[COMM_TEXT_FIELD_SIZE]) {
-    const std::size_t length = std::min(text.size(), store::kMaxTextLength);
-    std::memcpy(field, text.data(), length);
-    field[length] = '\0';
-}
 
 // The owner when the caller names none: the caller's program's visible top-level
 // window highest in the window order. Another program's window is never taken: a
@@ -42,10 +32,10 @@ INT_PTR RunDialog(HWND owner, SelectionRecord &selection) {
     SelectDeviceDialog dialog(owner);
     const INT_PTR ended = dialog.DoModal();
     if (ended == IDOK) {
-        CopyText(dialog.m_displayName, selection.displayName);
-        CopyText(dialog.m_deviceAddress, selection.address);
+        CopyText(selection.displayName, dialog.m_displayName.c_str());
+        CopyText(selection.address, dialog.m_deviceAddress.c_str());
         selection.port = dialog.m_devicePort;
-        CopyText(dialog.m_routerAddress, selection.routerAddress);
+        CopyText(selection.routerAddress, dialog.m_routerAddress.c_str());
         selection.routerPort = dialog.m_routerPort;
     }
     return ended;
@@ -54,7 +44,7 @@ INT_PTR RunDialog(HWND owner, SelectionRecord &selection) {
 }  // namespace
 
 extern "C" CommResult COMM_CALL CommSelectDevice(SelectionRecord *selection, void *parentWindow) {
-    if (!AfxIsValidAddress(selection, sizeof(*selection), TRUE)) return COMM_E_POINTER;
+    if (!CanWriteMemory(selection, sizeof(*selection))) return COMM_E_POINTER;
     try {
         // The templates are this library's, whatever module the caller is.
         CModuleResourceScope resources(AfxGetInstanceHandle());

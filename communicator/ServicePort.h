@@ -1,8 +1,9 @@
-// The UDP port on which protocol routers and the local router service listen.
+// The UDP port of the local router service: COMM_ROUTER_PORT unless the store moves it.
 #pragma once
+#include "CommApi.h"
+
 #include <cstdint>
 
-constexpr std::uint16_t kDefaultServicePort = 26214;
 // The store's path of the 32-bit value that overrides the default.
 constexpr const char kServicePortPath[] = "Corvane\\ServicePort";
 

@@ -1,5 +1,7 @@
 #include "StoreFormat.h"
 
+#include "CopyText.h"
+
 #include <cstring>
 
 namespace store {
@@ -14,14 +16,6 @@ bool IsWhiteSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-// Copies at most 259 characters of [begin, end) into a zero-filled field.
-void CopyInto(char (&field)[COMM_TEXT_FIELD_SIZE], const char *begin, const char *end) {
-    std::size_t length = static_cast<std::size_t>(end - begin);
-    if (length > kMaxTextLength) length = kMaxTextLength;
-    std::memcpy(field, begin, length);
-    field[length] = '\0';
-}
-
 // What atoi reads, with the arithmetic done modulo 2^32 so that no number of
 // digits overflows; its low 16 bits are the port.
 std::uint16_t ParsePortNumber(const char *text) {
@@ -32,12 +26,6 @@ std::uint16_t ParsePortNumber(const char *text) {
     for (; IsDigit(*text); ++text) value = value * 10u + static_cast<std::uint32_t>(*text - '0');
     if (negative) value = 0u - value;
     return static_cast<std::uint16_t>(value);
-}
-
-void CopyText(const char (&from)[COMM_TEXT_FIELD_SIZE], char (&to)[COMM_TEXT_FIELD_SIZE]) {
-    std::size_t length = ::strnlen(from, kMaxTextLength);
-    std::memcpy(to, from, length);
-    to[length] = '\0';
 }
 
 }  // namespace
@@ -60,12 +48,12 @@ bool ParseRouterValue(const char *valueName, const char *text, RouterRecord *rou
     const char *colon = std::strchr(text, ':');
     if (colon == nullptr) return false;
     *router = RouterRecord{};
-    CopyInto(router->name, valueName, valueName + ::strnlen(valueName, kMaxTextLength));
+    CopyText(router->name, valueName);
     const char *begin = text;
     const char *end = colon;
     while (begin < end && IsWhiteSpace(*begin)) ++begin;
     while (end > begin && IsWhiteSpace(end[-1])) --end;
-    CopyInto(router->address, begin, end);
+    CopyText(router->address, begin, static_cast<std::size_t>(end - begin));
     router->port = ParsePortNumber(colon + 1);
     return true;
 }
@@ -86,14 +74,14 @@ std::string DeviceKeyPath(const std::string &displayName, const char *kind, std:
 }
 
 void CopyRecordOut(const RouterRecord &from, RouterRecord *to) {
-    CopyText(from.name, to->name);
-    CopyText(from.address, to->address);
+    CopyText(to->name, from.name);
+    CopyText(to->address, from.address);
     to->port = from.port;
 }
 
 void CopyRecordOut(const DeviceRecord &from, DeviceRecord *to) {
-    CopyText(from.displayName, to->displayName);
-    CopyText(from.address, to->address);
+    CopyText(to->displayName, from.displayName);
+    CopyText(to->address, from.address);
     to->port = from.port;
     to->extra = from.extra;
     to->features = from.features;

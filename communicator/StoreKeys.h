@@ -3,9 +3,9 @@
 // that CHivekey gives, each owned by a RegistryKey and so closed on every path,
 // and the count rule by which both lists are handed to a caller.
 #pragma once
-#include "AddressCheck.h"
 #include "CommApi.h"
 #include "Hivekey.h"
+#include "MemoryAccess.h"
 #include "RegistryKey.h"
 #include "StoreFormat.h"
 
@@ -70,13 +70,13 @@ CommResult HandOutRecords(const std::vector<Record> &list, Record *records, std:
         *count = available;
         return COMM_ERROR_MORE_DATA;
     }
-    if (available > 0 && !AfxIsValidAddress(records, list.size() * sizeof(Record), TRUE)) return COMM_E_POINTER;
+    if (available > 0 && !CanWriteMemory(records, list.size() * sizeof(Record))) return COMM_E_POINTER;
     for (std::size_t index = 0; index < list.size(); ++index) CopyRecordOut(list[index], &records[index]);
     *count = available;
     return COMM_SUCCESS;
 }
 
 // Whether the caller's count can be read and written.
-inline bool UsableCount(const std::uint32_t *count) { return AfxIsValidAddress(count, sizeof(*count), TRUE) != FALSE; }
+inline bool UsableCount(const std::uint32_t *count) { return CanWriteMemory(count, sizeof(*count)); }
 
 }  // namespace store

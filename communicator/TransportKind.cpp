@@ -36,12 +36,12 @@ bool HasRouter(const char *routerHost, uint32_t routerPort) {
     return routerHost != nullptr && routerHost[0] != '\0' && (routerPort & 0xFFFFu) != 0;
 }
 
-std::size_t ChooseTransportRow(const char *const *rowNames, std::size_t rowCount, const char *address,
-                               const char *routerHost, uint32_t routerPort) {
+std::size_t ChooseTransport(const char *const *kinds, std::size_t count, const char *address, const char *routerHost,
+                            uint32_t routerPort) {
     if (HasRouter(routerHost, routerPort)) return 0;
     const char *kind = GetTransportKind(address);
-    for (std::size_t row = rowCount; row > 1; --row) {
-        if (std::strcmp(rowNames[row - 1], kind) == 0) return row - 1;
+    for (std::size_t index = count; index > 1; --index) {
+        if (std::strcmp(kinds[index - 1], kind) == 0) return index - 1;
     }
     return 0;
 }

@@ -1,5 +1,5 @@
-// Which transport serves a device address, and which row of the transport table
-// a CommOpen uses. Pure text logic: no Windows calls, tested directly.
+// Which kind of transport serves a device address, and which transport of the
+// table a CommOpen uses. Pure text logic: no Windows calls, tested directly.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -13,9 +13,9 @@ const char *GetTransportKind(const char *address);
 // are not 0. Such a device is reached through a router, whatever its address.
 bool HasRouter(const char *routerHost, uint32_t routerPort);
 
-// The index of the table row that serves a device. With a router given, the
-// first row (the TCP transport); otherwise the last row whose name equals the
-// address's kind exactly, searching from the last row down to the second; the
-// first row when none does. rowNames holds rowCount zero-terminated names.
-std::size_t ChooseTransportRow(const char *const *rowNames, std::size_t rowCount, const char *address,
-                               const char *routerHost, uint32_t routerPort);
+// The index of the transport that serves a device. With a router given, the
+// first (the TCP transport); otherwise the last whose kind equals the address's
+// kind exactly, searching from the last down to the second; the first when none
+// does. kinds holds count zero-terminated kinds.
+std::size_t ChooseTransport(const char *const *kinds, std::size_t count, const char *address, const char *routerHost,
+                            uint32_t routerPort);

@@ -81,9 +81,13 @@ CommResult COMM_CALL CommSendData(HCOMM handle, const void *data, uint32_t lengt
 CommResult COMM_CALL CommReceiveData(HCOMM handle, void *buffer, uint32_t *length,
                                      uint8_t *channel, uint8_t *subchannel);
 
+/* The UDP port on which protocol routers and the router service on this
+   computer listen (a value in Communicator's store may move the service). */
+#define COMM_ROUTER_PORT 26214u
+
 /* Communicator only: the open connections of a protocol router or of the
    router service on this computer, and closing one of them. host is a dotted
-   IPv4 address (NULL: "127.0.0.1"), port's low 16 bits count (0: 26214).
+   IPv4 address (NULL: "127.0.0.1"), port's low 16 bits count (0: COMM_ROUTER_PORT).
    CommGetConnections: *count holds the capacity of records on entry and the
    number of connections on return; 234 (count unchanged) when it is too small. */
 CommResult COMM_CALL CommGetConnections(ConnectionRecord *records, uint32_t *count, const char *host,

@@ -38,7 +38,6 @@ const char kSucceeded[] = "Succeeded updating the firmware.";
 const char kInterrupted[] = "The update was interrupted; the board was disconnected.";
 const char kBoardSilent[] = "The board did not answer within %s; it was disconnected.";
 
-constexpr uint32_t kRouterPort = 26214;
 constexpr uint32_t kProgressAtLastAcknowledgement = 30;
 constexpr uint32_t kProgressDone = 100;
 // Packet sizes are 32-bit: the payload plus one packet header must fit.
@@ -130,7 +129,7 @@ private:
     UpdateResult UpdateTarget(const std::string &path) {
         if (Interrupted()) return Ending(UpdateOutcome::Interrupted, kInterrupted);
         HCOMM handle = nullptr;
-        const CommResult opened = comm_.open(path.c_str(), 0, &handle, nullptr, kRouterPort);
+        const CommResult opened = comm_.open(path.c_str(), 0, &handle, nullptr, COMM_ROUTER_PORT);
         if (opened != COMM_SUCCESS) return Ending(UpdateOutcome::CannotOpen, kCannotOpenTarget, opened);
         BoardConnection connection(comm_, handle, interrupt_);
         const uint8_t subchannel = COMM_UPDATER_SUBCHANNEL;

@@ -38,7 +38,9 @@ int main(void) {
     if (CommGetDevices(NULL, NULL, NULL, 0) != COMM_E_POINTER) ++failures;
     if (CommAddDevice(NULL, NULL, 0) != COMM_E_POINTER) ++failures;
     if (CommRemoveDevice(NULL, NULL, 0) != COMM_E_POINTER) ++failures;
-    if (CommAddRouter(NULL, 26214) != COMM_E_POINTER) ++failures;
+    if (CommAddRouter(NULL, COMM_ROUTER_PORT) != COMM_E_POINTER) ++failures;
+    /* The routers' port that host programs and Communicator share. */
+    if (COMM_ROUTER_PORT != 26214u) ++failures;
     if (CommRemoveRouter("", 0) != COMM_ERROR_INVALID_PARAMETER) ++failures;
     /* The selection dialog resolves; an unusable record is refused before any window opens. */
     if (CommSelectDevice(NULL, NULL) != COMM_E_POINTER) ++failures;

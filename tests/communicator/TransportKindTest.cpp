@@ -1,5 +1,5 @@
 // The pure text logic of Communicator: the kind of an address, the choice of the
-// table row, and the path of a library beside a module.
+// transport, and the path of a library beside a module.
 #include "LibraryPath.h"
 #include "TransportKind.h"
 
@@ -52,31 +52,31 @@ TEST(HasRouter, NeedsAHostAndANonZeroLowPortHalf) {
     EXPECT_FALSE(HasRouter(nullptr, 26214));
 }
 
-const char *const kRows[] = {"TCP", "COM", "USB"};
+const char *const kKinds[] = {"TCP", "COM", "USB"};
 
-TEST(ChooseTransportRow, AddressKindPicksItsRow) {
-    EXPECT_EQ(1u, ChooseTransportRow(kRows, 3, "com7", nullptr, 26214));
-    EXPECT_EQ(2u, ChooseTransportRow(kRows, 3, "\\\\?\\USB#X", nullptr, 26214));
-    EXPECT_EQ(0u, ChooseTransportRow(kRows, 3, "10.0.0.1", nullptr, 26214));
+TEST(ChooseTransport, AddressKindPicksItsTransport) {
+    EXPECT_EQ(1u, ChooseTransport(kKinds, 3, "com7", nullptr, 26214));
+    EXPECT_EQ(2u, ChooseTransport(kKinds, 3, "\\\\?\\USB#X", nullptr, 26214));
+    EXPECT_EQ(0u, ChooseTransport(kKinds, 3, "10.0.0.1", nullptr, 26214));
 }
 
-TEST(ChooseTransportRow, RouterPairOverridesTheAddress) {
-    EXPECT_EQ(0u, ChooseTransportRow(kRows, 3, "COM1", "10.0.0.1", 26214));
-    EXPECT_EQ(0u, ChooseTransportRow(kRows, 3, "\\\\?\\usb#x", "host", 7));
-    EXPECT_EQ(1u, ChooseTransportRow(kRows, 3, "COM1", "10.0.0.1", 0));
-    EXPECT_EQ(1u, ChooseTransportRow(kRows, 3, "COM1", "10.0.0.1", 65536));
-    EXPECT_EQ(1u, ChooseTransportRow(kRows, 3, "COM1", "", 26214));
+TEST(ChooseTransport, RouterPairOverridesTheAddress) {
+    EXPECT_EQ(0u, ChooseTransport(kKinds, 3, "COM1", "10.0.0.1", 26214));
+    EXPECT_EQ(0u, ChooseTransport(kKinds, 3, "\\\\?\\usb#x", "host", 7));
+    EXPECT_EQ(1u, ChooseTransport(kKinds, 3, "COM1", "10.0.0.1", 0));
+    EXPECT_EQ(1u, ChooseTransport(kKinds, 3, "COM1", "10.0.0.1", 65536));
+    EXPECT_EQ(1u, ChooseTransport(kKinds, 3, "COM1", "", 26214));
 }
 
-TEST(ChooseTransportRow, SearchesFromTheLastRowDownToTheSecondAndFallsBackToTheFirst) {
+TEST(ChooseTransport, SearchesFromTheLastDownToTheSecondAndFallsBackToTheFirst) {
     const char *const duplicate[] = {"USB", "USB", "COM", "USB"};
-    EXPECT_EQ(3u, ChooseTransportRow(duplicate, 4, "\\\\?\\usb#x", nullptr, 0));
+    EXPECT_EQ(3u, ChooseTransport(duplicate, 4, "\\\\?\\usb#x", nullptr, 0));
     const char *const firstOnly[] = {"COM", "TCP", "USB"};
-    EXPECT_EQ(0u, ChooseTransportRow(firstOnly, 3, "COM1", nullptr, 0)) << "the first row is never searched";
+    EXPECT_EQ(0u, ChooseTransport(firstOnly, 3, "COM1", nullptr, 0)) << "the first is never searched";
     const char *const noTcp[] = {"USB", "COM"};
-    EXPECT_EQ(0u, ChooseTransportRow(noTcp, 2, "host", nullptr, 0));
+    EXPECT_EQ(0u, ChooseTransport(noTcp, 2, "host", nullptr, 0));
     const char *const caseDiffers[] = {"TCP", "com", "usb"};
-    EXPECT_EQ(0u, ChooseTransportRow(caseDiffers, 3, "COM1", nullptr, 0)) << "row names compare with case";
+    EXPECT_EQ(0u, ChooseTransport(caseDiffers, 3, "COM1", nullptr, 0)) << "kinds compare with case";
 }
 
 bool ShiftJisLeadByte(unsigned char byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC); }

@@ -1,4 +1,4 @@
-// The router protocol of CommunicatorState against simulated routers on
+// The router client of CommunicatorState against simulated routers on
 // loopback: discovery, device lists, connection lists, closing connections,
 // adding and removing devices, and what the exchanges make of silence, late,
 // malformed, oversized and foreign answers. Runs in the sandbox's private
@@ -24,7 +24,7 @@ using namespace routersim;
 
 namespace {
 
-constexpr std::uint16_t kServicePort = kDefaultServicePort;
+constexpr std::uint16_t kServicePort = 26214;
 constexpr std::uint16_t kSecondPort = 26300;
 constexpr std::uint16_t kClosedPort = 26399;  // nobody listens here
 
@@ -78,7 +78,7 @@ protected:
 
     std::vector<RouterRecord> Discover() {
         std::vector<RouterRecord> found;
-        state.DiscoverRouters(&found);
+        state.Client().DiscoverRouters(&found);
         return found;
     }
 
@@ -103,7 +103,7 @@ TEST_F(RouterProtocolTest, DiscoveryListsEveryRouterOnceByNameIgnoringCase) {
     ASSERT_TRUE(routers.SetAdvertisedAddress(kSecondPort + 2, "127.0.0.7"));
     std::vector<RouterRecord> found(1);
     std::strcpy(found[0].name, "GAMMA");  // already in the caller's list
-    state.DiscoverRouters(&found);
+    state.Client().DiscoverRouters(&found);
     EXPECT_EQ((std::vector<std::string>{"GAMMA", "Alpha", "BETA"}), Names(found));
     ASSERT_EQ(3u, found.size());
     EXPECT_EQ(kServicePort, found[1].port);
@@ -242,7 +242,7 @@ TEST_F(RouterProtocolTest, DiscoveryListsEveryRouterThroughOversizedAndFloodedAn
         }));
         const std::uint64_t before = CommittedPrivateBytes();
         Stopwatch watch;
-        EXPECT_EQ(0u, state.GetRouters(records.data(), &count));
+        EXPECT_EQ(0u, state.Routers().GetRouters(records.data(), &count));
         const double seconds = watch.Seconds();
         ::SetEvent(done.Get());
         sampler.Join();
@@ -279,7 +279,7 @@ TEST_P(DeviceLists, AreAppendedInOrder) {
     AddRouter(kSecondPort, "R");
     ASSERT_TRUE(routers.SetDevices(kSecondPort, GetParam().devices));
     std::vector<DeviceRecord> devices(1);  // appended after what the caller has
-    ASSERT_EQ(0u, state.QueryRouterDevices(&devices, Loopback(), kSecondPort));
+    ASSERT_EQ(0u, state.Client().QueryRouterDevices(&devices, Loopback(), kSecondPort));
     ASSERT_EQ(GetParam().expected + 1, devices.size()) << GetParam().what;
     for (std::size_t i = 0; i < GetParam().expected; ++i)
         EXPECT_TRUE(SameDevice(GetParam().devices[i], devices[i + 1])) << i;
@@ -313,7 +313,7 @@ TEST_P(DeviceListFaults, NeverReadWhatIsNotTheRoutersReply) {
     ASSERT_TRUE(routers.SetDevices(kSecondPort, Numbered(2)));
     ASSERT_TRUE(routers.SetFault(kSecondPort, GetParam().fault));
     std::vector<DeviceRecord> devices;
-    const CommResult result = state.QueryRouterDevices(&devices, GetParam().routerAddress, kSecondPort);
+    const CommResult result = state.Client().QueryRouterDevices(&devices, GetParam().routerAddress, kSecondPort);
     if (GetParam().alsoAllowed == COMM_SUCCESS || result != GetParam().alsoAllowed) {
         EXPECT_EQ(GetParam().result, result) << GetParam().what;
     }
@@ -343,16 +343,16 @@ TEST_F(RouterProtocolTest, ALateAnswerIsNotTakenForTheNextReply) {
     ASSERT_TRUE(routers.SetDevices(kSecondPort, Numbered(1)));
     ASSERT_TRUE(routers.SetFault(kSecondPort, {FaultKind::Late, 1, 2300, 2}));
     std::vector<DeviceRecord> devices;
-    ASSERT_EQ(0u, state.QueryRouterDevices(&devices, Loopback(), kSecondPort));  // the first send's answer
+    ASSERT_EQ(0u, state.Client().QueryRouterDevices(&devices, Loopback(), kSecondPort));  // the first send's answer
     // The second send's answer comes after the exchange; wait until it is there.
     fd_set readable;
     FD_ZERO(&readable);
-    FD_SET(state.requestSocket.Get(), &readable);
+    FD_SET(state.Client().requestSocket.Get(), &readable);
     timeval wait{5, 0};
     ASSERT_EQ(1, ::select(0, &readable, nullptr, nullptr, &wait));
     ASSERT_TRUE(routers.SetDevices(kSecondPort, Numbered(3)));
     devices.clear();
-    ASSERT_EQ(0u, state.QueryRouterDevices(&devices, Loopback(), kSecondPort));
+    ASSERT_EQ(0u, state.Client().QueryRouterDevices(&devices, Loopback(), kSecondPort));
     EXPECT_EQ(3u, devices.size());
 }
 
@@ -372,7 +372,7 @@ TEST_P(ConnectionLists, FillTheCallersArrayOnlyWhenItIsLargeEnough) {
     std::vector<ConnectionRecord> records(4);
     std::memset(records.data(), 0x5A, records.size() * sizeof(ConnectionRecord));
     std::uint32_t count = GetParam().capacity;
-    EXPECT_EQ(GetParam().result, state.GetConnections(records.data(), &count, nullptr, 0));  // 127.0.0.1:26214
+    EXPECT_EQ(GetParam().result, state.Client().GetConnections(records.data(), &count, nullptr, 0));  // 127.0.0.1:26214
     EXPECT_EQ(GetParam().count, count);
     if (GetParam().result != 0) {
         EXPECT_EQ(0x5A, records[0].id1) << "nothing written";
@@ -393,19 +393,19 @@ INSTANTIATE_TEST_SUITE_P(Capacities, ConnectionLists,
 TEST_F(RouterProtocolTest, CloseConnectionSendsTheLowBytesAndPassesTheRoutersResultOn) {
     AddRouter(kSecondPort, "R");
     ASSERT_TRUE(routers.SetConnections(kSecondPort, {Connection(2, 5, "a", "b")}));
-    EXPECT_EQ(0u, state.CloseConnection(0x102, 0xABCD0305u, "127.0.0.1", 0x10000u | kSecondPort));
+    EXPECT_EQ(0u, state.Client().CloseConnection(0x102, 0xABCD0305u, "127.0.0.1", 0x10000u | kSecondPort));
     EXPECT_EQ((Datagram{3, 0, 0, 0, 4, 2, 5}), routers.Requests().back().bytes);
     EXPECT_TRUE(routers.Connections(kSecondPort).empty());
-    EXPECT_EQ(static_cast<CommResult>(ERROR_NOT_FOUND), state.CloseConnection(2, 5, "127.0.0.1", kSecondPort));
+    EXPECT_EQ(static_cast<CommResult>(ERROR_NOT_FOUND), state.Client().CloseConnection(2, 5, "127.0.0.1", kSecondPort));
     ASSERT_TRUE(routers.SetResult(kSecondPort, 0xC0DE0001u));
-    EXPECT_EQ(0xC0DE0001u, state.CloseConnection(2, 5, "127.0.0.1", kSecondPort));
+    EXPECT_EQ(0xC0DE0001u, state.Client().CloseConnection(2, 5, "127.0.0.1", kSecondPort));
 }
 
 TEST_F(RouterProtocolTest, AddAndRemoveDeviceAtARouter) {
     AddRouter(kSecondPort, "R");
     DeviceRecord serial = Device("", "COM1", 0);
     serial.features = 0;
-    EXPECT_EQ(0u, state.SendDeviceRequest(router::kAddDeviceRequest, serial, "127.0.0.1", kSecondPort));
+    EXPECT_EQ(0u, state.Client().SendDeviceRequest(router::kAddDeviceRequest, serial, "127.0.0.1", kSecondPort));
     const Datagram sent = routers.Requests().back().bytes;
     ASSERT_EQ(43u, sent.size());
     EXPECT_EQ(39u, sent[0]);
@@ -414,12 +414,12 @@ TEST_F(RouterProtocolTest, AddAndRemoveDeviceAtARouter) {
     ASSERT_EQ(1u, routers.Devices(kSecondPort).size());
     EXPECT_STREQ("COM1", routers.Devices(kSecondPort)[0].address);
     EXPECT_EQ(static_cast<CommResult>(ERROR_ALREADY_EXISTS),
-              state.SendDeviceRequest(router::kAddDeviceRequest, serial, "127.0.0.1", kSecondPort));
-    EXPECT_EQ(0u, state.SendDeviceRequest(router::kRemoveDeviceRequest, serial, "127.0.0.1", kSecondPort));
+              state.Client().SendDeviceRequest(router::kAddDeviceRequest, serial, "127.0.0.1", kSecondPort));
+    EXPECT_EQ(0u, state.Client().SendDeviceRequest(router::kRemoveDeviceRequest, serial, "127.0.0.1", kSecondPort));
     EXPECT_EQ(6u, routers.Requests().back().bytes[4]);
     EXPECT_TRUE(routers.Devices(kSecondPort).empty());
     EXPECT_EQ(static_cast<CommResult>(ERROR_FILE_NOT_FOUND),
-              state.SendDeviceRequest(router::kRemoveDeviceRequest, serial, "127.0.0.1", kSecondPort));
+              state.Client().SendDeviceRequest(router::kRemoveDeviceRequest, serial, "127.0.0.1", kSecondPort));
 }
 
 // Another socket on 127.0.0.1 answers every request at once, with 0 or an empty
@@ -437,13 +437,15 @@ TEST_F(RouterProtocolTest, RepliesAreTakenOnlyFromTheAddressAndPortAsked) {
         CommResult routers;  // the router's answer as the call reports it
         std::function<CommResult()> call;
     } calls[] = {
-        {"close", 1234, [&] { return state.CloseConnection(1, 2, "127.0.0.1", kSecondPort); }},
+        {"close", 1234, [&] { return state.Client().CloseConnection(1, 2, "127.0.0.1", kSecondPort); }},
         {"add", 1234,
-         [&] { return state.SendDeviceRequest(router::kAddDeviceRequest, device, "127.0.0.1", kSecondPort); }},
+         [&] { return state.Client().SendDeviceRequest(router::kAddDeviceRequest, device, "127.0.0.1", kSecondPort); }},
         {"remove", 1234,
-         [&] { return state.SendDeviceRequest(router::kRemoveDeviceRequest, device, "127.0.0.1", kSecondPort); }},
+         [&] {
+             return state.Client().SendDeviceRequest(router::kRemoveDeviceRequest, device, "127.0.0.1", kSecondPort);
+         }},
         {"connections listed", 1, [&] {
-             CommResult result = state.GetConnections(records.data(), &count, "127.0.0.1", kSecondPort);
+             CommResult result = state.Client().GetConnections(records.data(), &count, "127.0.0.1", kSecondPort);
              return result == COMM_SUCCESS ? count : result;
          }},
     };
@@ -468,7 +470,7 @@ TEST_P(ExchangeFailures, NeverReportSuccessWithoutTheRoutersAnswer) {
     AddRouter(kSecondPort, "R");
     ASSERT_TRUE(routers.SetFault(kSecondPort, GetParam().fault));
     Stopwatch watch;
-    EXPECT_EQ(GetParam().result, state.SendDeviceRequest(router::kAddDeviceRequest, Device("n", "COM2", 1),
+    EXPECT_EQ(GetParam().result, state.Client().SendDeviceRequest(router::kAddDeviceRequest, Device("n", "COM2", 1),
                                                          GetParam().host, GetParam().port))
         << GetParam().what;
     EXPECT_LT(watch.Seconds(), GetParam().atMostSeconds);

@@ -42,12 +42,12 @@ TEST_F(SimRouterProgram, ServesTheRoutersAndTheServiceItIsToldTo) {
 
     CommunicatorState state;
     std::vector<RouterRecord> routers;
-    state.DiscoverRouters(&routers);
+    state.Client().DiscoverRouters(&routers);
     ASSERT_EQ(2u, routers.size());
     EXPECT_STREQ("Bench-Router", routers[0].name);
     EXPECT_EQ(26214, routers[0].port);
     std::vector<DeviceRecord> devices;
-    ASSERT_EQ(0u, state.QueryRouterDevices(&devices, ::htonl(INADDR_LOOPBACK), 26214));
+    ASSERT_EQ(0u, state.Client().QueryRouterDevices(&devices, ::htonl(INADDR_LOOPBACK), 26214));
     ASSERT_EQ(2u, devices.size());
     EXPECT_STREQ("Board-1", devices[1].displayName);
 

@@ -157,19 +157,19 @@ protected:
     std::vector<RouterRecord> ListRouters() {
         std::vector<RouterRecord> records(32);
         std::uint32_t count = static_cast<std::uint32_t>(records.size());
-        EXPECT_EQ(0u, state.GetRouters(records.data(), &count));
+        EXPECT_EQ(0u, state.Routers().GetRouters(records.data(), &count));
         records.resize(count <= records.size() ? count : 0);
         return records;
     }
     std::vector<DeviceRecord> ListDevices(const char *routerHost = nullptr, std::uint32_t routerPort = 0) {
         std::vector<DeviceRecord> records(32);
         std::uint32_t count = static_cast<std::uint32_t>(records.size());
-        EXPECT_EQ(0u, state.GetDevices(records.data(), &count, routerHost, routerPort));
+        EXPECT_EQ(0u, state.Devices().GetDevices(records.data(), &count, routerHost, routerPort));
         records.resize(count <= records.size() ? count : 0);
         return records;
     }
-    CommResult Add(const DeviceRecord &device) { return state.AddDevice(&device, nullptr, 0); }
-    CommResult Remove(const DeviceRecord &device) { return state.RemoveDevice(&device, nullptr, 0); }
+    CommResult Add(const DeviceRecord &device) { return state.Devices().AddDevice(&device, nullptr, 0); }
+    CommResult Remove(const DeviceRecord &device) { return state.Devices().RemoveDevice(&device, nullptr, 0); }
 
     SimulatedRouters routers{kServicePort};
     CommunicatorState state;
@@ -180,23 +180,23 @@ const std::string kLab = "Lab|127.0.0.1|26214";
 // --- Routers added by hand ------------------------------------------------------
 
 TEST_F(StoreTest, AddRouterStoresHostColonPortUnderTheHostAndReplacesIt) {
-    EXPECT_EQ(0u, state.AddRouter("10.0.0.5", 26214));
+    EXPECT_EQ(0u, state.Routers().AddRouter("10.0.0.5", 26214));
     EXPECT_EQ("10.0.0.5:26214", Text("Routers", "10.0.0.5"));
-    EXPECT_EQ(0u, state.AddRouter("10.0.0.5", 0x10000u | 26215));  // the low 16 bits
+    EXPECT_EQ(0u, state.Routers().AddRouter("10.0.0.5", 0x10000u | 26215));  // the low 16 bits
     EXPECT_EQ((std::vector<std::string>{"10.0.0.5"}), Names("Routers", false));
     EXPECT_EQ("10.0.0.5:26215", Text("Routers", "10.0.0.5"));
-    EXPECT_EQ(0u, state.AddRouter("LAB-PC", 1));
-    EXPECT_EQ(0u, state.AddRouter("lab-pc", 2));  // value names ignore case
+    EXPECT_EQ(0u, state.Routers().AddRouter("LAB-PC", 1));
+    EXPECT_EQ(0u, state.Routers().AddRouter("lab-pc", 2));  // value names ignore case
     EXPECT_EQ(2u, Names("Routers", false).size());
     EXPECT_EQ("lab-pc:2", Text("Routers", "LAB-PC"));
     EXPECT_EQ((std::vector<std::string>{kLab, "10.0.0.5|10.0.0.5|26215", "LAB-PC|lab-pc|2"}), Describe(ListRouters()));
 }
 
 TEST_F(StoreTest, RemoveRouterPassesTheDeleteResultOn) {
-    ASSERT_EQ(0u, state.AddRouter("10.0.0.5", 26214));
-    ASSERT_EQ(0u, state.AddRouter("10.0.0.6", 26214));
-    EXPECT_EQ(0u, state.RemoveRouter("10.0.0.5"));
-    EXPECT_EQ(static_cast<CommResult>(ERROR_FILE_NOT_FOUND), state.RemoveRouter("10.0.0.5"));
+    ASSERT_EQ(0u, state.Routers().AddRouter("10.0.0.5", 26214));
+    ASSERT_EQ(0u, state.Routers().AddRouter("10.0.0.6", 26214));
+    EXPECT_EQ(0u, state.Routers().RemoveRouter("10.0.0.5"));
+    EXPECT_EQ(static_cast<CommResult>(ERROR_FILE_NOT_FOUND), state.Routers().RemoveRouter("10.0.0.5"));
     EXPECT_EQ((std::vector<std::string>{"10.0.0.6"}), Names("Routers", false));
     EXPECT_EQ((std::vector<std::string>{kLab, "10.0.0.6|10.0.0.6|26214"}), Describe(ListRouters()));
 }
@@ -212,10 +212,10 @@ struct HostCase {
 class RouterHosts : public StoreTest, public testing::WithParamInterface<HostCase> {};
 
 TEST_P(RouterHosts, ThatCannotNameOneValueAreRefusedAndTouchNothing) {
-    ASSERT_EQ(0u, state.AddRouter("10.0.0.6", 26214));
+    ASSERT_EQ(0u, state.Routers().AddRouter("10.0.0.6", 26214));
     const char *host = GetParam().null ? nullptr : GetParam().host.c_str();
-    EXPECT_EQ(GetParam().add, state.AddRouter(host, 26214)) << GetParam().what;
-    EXPECT_EQ(GetParam().remove, state.RemoveRouter(host)) << GetParam().what;
+    EXPECT_EQ(GetParam().add, state.Routers().AddRouter(host, 26214)) << GetParam().what;
+    EXPECT_EQ(GetParam().remove, state.Routers().RemoveRouter(host)) << GetParam().what;
     EXPECT_EQ((std::vector<std::string>{"10.0.0.6"}), Names("Routers", false));
     EXPECT_EQ((std::vector<std::string>{}), Names("Routers", true));
 }
@@ -245,7 +245,7 @@ TEST_P(StoredRouterValues, AreListedWhenTheyReadAsTextWithAColon) {
     const std::string &data = GetParam().data;
     ASSERT_EQ(ERROR_SUCCESS, SetRaw("Routers", "Bench", GetParam().type, data.c_str(),
                                     static_cast<DWORD>(data.size() + 1)));
-    ASSERT_EQ(0u, state.AddRouter("zeta", 9));  // enumerated after it either way
+    ASSERT_EQ(0u, state.Routers().AddRouter("zeta", 9));  // enumerated after it either way
     std::vector<std::string> expected = {kLab};
     if (!GetParam().listed.empty()) expected.push_back(GetParam().listed);
     expected.push_back("zeta|zeta|9");
@@ -265,7 +265,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(StoreTest, AValueNameTooLongForARecordDoesNotEndTheList) {
     const std::string longName(300, 'n');
     ASSERT_EQ(ERROR_SUCCESS, SetRaw("Routers", longName.c_str(), REG_SZ, "10.0.0.1:1", 11));
-    ASSERT_EQ(0u, state.AddRouter("10.0.0.2", 2));
+    ASSERT_EQ(0u, state.Routers().AddRouter("10.0.0.2", 2));
     EXPECT_EQ((std::vector<std::string>{kLab, "10.0.0.2|10.0.0.2|2"}), Describe(ListRouters()));
 }
 
@@ -322,11 +322,11 @@ void CheckCountRule(const CapacityCase &param, CommResult result, std::uint32_t 
 }
 
 TEST_P(Capacities, RoutersFillTheArrayOnlyWhenItTakesAll) {
-    ASSERT_EQ(0u, state.AddRouter("10.0.0.5", 26214));
+    ASSERT_EQ(0u, state.Routers().AddRouter("10.0.0.5", 26214));
     std::vector<RouterRecord> array(4);
     std::memset(array.data(), 0x5A, array.size() * sizeof(RouterRecord));
     std::uint32_t count = GetParam().capacity;
-    CommResult result = state.GetRouters(array.data(), &count);
+    CommResult result = state.Routers().GetRouters(array.data(), &count);
     CheckCountRule(GetParam(), result, count, array,
                    {Router("Lab", "127.0.0.1", kServicePort), Router("10.0.0.5", "10.0.0.5", 26214)});
 }
@@ -337,7 +337,7 @@ TEST_P(Capacities, DevicesFillTheArrayOnlyWhenItTakesAll) {
     std::vector<DeviceRecord> array(4);
     std::memset(array.data(), 0x5A, array.size() * sizeof(DeviceRecord));
     std::uint32_t count = GetParam().capacity;
-    CommResult result = state.GetDevices(array.data(), &count, nullptr, 0);
+    CommResult result = state.Devices().GetDevices(array.data(), &count, nullptr, 0);
     CheckCountRule(GetParam(), result, count, array, {Device("Board", kUsbPath, 0, 7), Device("Serial", "COM3", 2, 8)});
 }
 
@@ -347,16 +347,16 @@ INSTANTIATE_TEST_SUITE_P(Counts, Capacities,
 
 TEST_F(StoreTest, UnusablePointersGiveEPointerAndChangeNothing) {
     ASSERT_EQ(0u, Add(Device("Board", "COM1", 1)));
-    EXPECT_EQ(COMM_E_POINTER, state.GetRouters(nullptr, nullptr));
-    EXPECT_EQ(COMM_E_POINTER, state.GetDevices(nullptr, nullptr, nullptr, 0));
+    EXPECT_EQ(COMM_E_POINTER, state.Routers().GetRouters(nullptr, nullptr));
+    EXPECT_EQ(COMM_E_POINTER, state.Devices().GetDevices(nullptr, nullptr, nullptr, 0));
     std::uint32_t count = 5;
-    EXPECT_EQ(COMM_E_POINTER, state.GetDevices(nullptr, &count, nullptr, 0));
+    EXPECT_EQ(COMM_E_POINTER, state.Devices().GetDevices(nullptr, &count, nullptr, 0));
     EXPECT_EQ(5u, count);
     count = 0;
-    EXPECT_EQ(COMM_ERROR_MORE_DATA, state.GetDevices(nullptr, &count, nullptr, 0)) << "asking for the number";
+    EXPECT_EQ(COMM_ERROR_MORE_DATA, state.Devices().GetDevices(nullptr, &count, nullptr, 0)) << "asking for the number";
     EXPECT_EQ(1u, count);
-    EXPECT_EQ(COMM_E_POINTER, state.AddDevice(nullptr, nullptr, 0));
-    EXPECT_EQ(COMM_E_POINTER, state.RemoveDevice(nullptr, "127.0.0.1", kSecondPort));
+    EXPECT_EQ(COMM_E_POINTER, state.Devices().AddDevice(nullptr, nullptr, 0));
+    EXPECT_EQ(COMM_E_POINTER, state.Devices().RemoveDevice(nullptr, "127.0.0.1", kSecondPort));
     EXPECT_EQ((std::vector<std::string>{"Board-COM-1"}), DeviceKeys());
 }
 
@@ -534,13 +534,13 @@ class RouterChoice : public StoreTest, public testing::WithParamInterface<Router
 TEST_P(RouterChoice, TakesTheRouterOnlyWithAHostAndAPortOfNonZeroLowBits) {
     ASSERT_EQ(0u, routers.AddRouter(kSecondPort, "Second"));
     const DeviceRecord device = Device("Remote", "COM7", 7, 0x77);
-    EXPECT_EQ(0u, state.AddDevice(&device, GetParam().host, GetParam().port)) << GetParam().what;
+    EXPECT_EQ(0u, state.Devices().AddDevice(&device, GetParam().host, GetParam().port)) << GetParam().what;
     EXPECT_EQ(GetParam().atRouter ? 1u : 0u, routers.Devices(kSecondPort).size());
     EXPECT_EQ(GetParam().atRouter ? 0u : 1u, DeviceKeys().size());
     std::vector<DeviceRecord> listed = ListDevices(GetParam().host, GetParam().port);
     ASSERT_EQ(1u, listed.size());
     EXPECT_EQ("Remote|COM7|7|119", Describe(listed[0]));
-    EXPECT_EQ(0u, state.RemoveDevice(&device, GetParam().host, GetParam().port));
+    EXPECT_EQ(0u, state.Devices().RemoveDevice(&device, GetParam().host, GetParam().port));
     EXPECT_TRUE(routers.Devices(kSecondPort).empty());
     EXPECT_TRUE(DeviceKeys().empty());
 }
@@ -572,11 +572,12 @@ TEST_P(RouterFailures, LeaveTheCountAsItWasAndWriteNothing) {
     ASSERT_EQ(0u, routers.AddRouter(kSecondPort, "Second"));
     std::vector<DeviceRecord> records(4);
     std::uint32_t count = 4;
-    EXPECT_EQ(GetParam().getDevices, state.GetDevices(records.data(), &count, GetParam().host, kSecondPort))
+    EXPECT_EQ(GetParam().getDevices, state.Devices().GetDevices(records.data(), &count, GetParam().host, kSecondPort))
         << GetParam().what;
     EXPECT_EQ(GetParam().getDevices == 0 ? 0u : 4u, count) << "the router has no devices";
     const DeviceRecord device = Device("Remote", "COM7", 7);
-    EXPECT_EQ(GetParam().addDevice, state.AddDevice(&device, GetParam().host, kSecondPort)) << GetParam().what;
+    EXPECT_EQ(GetParam().addDevice, state.Devices().AddDevice(&device, GetParam().host, kSecondPort))
+        << GetParam().what;
     EXPECT_TRUE(routers.Devices(kSecondPort).empty());
     EXPECT_TRUE(DeviceKeys().empty());
 }
@@ -592,15 +593,15 @@ TEST_F(StoreTest, EveryKeyOpenedIsClosedOnEveryPath) {
     const DeviceRecord device = Device("Board", "COM", 1);
     std::vector<DeviceRecord> records(1);
     auto round = [&] {
-        ASSERT_EQ(0u, state.AddRouter("10.0.0.5", 26214));
+        ASSERT_EQ(0u, state.Routers().AddRouter("10.0.0.5", 26214));
         EXPECT_EQ(2u, ListRouters().size());
         EXPECT_EQ(0u, Add(device));
         EXPECT_EQ(COMM_ERROR_ALREADY_EXISTS, Add(device));                    // returns mid-enumeration
         EXPECT_EQ(COMM_ERROR_FILE_NOT_FOUND, Remove(Device("", "COM9", 9)));  // enumerates to the end
         std::uint32_t count = 0;
-        EXPECT_EQ(COMM_ERROR_MORE_DATA, state.GetDevices(records.data(), &count, nullptr, 0));
+        EXPECT_EQ(COMM_ERROR_MORE_DATA, state.Devices().GetDevices(records.data(), &count, nullptr, 0));
         EXPECT_EQ(0u, Remove(device));  // returns mid-enumeration
-        EXPECT_EQ(0u, state.RemoveRouter("10.0.0.5"));
+        EXPECT_EQ(0u, state.Routers().RemoveRouter("10.0.0.5"));
     };
     round();  // the system's own first-use handles (the current user's root key, sockets)
     const DWORD before = CountProcessHandles();
@@ -635,7 +636,7 @@ TEST_F(StoreTest, DevicesAddedListedAndRemovedAcrossTwoProcesses) {
 }
 
 TEST_F(StoreTest, RoutersAddedListedAndRemovedAcrossTwoProcesses) {
-    ASSERT_EQ(0u, state.AddRouter("10.0.0.5", 26214));
+    ASSERT_EQ(0u, state.Routers().AddRouter("10.0.0.5", 26214));
     EXPECT_EQ("result 0 0", RunStoreHost("add-router bench-pc 26300").result);
     HostRun run = RunStoreHost("list-routers");
     EXPECT_EQ("result 0 3", run.result);
