@@ -50,14 +50,15 @@ public:
     // The Comm API calls whose front does more than swap the handle.
     CommResult Open(const char *address, uint32_t reserved, HCOMM *handle, const char *routerHost,
                     uint32_t routerPort);
-    // Takes the record off the list (calls from then on get 6), closes the transport's handle (which
-    // ends a call still waiting in the transport), then waits for the calls already inside to leave
-    // before it frees the record; a record they do not leave in time is never freed.
+    // Takes the record off the list (calls from then on get COMM_ERROR_INVALID_HANDLE), closes the
+    // transport's handle (which ends a call still waiting in the transport), then waits for the calls
+    // already inside to leave before it frees the record; a record they do not leave in time is never
+    // freed.
     CommResult Close(HCOMM handle);
     CommResult Connect(HCOMM handle, uint32_t channel, const uint8_t *subchannel, const void *request, void *reply);
 
     // Every other call on a handle: call(record) on the open record behind it, counted on the record
-    // while it runs. 6 (last error 6) when the handle is not open.
+    // while it runs. COMM_ERROR_INVALID_HANDLE (also as the last error) when the handle is not open.
     template <typename Call> CommResult OnRecord(HCOMM handle, Call call) {
         CommHandle *record = EnterCall(handle);
         if (!record) return COMM_ERROR_INVALID_HANDLE;
@@ -73,14 +74,14 @@ public:
 
     // Sends a request of types 3 to 6 and takes as its reply the first datagram
     // on requestSocket from the destination's address and port (others are
-    // dropped): 0 with the reply in `reply`, or why there is none: 258 after
-    // three unanswered attempts, the sockets' error when the request could not
-    // be sent in any attempt or the last attempt's receive failed (for example
-    // 10054 after a port-unreachable report).
+    // dropped): 0 with the reply in `reply`, or why there is none:
+    // COMM_ERROR_WAIT_TIMEOUT after three unanswered attempts, the sockets' error
+    // when the request could not be sent in any attempt or the last attempt's
+    // receive failed (for example WSAECONNRESET after a port-unreachable report).
     CommResult ExchangeRequest(const router::Request &request, const sockaddr_in &destination, ReceiveSlot &reply);
     // Asks the router at this IPv4 address (network order) and port for its
-    // devices and appends them: 0 (also for an empty list), 258, the sockets'
-    // error as ExchangeRequest, or COMM_ERROR_RECEIVE_NOT_POSTED. Datagrams from
+    // devices and appends them: 0 (also for an empty list), COMM_ERROR_WAIT_TIMEOUT,
+    // the sockets' error as ExchangeRequest, or COMM_ERROR_RECEIVE_NOT_POSTED. Datagrams from
     // other addresses are dropped.
     CommResult QueryRouterDevices(std::vector<DeviceRecord> *devices, std::uint32_t routerAddress, std::uint32_t port);
     // Broadcasts a discovery request on servicePort and appends the routers that
@@ -156,8 +157,8 @@ private:
     std::shared_ptr<UniqueHandle> MarkClosing(const TransportEntry *row, HCOMM transportHandle);
     // The open record behind the handle with the call counted on it, found and counted in one
     // shared hold of connectionLock, which Close holds exclusive to take a record off the list: a
-    // close therefore knows every call it has to wait for. Null, with last error 6, when the handle
-    // is not open.
+    // close therefore knows every call it has to wait for. Null, with last error ERROR_INVALID_HANDLE,
+    // when the handle is not open.
     CommHandle *EnterCall(HCOMM handle);
     void LeaveCall(CommHandle &record);
     // Waits, within the allowance, for the calls still inside a record that is off the list; true
