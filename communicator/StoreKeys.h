@@ -60,7 +60,7 @@ inline DWORD ReadStoreText(CHivekey &base, const std::string &path, char (&field
 }
 
 // The count rule: *count holds the capacity of `records` on entry and the number
-// available on return. A smaller capacity gives 234 and writes no record;
+// available on return. A smaller capacity gives COMM_ERROR_MORE_DATA and writes no record;
 // otherwise every record is written in order. E_POINTER, with nothing written,
 // for an array that cannot take them.
 template <typename Record>

@@ -40,7 +40,7 @@ public:
     // 0 when a text value exists at the path and fits into size bytes with its
     // zero; text is then zero-terminated and size holds the bytes used, zero
     // included. A stored text without its zero is terminated here. Otherwise
-    // non-zero (234 when it does not fit) and text is left as it was.
+    // non-zero (ERROR_MORE_DATA when it does not fit) and text is left as it was.
     DWORD Read(char *text, const char *path, DWORD &size);
     // Stores a 32-bit value, creating the keys of the path that are missing.
     DWORD Write(DWORD value, const char *path);

@@ -89,7 +89,8 @@ CommResult COMM_CALL CommReceiveData(HCOMM handle, void *buffer, uint32_t *lengt
    router service on this computer, and closing one of them. host is a dotted
    IPv4 address (NULL: "127.0.0.1"), port's low 16 bits count (0: COMM_ROUTER_PORT).
    CommGetConnections: *count holds the capacity of records on entry and the
-   number of connections on return; 234 (count unchanged) when it is too small. */
+   number of connections on return; COMM_ERROR_MORE_DATA (count unchanged) when
+   it is too small. */
 CommResult COMM_CALL CommGetConnections(ConnectionRecord *records, uint32_t *count, const char *host,
                                         uint32_t port);
 CommResult COMM_CALL CommCloseConnection(uint32_t id1, uint32_t id2, const char *host, uint32_t port);
@@ -99,13 +100,15 @@ CommResult COMM_CALL CommCloseConnection(uint32_t id1, uint32_t id2, const char 
    with the same host replaces it); CommRemoveRouter removes it (port unused);
    CommGetRouters lists the routers found on the network, then the stored ones.
    Devices: without a router (routerHost NULL or empty, or routerPort's low 16
-   bits 0) the calls work on this computer's store: CommAddDevice gives 183 when
-   a device with the same address (ignoring case) and port is stored already,
-   CommRemoveDevice 2 when none is. With a router they go to that router
-   (routerHost a dotted IPv4 address; CommGetDevices also looks a name up, 487
-   when it does not resolve).
+   bits 0) the calls work on this computer's store: CommAddDevice gives
+   COMM_ERROR_ALREADY_EXISTS when a device with the same address (ignoring case)
+   and port is stored already, CommRemoveDevice COMM_ERROR_FILE_NOT_FOUND when
+   none is. With a router they go to that router (routerHost a dotted IPv4
+   address; CommGetDevices also looks a name up, COMM_ERROR_INVALID_ADDRESS when
+   it does not resolve).
    The Get calls: *count holds the capacity of records on entry and the number
-   available on return; 234, with no record written, when it is too small. */
+   available on return; COMM_ERROR_MORE_DATA, with no record written, when it is
+   too small. */
 CommResult COMM_CALL CommAddRouter(const char *host, uint32_t port);
 CommResult COMM_CALL CommRemoveRouter(const char *host, uint32_t port);
 CommResult COMM_CALL CommGetRouters(RouterRecord *records, uint32_t *count);
@@ -121,9 +124,10 @@ CommResult COMM_CALL CommGetDevices(DeviceRecord *records, uint32_t *count, cons
    window highest in the window order, or none). Returns 0 with *selection filled: the board's
    displayName (empty for a board without a name), address and port, and the
    routerAddress and routerPort to pass to CommOpen (empty and 0 for a board of
-   this computer's store); 1223, with *selection untouched, when the user
-   cancelled (87 for a parentWindow that is no window, 8 when the dialog could
-   not be shown). The choice is remembered for the next call. */
+   this computer's store); COMM_ERROR_CANCELLED, with *selection untouched, when
+   the user cancelled (COMM_ERROR_INVALID_PARAMETER for a parentWindow that is no
+   window, COMM_ERROR_NOT_ENOUGH_MEMORY when the dialog could not be shown). The
+   choice is remembered for the next call. */
 CommResult COMM_CALL CommSelectDevice(SelectionRecord *selection, void *parentWindow);
 
 /* Pointer types for binding the functions by name at run time. */

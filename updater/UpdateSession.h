@@ -56,7 +56,7 @@ enum class UpdateOutcome {
     ImageUnreadable,  // the image file vanished, could not be read or is too large
     OutOfMemory,
     BoardRefused,     // code: the status of the board's reply
-    BoardSilent,      // no reply within its deadline (code: 1460); the connection was cut
+    BoardSilent,      // no reply within its deadline (code: ERROR_TIMEOUT); the connection was cut
     Interrupted,      // SessionInterrupt ended it
 };
 

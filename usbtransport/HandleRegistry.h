@@ -20,7 +20,7 @@ public:
     CommResult Cleanup();
     CommResult Open(const char *address, HCOMM *handle);
     // 0 when the handle was open here (it is closed now) or is a link that is not open here;
-    // 6 otherwise.
+    // COMM_ERROR_INVALID_HANDLE otherwise.
     CommResult Close(HCOMM handle);
     // The open link behind the handle with this call counted on it (UsbLink::LeaveCall ends it),
     // or null when the handle is not open here. Found and counted in one shared hold of the lock

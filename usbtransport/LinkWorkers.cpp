@@ -26,11 +26,11 @@ DWORD SecondsToMs(uint8_t seconds) { return static_cast<DWORD>(seconds) * 1000; 
 
 // ---- Connect exchange ------------------------------------------------------------------------
 
-DWORD UsbLink::ConnectExchange(uint32_t channel, const uint8_t *subchannel, const void *request, void *reply) {
+bool UsbLink::ConnectExchange(uint32_t channel, const uint8_t *subchannel, const void *request, void *reply) {
     channel_ = static_cast<uint8_t>(channel);
     if (state_.load() >= LinkState::Negotiated) {
         if (subchannel) subchannel_ = *subchannel;
-        return ERROR_SUCCESS;
+        return true;
     }
     LinkHeader connectRequest = BuildConnectRequest();
     if (request) std::memcpy(&connectRequest, request, kHeaderSize);
@@ -42,19 +42,19 @@ DWORD UsbLink::ConnectExchange(uint32_t channel, const uint8_t *subchannel, cons
     int strays = 0;
     ULONGLONG attemptEnd = 0;
     while (failed < attempts_) {
-        DWORD outcome = TimedTransfer(guard, TransferDirection::Write, &connectRequest, kHeaderSize, writeIo_,
-                                      kConnectWriteTimeoutMs, true);
-        if (outcome == ERROR_SUCCESS) {
+        TransferOutcome outcome = TimedTransfer(guard, TransferDirection::Write, &connectRequest, kHeaderSize,
+                                                writeIo_, kConnectWriteTimeoutMs, true);
+        if (outcome == TransferOutcome::Done) {
             // The reply time belongs to the attempt, however many stray headers arrive in it: a
             // board that trickles packets left over from an earlier session cannot stretch it.
             const ULONGLONG now = ::GetTickCount64();
             if (strays == 0) attemptEnd = now + SecondsToMs(replyTimeout_);
             outcome = now <= attemptEnd ? TimedTransfer(guard, TransferDirection::Read, &answer, kHeaderSize, headerIo_,
                                                         static_cast<DWORD>(attemptEnd - now), false)
-                                        : ERROR_TIMEOUT;
+                                        : TransferOutcome::TimedOut;
         }
-        if (outcome == ERROR_SHUTDOWN_IN_PROGRESS || outcome == ERROR_DEVICE_NOT_CONNECTED) break;
-        if (outcome != ERROR_SUCCESS) {
+        if (outcome == TransferOutcome::Stopped || outcome == TransferOutcome::DeviceGone) break;
+        if (outcome != TransferOutcome::Done) {
             ++failed;
             strays = 0;
             continue;
@@ -79,29 +79,19 @@ DWORD UsbLink::ConnectExchange(uint32_t channel, const uint8_t *subchannel, cons
         maxPayload_ = parameters.maxPayload;
         if (subchannel) subchannel_ = *subchannel;
         if (reply) std::memcpy(reply, &answer, kHeaderSize);
-        return ERROR_SUCCESS;
+        return true;
     }
-    ::SetLastError(ERROR_DEVICE_NOT_CONNECTED);
-    return ERROR_DEVICE_NOT_CONNECTED;
+    return false;
 }
 
 // ---- Writes shared by the ReadWorker and the SendWorker --------------------------------------
 
-// One write on writeIo, the caller holding the write lock: 0 when written (or when it failed for
-// a reason that does not end the link: the answer wait then decides), 1460 when it did not finish
-// in time (cancelled), 1115 when stopped, 1167 when the device is gone (or damaged it: 23 closes
-// the device as well).
-DWORD UsbLink::WriteAndWait(const void *data, DWORD count, DWORD timeoutMs) {
-    const DWORD written =
+// One write on writeIo, the caller holding the write lock: Done also when it failed for a reason
+// that does not end the link (the answer wait then decides), else TimedOut, Stopped or DeviceGone.
+TransferOutcome UsbLink::WriteAndWait(const void *data, DWORD count, DWORD timeoutMs) {
+    const TransferOutcome written =
         TimedTransfer(Guard(), TransferDirection::Write, const_cast<void *>(data), count, writeIo_, timeoutMs, false);
-    switch (written) {
-    case ERROR_SUCCESS:
-    case ERROR_TIMEOUT:
-    case ERROR_SHUTDOWN_IN_PROGRESS:
-    case ERROR_DEVICE_NOT_CONNECTED: return written;
-    case ERROR_CRC: return ERROR_DEVICE_NOT_CONNECTED;
-    default: return ERROR_SUCCESS;
-    }
+    return written == TransferOutcome::Short || written == TransferOutcome::Failed ? TransferOutcome::Done : written;
 }
 
 bool UsbLink::SendAnswer(uint8_t letter, uint8_t channel, uint8_t subchannel, uint32_t sequence) {
@@ -120,17 +110,16 @@ template <typename Prepare> bool UsbLink::WriteAnswer(Prepare prepare) {
     WriteLockHold writing(writeLock_, stop_, kAnswerWriteWaitMs);
     if (!writing.Held()) return writing.Outcome() == Waited::TimedOut;
     prepare();
-    const DWORD written = WriteAndWait(&replyPacket_, kHeaderSize, kAnswerWriteWaitMs);
-    return written == ERROR_SUCCESS || written == ERROR_TIMEOUT;
+    const TransferOutcome written = WriteAndWait(&replyPacket_, kHeaderSize, kAnswerWriteWaitMs);
+    return written == TransferOutcome::Done || written == TransferOutcome::TimedOut;
 }
 
 // ---- ReadWorker ------------------------------------------------------------------------------
 
-// Reads length bytes of payload: 0, 1460 when they did not all come within the wait (the transfer
-// is cancelled), 1115 when stopped, 1167 when the device is gone. A byte stream may hand the bytes
-// over in parts; they are read until complete. arrived counts the bytes that came, whatever the
-// outcome.
-DWORD UsbLink::ReadPayload(uint8_t *into, uint32_t length, DWORD waitMs, uint32_t &arrived) {
+// Reads length bytes of payload: Done, TimedOut when they did not all come within the wait (the
+// transfer is cancelled), Stopped or DeviceGone. A byte stream may hand the bytes over in parts;
+// they are read until complete. arrived counts the bytes that came, whatever the outcome.
+TransferOutcome UsbLink::ReadPayload(uint8_t *into, uint32_t length, DWORD waitMs, uint32_t &arrived) {
     const TransferGuard guard = Guard();
     arrived = 0;
     const DWORD start = ::GetTickCount();
@@ -142,24 +131,17 @@ DWORD UsbLink::ReadPayload(uint8_t *into, uint32_t length, DWORD waitMs, uint32_
         }
         const uint32_t left = length - arrived;
         DWORD moved = 0;
-        const DWORD read =
+        const TransferOutcome read =
             TimedTransfer(guard, TransferDirection::Read, into + arrived, left, payloadIo_, remaining, false, &moved);
         // Bytes that came count as arrived, whatever the outcome.
         arrived += std::min<uint32_t>(moved, left);
-        switch (read) {
-        case ERROR_SUCCESS: break;
-        case ERROR_MORE_DATA:
-            // Part of it: read on, unless nothing at all was handed over (refuse rather than read
-            // again forever).
-            if (moved == 0) return ERROR_TIMEOUT;
-            break;
-        case ERROR_SHUTDOWN_IN_PROGRESS:
-        case ERROR_DEVICE_NOT_CONNECTED: return read;
-        case ERROR_CRC: return ERROR_DEVICE_NOT_CONNECTED;  // the device has been taken as lost
-        default: return ERROR_TIMEOUT;  // refused: the board sends the packet again
-        }
+        if (read == TransferOutcome::Stopped || read == TransferOutcome::DeviceGone) return read;
+        // Part of it: read on, unless nothing at all was handed over. Anything else is refused (the
+        // board sends the packet again) rather than read again forever.
+        if (read != TransferOutcome::Done && (read != TransferOutcome::Short || moved == 0))
+            return TransferOutcome::TimedOut;
     }
-    return ERROR_SUCCESS;
+    return TransferOutcome::Done;
 }
 
 // Reads a data packet's payload, passing over copies of its header that come first: a board that
@@ -173,12 +155,12 @@ DWORD UsbLink::ReadPayload(uint8_t *into, uint32_t length, DWORD waitMs, uint32_
 // the start of the header, the copy's rest is asked for briefly. A board writes a header in one
 // piece, so a real copy's rest is already there; when what comes is not that rest (or nothing
 // comes), the payload was real and the bytes read belong to the next header (carry).
-DWORD UsbLink::ReadDataPayload(const LinkHeader &header, uint32_t length, DWORD waitMs, HeaderCarry &carry) {
+TransferOutcome UsbLink::ReadDataPayload(const LinkHeader &header, uint32_t length, DWORD waitMs, HeaderCarry &carry) {
     const auto *headerBytes = reinterpret_cast<const uint8_t *>(&header);
     uint8_t *payload = payloadBuffer_.get();
     uint32_t arrived = 0;
-    DWORD read = ReadPayload(payload, length, waitMs, arrived);
-    for (int copies = 0; read == ERROR_SUCCESS && copies < kHeaderCopiesPassedOver; ++copies) {
+    TransferOutcome read = ReadPayload(payload, length, waitMs, arrived);
+    for (int copies = 0; read == TransferOutcome::Done && copies < kHeaderCopiesPassedOver; ++copies) {
         if (std::memcmp(payload, headerBytes, std::min(length, kHeaderSize)) != 0) break;
         if (length >= kHeaderSize) {
             // The copy took the place of the payload's first bytes: the last 16 are still to come.
@@ -187,8 +169,8 @@ DWORD UsbLink::ReadDataPayload(const LinkHeader &header, uint32_t length, DWORD 
             continue;
         }
         const uint32_t restSize = kHeaderSize - length;
-        const DWORD rest = ReadPayload(carry.bytes, restSize, kHeaderCopyRestWaitMs, carry.count);
-        if (rest != ERROR_SUCCESS && rest != ERROR_TIMEOUT) return rest;
+        const TransferOutcome rest = ReadPayload(carry.bytes, restSize, kHeaderCopyRestWaitMs, carry.count);
+        if (rest != TransferOutcome::Done && rest != TransferOutcome::TimedOut) return rest;
         if (carry.count < restSize || std::memcmp(carry.bytes, headerBytes + length, restSize) != 0) break;
         carry.count = 0;  // it was a copy: the payload itself follows
         read = ReadPayload(payload, length, waitMs, arrived);
@@ -211,11 +193,11 @@ void UsbLink::ReadWorker() {
         LinkHeader header{};
         auto *headerBytes = reinterpret_cast<uint8_t *>(&header);
         std::memcpy(headerBytes, carry.bytes, carry.count);
-        const DWORD read = TimedTransfer(guard, TransferDirection::Read, headerBytes + carry.count,
-                                         kHeaderSize - carry.count, headerIo_, kNoTimeout, false);
+        const TransferOutcome read = TimedTransfer(guard, TransferDirection::Read, headerBytes + carry.count,
+                                                   kHeaderSize - carry.count, headerIo_, kNoTimeout, false);
         carry.count = 0;
-        if (stop_.Raised() || read == ERROR_DEVICE_NOT_CONNECTED || read == ERROR_CRC) break;
-        if (read != ERROR_SUCCESS) {
+        if (stop_.Raised() || read == TransferOutcome::DeviceGone) break;
+        if (read != TransferOutcome::Done) {
             // Reads that complete with too few bytes or none count too: a board that completes
             // reads empty would otherwise keep this loop spinning.
             if (++failedInARow >= kFailedHeaderReadsInARow) break;
@@ -230,13 +212,13 @@ void UsbLink::ReadWorker() {
         switch (header.letter) {
         case letters::kData: {
             if (channel == 0 || subchannel == 0 || sequence == 0 || length > maxPayload_) break;
-            const DWORD payload = length ? ReadDataPayload(header, length, payloadWait, carry) : ERROR_SUCCESS;
-            if (payload == ERROR_TIMEOUT) {
+            const auto payload = length ? ReadDataPayload(header, length, payloadWait, carry) : TransferOutcome::Done;
+            if (payload == TransferOutcome::TimedOut) {
                 ::ClearCommError(device_.Handle(), nullptr, nullptr);
                 stopped = !SendAnswer(letters::kRefuse, channel, subchannel, sequence);
                 break;
             }
-            if (payload != ERROR_SUCCESS) {
+            if (payload != TransferOutcome::Done) {
                 stopped = true;
                 break;
             }
@@ -306,9 +288,9 @@ bool UsbLink::ServeSend(SendRequest *request, DWORD answerWait, uint32_t sendsPe
     // A board that takes nothing in must not hold the send forever: a write that does not finish
     // within the answer wait (at least the connect write's 3 s) counts as an unanswered send.
     const DWORD writeWait = answerWait == INFINITE ? INFINITE : std::max<DWORD>(answerWait, kConnectWriteTimeoutMs);
-    uint32_t result = ERROR_SUCCESS;
+    TransferOutcome result = TransferOutcome::Done;
     bool workerEnds = false;
-    while (result == ERROR_SUCCESS && request->sent < request->length) {
+    while (result == TransferOutcome::Done && request->sent < request->length) {
         const uint8_t *payload = request->data + request->sent;
         const uint32_t size = NextPayloadSize(request->length, request->sent, maxPayload_);
         request->sent += size;
@@ -326,12 +308,12 @@ bool UsbLink::ServeSend(SendRequest *request, DWORD answerWait, uint32_t sendsPe
         for (;;) {
             // A write lock that a stuck write holds, like a write that does not finish, counts as
             // an unanswered send.
-            const DWORD written = WriteDataPacket(*request, payload, size, writeWait, littleEndian);
-            if (written == ERROR_SHUTDOWN_IN_PROGRESS || written == ERROR_DEVICE_NOT_CONNECTED) {
+            const TransferOutcome written = WriteDataPacket(*request, payload, size, writeWait, littleEndian);
+            if (written == TransferOutcome::Stopped || written == TransferOutcome::DeviceGone) {
                 workerEnds = true;
                 break;
             }
-            bool timedOut = written == ERROR_TIMEOUT;
+            bool timedOut = written == TransferOutcome::TimedOut;
             uint8_t letter = 0;
             if (!timedOut) {
                 // Taken under the queue's lock, where the ReadWorker matches answers.
@@ -359,7 +341,7 @@ bool UsbLink::ServeSend(SendRequest *request, DWORD answerWait, uint32_t sendsPe
                 }
                 if (letter == letters::kRefuse || letter == letters::kRepeat) {
                     if (refusalsLeft <= 1) {
-                        result = ERROR_TIMEOUT;
+                        result = TransferOutcome::TimedOut;
                         break;
                     }
                     --refusalsLeft;
@@ -371,29 +353,30 @@ bool UsbLink::ServeSend(SendRequest *request, DWORD answerWait, uint32_t sendsPe
                 ++tries;
             }
             if (tries >= sendsPerPacket) {
-                result = ERROR_TIMEOUT;
+                result = TransferOutcome::TimedOut;
                 break;
             }
         }
         if (workerEnds) break;
     }
-    if (workerEnds) result = ERROR_DEVICE_NOT_CONNECTED;
+    if (workerEnds) result = TransferOutcome::DeviceGone;
     CompleteRequest(sendQueue_, sendDone_, request, result);
     return !workerEnds;
 }
 
 // One data packet: the write lock, then the header and the payload as two writes, the payload
-// straight from the caller's buffer. 0, 1460 when the lock or a write did not come within the
-// wait, 1115 when stopped, 1167 when the device is gone.
-DWORD UsbLink::WriteDataPacket(const SendRequest &request, const uint8_t *payload, uint32_t size, DWORD writeWait,
-                               bool littleEndian) {
+// straight from the caller's buffer. Done, TimedOut when the lock or a write did not come within
+// the wait, Stopped or DeviceGone.
+TransferOutcome UsbLink::WriteDataPacket(const SendRequest &request, const uint8_t *payload, uint32_t size,
+                                         DWORD writeWait, bool littleEndian) {
     WriteLockHold writing(writeLock_, stop_, writeWait);
-    if (!writing.Held()) return writing.Outcome() == Waited::TimedOut ? ERROR_TIMEOUT : ERROR_SHUTDOWN_IN_PROGRESS;
+    if (!writing.Held())
+        return writing.Outcome() == Waited::TimedOut ? TransferOutcome::TimedOut : TransferOutcome::Stopped;
     lastWriteWasReply_ = 0;
     const LinkHeader header =
         BuildHeader(letters::kData, request.channel, request.subchannel, request.sequence, size, littleEndian);
-    const DWORD written = WriteAndWait(&header, kHeaderSize, writeWait);
-    return written == ERROR_SUCCESS ? WriteAndWait(payload, size, writeWait) : written;
+    const TransferOutcome written = WriteAndWait(&header, kHeaderSize, writeWait);
+    return written == TransferOutcome::Done ? WriteAndWait(payload, size, writeWait) : written;
 }
 
 // ---- AssembleWorker --------------------------------------------------------------------------
@@ -407,7 +390,7 @@ void UsbLink::AssembleWorker() {
         for (;;) {
             // A packet is taken off the ring only by Consume: one left there waits for the next request.
             if (ring_.WaitFilled(stop_) != Waited::Ready) {
-                CompleteRequest(receiveQueue_, receiveDone_, request, ERROR_DEVICE_NOT_CONNECTED);
+                CompleteRequest(receiveQueue_, receiveDone_, request, TransferOutcome::DeviceGone);
                 stopped = true;
                 break;
             }
@@ -421,7 +404,7 @@ void UsbLink::AssembleWorker() {
             // when a new one begins, and the packet stays to start the next.
             if (request->received > 0 &&
                 (header.channel != *request->channel || header.subchannel != *request->subchannel)) {
-                CompleteRequest(receiveQueue_, receiveDone_, request, ERROR_TIMEOUT);
+                CompleteRequest(receiveQueue_, receiveDone_, request, TransferOutcome::Unfinished);
                 break;
             }
             *request->channel = header.channel;
@@ -430,15 +413,15 @@ void UsbLink::AssembleWorker() {
                 // The packet stays for the next request.
                 if (request->received > 0) {
                     *request->length = request->received;
-                    CompleteRequest(receiveQueue_, receiveDone_, request, ERROR_SUCCESS);
+                    CompleteRequest(receiveQueue_, receiveDone_, request, TransferOutcome::Done);
                 } else {
                     *request->length = length;
-                    CompleteRequest(receiveQueue_, receiveDone_, request, ERROR_NOT_ENOUGH_MEMORY);
+                    CompleteRequest(receiveQueue_, receiveDone_, request, TransferOutcome::NoRoom);
                 }
                 break;
             }
             if (sequence == 1 && request->received > 0) {
-                CompleteRequest(receiveQueue_, receiveDone_, request, ERROR_TIMEOUT);
+                CompleteRequest(receiveQueue_, receiveDone_, request, TransferOutcome::Unfinished);
                 break;
             }
             std::memcpy(request->buffer + request->received, slot + kHeaderSize, length);
@@ -446,7 +429,7 @@ void UsbLink::AssembleWorker() {
             ring_.Consume();
             if (sequence == kLastSequence) {
                 *request->length = request->received;
-                CompleteRequest(receiveQueue_, receiveDone_, request, ERROR_SUCCESS);
+                CompleteRequest(receiveQueue_, receiveDone_, request, TransferOutcome::Done);
                 break;
             }
         }

@@ -21,7 +21,7 @@ public:
     PacketRing(const PacketRing &) = delete;
     PacketRing &operator=(const PacketRing &) = delete;
 
-    // 0 or the error code (8 when the storage cannot be had).
+    // 0 or the error code (ERROR_NOT_ENOUGH_MEMORY when the storage cannot be had).
     DWORD Init(uint32_t slots, uint32_t maxPayload);
     void Reset();
 

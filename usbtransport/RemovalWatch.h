@@ -2,7 +2,7 @@
 // hidden "WIRROW" window registered for the device notifications of the board
 // interface. When the platform reports that the link's board has gone, the watch
 // calls its removal handler on that thread; the link then stops and closes its
-// device, so calls waiting on it return 1167 instead of hanging.
+// device, so calls waiting on it return COMM_ERROR_DEVICE_NOT_CONNECTED instead of hanging.
 //
 // The watch owns its thread, its window and its registration. The window and the
 // registration are made and let go of by the NotifyWorker itself (a window can only
@@ -44,7 +44,7 @@ public:
     // kNotifyReadyWaitMs: a worker still setting up its window needs the loader lock, so a host
     // that releases the library right after opening would otherwise wait for it forever. False
     // when no thread could be started: the link then works without removal reports, and the
-    // next transfer notices a lost board through its 1167.
+    // next transfer notices a lost board through its ERROR_DEVICE_NOT_CONNECTED.
     bool Start(const std::string &path, const void *owner, std::function<void()> onRemoved);
     // Asks the NotifyWorker to let go of its window and registration and end. Any thread
     // (the NotifyWorker's own too), any number of times; a watch still being set up ends

@@ -11,6 +11,7 @@
 #include "Condition.h"
 #include "CriticalSection.h"
 #include "LinkStop.h"
+#include "TransferOutcome.h"
 #include <windows.h>
 #include <cstdint>
 
@@ -29,7 +30,7 @@ public:
     uint32_t length;
     uint32_t sequence = 1;
     uint32_t sent = 0;
-    uint32_t result = 0;
+    TransferOutcome result = TransferOutcome::Done;
     // Under the send queue's lock: the ReadWorker sets both when an answer matches the packet
     // in flight; the SendWorker takes `answered` back when it has seen it.
     uint8_t replyLetter = 0;
@@ -48,7 +49,7 @@ public:
     uint8_t *subchannel;
     uint8_t *buffer;
     uint32_t *length;  // capacity in, bytes stored (or size needed) out
-    uint32_t result = 0;
+    TransferOutcome result = TransferOutcome::Done;
     uint32_t received = 0;
     bool done = false;  // under the done queue's lock
     ReceiveRequest *next = nullptr;
@@ -133,7 +134,7 @@ public:
 
     // On a done queue: the request is finished with `result`; its caller is woken. The caller
     // reads the request only after taking this lock, so nothing touches it after the hold ends.
-    void Complete(Request *request, uint32_t result) {
+    void Complete(Request *request, TransferOutcome result) {
         SectionHold hold(lock_);
         request->result = result;
         Append(request);
@@ -191,7 +192,8 @@ private:
 
 // Ends a request: off its work queue, onto its done queue, then its caller is woken.
 template <typename Request>
-void CompleteRequest(RequestQueue<Request> &work, RequestQueue<Request> &done, Request *request, uint32_t result) {
+void CompleteRequest(RequestQueue<Request> &work, RequestQueue<Request> &done, Request *request,
+                     TransferOutcome result) {
     work.Remove(request);
     done.Complete(request, result);
 }

@@ -15,44 +15,37 @@ bool IsDeviceGoneError(DWORD error) {
 
 namespace {
 
-DWORD Finish(DWORD result) {
-    ::SetLastError(result);
-    return result;
+TransferOutcome ByCount(DWORD moved, DWORD count) {
+    return moved < count ? TransferOutcome::Short : TransferOutcome::Done;
 }
 
-// The one error mapping of a failed transfer.
-DWORD MapError(const TransferGuard &guard, DWORD error, IoBlock &io, bool resetOnCrc) {
-    if (IsDeviceGoneError(error)) {
+// The one mapping of a failed transfer's platform error.
+TransferOutcome MapError(const TransferGuard &guard, DWORD error, IoBlock &io, bool resetOnCrc) {
+    if (IsDeviceGoneError(error) || (error == ERROR_CRC && !resetOnCrc)) {
         guard.deviceLost(guard.context);
-        return Finish(ERROR_DEVICE_NOT_CONNECTED);
+        return TransferOutcome::DeviceGone;
     }
     if (error == ERROR_TIMEOUT) {
         DWORD ignored = 0;
         guard.device->CancelAndSettle(io.Block(), ignored);
-        return Finish(ERROR_TIMEOUT);
+        return TransferOutcome::TimedOut;
     }
-    if (error == ERROR_CRC) {
-        if (!resetOnCrc) {
-            guard.deviceLost(guard.context);
-            return Finish(ERROR_CRC);
+    if (error != ERROR_CRC) return TransferOutcome::Failed;
+    OVERLAPPED &block = io.Fresh();
+    if (!guard.device->Reset(block) && ::GetLastError() == ERROR_IO_PENDING) {
+        // A reset that the device does not finish within the allowance is abandoned.
+        if (::WaitForSingleObject(block.hEvent, kSettleWaitMs) != WAIT_OBJECT_0) {
+            DWORD ignored = 0;
+            guard.device->CancelAndSettle(block, ignored);
         }
-        OVERLAPPED &block = io.Fresh();
-        if (!guard.device->Reset(block) && ::GetLastError() == ERROR_IO_PENDING) {
-            // A reset that the device does not finish within the allowance is abandoned.
-            if (::WaitForSingleObject(block.hEvent, kSettleWaitMs) != WAIT_OBJECT_0) {
-                DWORD ignored = 0;
-                guard.device->CancelAndSettle(block, ignored);
-            }
-        }
-        return Finish(ERROR_CRC);
     }
-    return Finish(error);
+    return TransferOutcome::Damaged;
 }
 
 }  // namespace
 
-DWORD TimedTransfer(const TransferGuard &guard, TransferDirection direction, void *buffer, DWORD count, IoBlock &io,
-                    DWORD timeoutMs, bool resetOnCrc, DWORD *movedOut) {
+TransferOutcome TimedTransfer(const TransferGuard &guard, TransferDirection direction, void *buffer, DWORD count,
+                              IoBlock &io, DWORD timeoutMs, bool resetOnCrc, DWORD *movedOut) {
     DWORD ignored = 0;
     DWORD &moved = movedOut ? *movedOut : ignored;
     moved = 0;
@@ -62,23 +55,23 @@ DWORD TimedTransfer(const TransferGuard &guard, TransferDirection direction, voi
     if (started) {
         // Completed at once. A byte stream may hand over fewer bytes than asked for.
         if (!::GetOverlappedResult(guard.device->Handle(), &block, &moved, FALSE)) moved = count;
-        return Finish(moved < count ? ERROR_MORE_DATA : ERROR_SUCCESS);
+        return ByCount(moved, count);
     }
     DWORD error = ::GetLastError();
     if (error == ERROR_IO_PENDING) {
         HANDLE waits[2] = {block.hEvent, guard.stopEvent};
         const DWORD waited = ::WaitForMultipleObjects(guard.stopEvent ? 2 : 1, waits, FALSE, timeoutMs);
         if (waited == WAIT_OBJECT_0) {
-            if (::GetOverlappedResult(guard.device->Handle(), &block, &moved, FALSE))
-                return Finish(moved < count ? ERROR_MORE_DATA : ERROR_SUCCESS);
+            if (::GetOverlappedResult(guard.device->Handle(), &block, &moved, FALSE)) return ByCount(moved, count);
             error = ::GetLastError();
         } else {
             const DWORD waitError = ::GetLastError();
             // The caller's buffer must be let go of before the transfer ends. One that finished
             // just as the wait ran out counts.
             const bool finished = guard.device->CancelAndSettle(block, moved);
-            if (waited == WAIT_TIMEOUT) return Finish(finished && moved == count ? ERROR_SUCCESS : ERROR_TIMEOUT);
-            if (waited == WAIT_OBJECT_0 + 1) return Finish(ERROR_SHUTDOWN_IN_PROGRESS);
+            if (waited == WAIT_TIMEOUT)
+                return finished && moved == count ? TransferOutcome::Done : TransferOutcome::TimedOut;
+            if (waited == WAIT_OBJECT_0 + 1) return TransferOutcome::Stopped;
             error = waitError;
         }
     }

@@ -83,18 +83,13 @@ CommResult UsbLink::Connect(uint32_t channel, const uint8_t *subchannel, const v
     SectionHold serial(startStopSerial_);
     if (state_.load() == LinkState::Running) return COMM_SUCCESS;
     ::ResetEvent(connectCancel_.Get());
-    if (closing_.load() || cancels_.load() != cancelsBefore) {
-        ::SetLastError(ERROR_DEVICE_NOT_CONNECTED);
-        return ERROR_DEVICE_NOT_CONNECTED;
-    }
     // A handle that lost its device (removed, or given up by its reader) stays lost until it is
     // closed: its old workers may still be winding down on the old device objects.
-    if (state_.load() == LinkState::Closed) {
+    if (closing_.load() || cancels_.load() != cancelsBefore || state_.load() == LinkState::Closed ||
+        !ConnectExchange(channel, subchannel, request, reply)) {
         ::SetLastError(ERROR_DEVICE_NOT_CONNECTED);
-        return ERROR_DEVICE_NOT_CONNECTED;
+        return COMM_ERROR_DEVICE_NOT_CONNECTED;
     }
-    DWORD error = ConnectExchange(channel, subchannel, request, reply);
-    if (error) return error;
     return StartWorkers();
 }
 
@@ -180,8 +175,8 @@ bool JoinWorker(PinnedThread &worker) {
 
 // In this order: no request is queued any more (state), the stop is raised (every worker wait ends
 // on it), the workers are joined (reader, sender, assembler; each completes the request it was
-// serving), the requests still queued are completed with 1167, then the workers' objects go, and
-// last the device objects a lost device left to the stop.
+// serving), the requests still queued are completed as DeviceGone, then the workers' objects go,
+// and last the device objects a lost device left to the stop.
 void UsbLink::StopWorkers() {
     SectionHold serial(startStopSerial_);
     {
@@ -221,15 +216,15 @@ void UsbLink::StopWorkers() {
     }
 }
 
-// Requests still queued when the link stops are ended with 1167, so no caller waits for a worker
+// Requests still queued when the link stops are ended as DeviceGone, so no caller waits for a worker
 // that is gone. Callers queue only while the link runs, and the state leaves Running before the
 // stop event is set, so a drain after a worker has seen the stop event finds every request.
 void UsbLink::DrainSendQueue() {
-    while (SendRequest *request = sendQueue_.Pop()) sendDone_.Complete(request, ERROR_DEVICE_NOT_CONNECTED);
+    while (SendRequest *request = sendQueue_.Pop()) sendDone_.Complete(request, TransferOutcome::DeviceGone);
 }
 
 void UsbLink::DrainReceiveQueue() {
-    while (ReceiveRequest *request = receiveQueue_.Pop()) receiveDone_.Complete(request, ERROR_DEVICE_NOT_CONNECTED);
+    while (ReceiveRequest *request = receiveQueue_.Pop()) receiveDone_.Complete(request, TransferOutcome::DeviceGone);
 }
 
 // ---- The device ------------------------------------------------------------------------------
@@ -289,22 +284,32 @@ TransferGuard UsbLink::Guard() { return TransferGuard{&device_, stop_.Event(), &
 
 // ---- Data calls ------------------------------------------------------------------------------
 
-uint32_t UsbLink::QueueSend(uint8_t channel, uint8_t subchannel, const void *data, uint32_t length) {
+CommResult UsbLink::ToCommResult(TransferOutcome outcome) {
+    switch (outcome) {
+    case TransferOutcome::Done: return COMM_SUCCESS;
+    case TransferOutcome::TimedOut:
+    case TransferOutcome::Unfinished: return COMM_ERROR_TIMEOUT;
+    case TransferOutcome::NoRoom: return COMM_ERROR_NOT_ENOUGH_MEMORY;
+    default: return COMM_ERROR_DEVICE_NOT_CONNECTED;
+    }
+}
+
+TransferOutcome UsbLink::QueueSend(uint8_t channel, uint8_t subchannel, const void *data, uint32_t length) {
     SendRequest request(channel, subchannel, data, length);
     {
         SectionHold gate(requestGate_);
-        if (state_.load() != LinkState::Running) return ERROR_DEVICE_NOT_CONNECTED;
+        if (state_.load() != LinkState::Running) return TransferOutcome::DeviceGone;
         sendQueue_.Push(&request);
     }
     sendDone_.AwaitCompletion(&request);
     return request.result;
 }
 
-uint32_t UsbLink::QueueReceive(void *buffer, uint32_t *length, uint8_t *channel, uint8_t *subchannel) {
+TransferOutcome UsbLink::QueueReceive(void *buffer, uint32_t *length, uint8_t *channel, uint8_t *subchannel) {
     ReceiveRequest request(channel, subchannel, buffer, length);
     {
         SectionHold gate(requestGate_);
-        if (state_.load() != LinkState::Running) return ERROR_DEVICE_NOT_CONNECTED;
+        if (state_.load() != LinkState::Running) return TransferOutcome::DeviceGone;
         // A null buffer asks for the link's spare buffer, which lives only while the link runs.
         if (!request.buffer) {
             request.buffer = spareBuffer_.get();
@@ -319,7 +324,7 @@ uint32_t UsbLink::QueueReceive(void *buffer, uint32_t *length, uint8_t *channel,
 CommResult UsbLink::SendData(const void *data, uint32_t length, uint32_t channel, uint32_t subchannel) {
     if (length == 0) return COMM_SUCCESS;
     if (!data || !CanReadMemory(data, length)) return COMM_E_POINTER;
-    return QueueSend(static_cast<uint8_t>(channel), static_cast<uint8_t>(subchannel), data, length);
+    return ToCommResult(QueueSend(static_cast<uint8_t>(channel), static_cast<uint8_t>(subchannel), data, length));
 }
 
 CommResult UsbLink::ReceiveData(void *buffer, uint32_t *length, uint8_t *channel, uint8_t *subchannel) {
@@ -329,15 +334,15 @@ CommResult UsbLink::ReceiveData(void *buffer, uint32_t *length, uint8_t *channel
     if ((channel && !CanWriteMemory(channel, 1)) || (subchannel && !CanWriteMemory(subchannel, 1))) return COMM_E_POINTER;
     uint8_t messageChannel = 0;
     uint8_t messageSubchannel = 0;
-    uint32_t result;
+    TransferOutcome result;
     for (;;) {
         *length = capacity;
         result = QueueReceive(buffer, length, &messageChannel, &messageSubchannel);
-        if (result != COMM_SUCCESS && result != COMM_ERROR_NOT_ENOUGH_MEMORY) break;
+        if (result != TransferOutcome::Done && result != TransferOutcome::NoRoom) break;
         if (!filterOn_ || (messageChannel == channel_ && (messageSubchannel == subchannel_ || messageSubchannel == 0xFF)))
             break;
         // Not for this handle: a message too large for the caller's buffer is taken off into the spare one.
-        if (result == COMM_ERROR_NOT_ENOUGH_MEMORY) {
+        if (result == TransferOutcome::NoRoom) {
             uint8_t ignoredChannel = 0;
             uint8_t ignoredSubchannel = 0;
             QueueReceive(nullptr, length, &ignoredChannel, &ignoredSubchannel);
@@ -345,7 +350,7 @@ CommResult UsbLink::ReceiveData(void *buffer, uint32_t *length, uint8_t *channel
     }
     if (channel) *channel = messageChannel;
     if (subchannel) *subchannel = messageSubchannel;
-    return result;
+    return ToCommResult(result);
 }
 
 }  // namespace wirrow

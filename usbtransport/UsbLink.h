@@ -5,8 +5,8 @@
 //
 // How the engine is put together, one concept per file:
 // - DeviceFile: the board's device path and handle; starts overlapped transfers.
-// - TimedTransfer: the one way every read and write waits (time-out, stop, cancel) and
-//   the one mapping of a transfer's failure to the link's codes (1460, 1115, 234, 1167, 23).
+// - TimedTransfer: the one way every read and write waits (time-out, stop, cancel) and the one
+//   mapping of its failure to a TransferOutcome, which only the public methods turn into a result.
 // - Three link workers (LinkWorkers.cpp): the ReadWorker reads every packet, answers the
 //   board's data packets and hands them to the ring, and passes answers to the sender; the
 //   SendWorker cuts queued messages into packets and waits for their answers; the
@@ -108,8 +108,8 @@ public:
     LinkState State() const { return state_.load(); }
 
 private:
-    // Connect exchange and the three workers (LinkWorkers.cpp).
-    DWORD ConnectExchange(uint32_t channel, const uint8_t *subchannel, const void *request, void *reply);
+    // Connect exchange (true when negotiated) and the three workers (LinkWorkers.cpp).
+    bool ConnectExchange(uint32_t channel, const uint8_t *subchannel, const void *request, void *reply);
     void ReadWorker();
     void SendWorker();
     void AssembleWorker();
@@ -121,13 +121,13 @@ private:
         uint8_t bytes[kHeaderSize];
         uint32_t count = 0;
     };
-    DWORD ReadPayload(uint8_t *into, uint32_t length, DWORD waitMs, uint32_t &arrived);
-    DWORD ReadDataPayload(const LinkHeader &header, uint32_t length, DWORD waitMs, HeaderCarry &carry);
-    // false when the worker is to end (the request has been completed with 1167).
+    TransferOutcome ReadPayload(uint8_t *into, uint32_t length, DWORD waitMs, uint32_t &arrived);
+    TransferOutcome ReadDataPayload(const LinkHeader &header, uint32_t length, DWORD waitMs, HeaderCarry &carry);
+    // false when the worker is to end (the request has been completed as DeviceGone).
     bool ServeSend(SendRequest *request, DWORD answerWaitMs, uint32_t sendsPerPacket);
-    DWORD WriteAndWait(const void *data, DWORD count, DWORD timeoutMs);
-    DWORD WriteDataPacket(const SendRequest &request, const uint8_t *payload, uint32_t size, DWORD writeWait,
-                          bool littleEndian);
+    TransferOutcome WriteAndWait(const void *data, DWORD count, DWORD timeoutMs);
+    TransferOutcome WriteDataPacket(const SendRequest &request, const uint8_t *payload, uint32_t size,
+                                    DWORD writeWait, bool littleEndian);
     TransferGuard Guard();
 
     // Engine operations (UsbLink.cpp).
@@ -145,8 +145,10 @@ private:
     }
     void DrainSendQueue();
     void DrainReceiveQueue();
-    uint32_t QueueSend(uint8_t channel, uint8_t subchannel, const void *data, uint32_t length);
-    uint32_t QueueReceive(void *buffer, uint32_t *length, uint8_t *channel, uint8_t *subchannel);
+    // The one place where the engine's outcomes become Comm API results.
+    static CommResult ToCommResult(TransferOutcome outcome);
+    TransferOutcome QueueSend(uint8_t channel, uint8_t subchannel, const void *data, uint32_t length);
+    TransferOutcome QueueReceive(void *buffer, uint32_t *length, uint8_t *channel, uint8_t *subchannel);
     bool LittleEndian() const { return IsLittleEndianLink(linkFlags_); }
     static void OnDeviceLost(void *link);
     // Raises the stop and wakes every hand-off wait of the workers; under deviceGuard_.

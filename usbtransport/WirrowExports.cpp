@@ -21,7 +21,7 @@ template <typename Body> CommResult Guarded(Body body) {
 
 // A call on an open link: found and counted in one step, so that another thread's close of the
 // handle (a caller's mistake, but not one that may corrupt memory) either comes first, and the call
-// gets 6, or frees the link only once the call has left.
+// gets COMM_ERROR_INVALID_HANDLE, or frees the link only once the call has left.
 template <typename Body> CommResult OnLink(HCOMM handle, Body body) {
     UsbLink *link = Registry().EnterCall(handle);
     if (!link) {

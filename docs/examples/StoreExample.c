@@ -37,7 +37,7 @@ int main(void) {
     strcpy(board.displayName, "Bench board");
     strcpy(board.address, "COM3");
     board.port = 0;
-    added = CommAddDevice(&board, NULL, 0); /* 183: registered already */
+    added = CommAddDevice(&board, NULL, 0); /* COMM_ERROR_ALREADY_EXISTS: registered already */
     if (added != COMM_SUCCESS && added != COMM_ERROR_ALREADY_EXISTS) {
         fprintf(stderr, "CommAddDevice failed: %lu\n", (unsigned long)added);
         failed = 1;

@@ -35,7 +35,7 @@ enum class FaultAction : std::uint8_t {
     DuplicateHeader,  // BoardPacket: the header goes out twice, then the payload once
     RejectChunk,      // UpdateChunk: the chunk is refused with error code `value` (default 0x0201)
     Stall,            // any: the board stops reading for `delayMs` first, then goes on normally
-    Disconnect,       // any: the board drops the connection (the host sees 233) instead
+    Disconnect,       // any: the board drops the connection (the host sees ERROR_PIPE_NOT_CONNECTED) instead
     Unplug,           // any: the board disappears (link removed, interface absent) instead
 };
 

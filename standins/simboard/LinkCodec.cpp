@@ -93,15 +93,6 @@ LinkHeaderBytes MakeConnectReply(const LinkParameters &parameters, std::uint32_t
     return bytes;
 }
 
-SequenceVerdict JudgeSequence(std::uint32_t s, std::uint32_t p, bool sameAddress) {
-    if (s == 1) return (p == 1 && sameAddress) ? SequenceVerdict::Duplicate : SequenceVerdict::Accept;
-    if (s == kLastSequence) return SequenceVerdict::Accept;
-    if (!sameAddress) return SequenceVerdict::Drop;
-    if (s == p) return SequenceVerdict::Duplicate;
-    if (s == p + 1) return SequenceVerdict::Accept;
-    return SequenceVerdict::Drop;
-}
-
 std::vector<PacketSlice> SliceMessage(std::size_t length, std::uint32_t maxPayload) {
     std::vector<PacketSlice> slices;
     if (maxPayload == 0) maxPayload = 1;
@@ -116,22 +107,31 @@ std::vector<PacketSlice> SliceMessage(std::size_t length, std::uint32_t maxPaylo
     return slices;
 }
 
+HostPacketFit MessageAssembler::Fit(std::uint8_t channel, std::uint8_t subchannel, std::uint32_t sequence,
+                                    const std::uint8_t *payload, std::size_t length) const {
+    const bool atAnsweredAddress = channel == answeredChannel_ && subchannel == answeredSubchannel_;
+    if (atAnsweredAddress && sequence == answeredSequence_) {
+        if (sequence != kLastSequence) return HostPacketFit::AnsweredLost;
+        const bool sameBytes = length == lastPayload_.size() &&
+                               (length == 0 || std::memcmp(payload, lastPayload_.data(), length) == 0);
+        return repeatExpected_ && sameBytes ? HostPacketFit::AnsweredLost : HostPacketFit::Expected;
+    }
+    if (sequence == 1 || sequence == kLastSequence) return HostPacketFit::Expected;
+    return atAnsweredAddress && sequence == answeredSequence_ + 1 ? HostPacketFit::Expected : HostPacketFit::OutOfTurn;
+}
+
 MessageAssembler::Outcome MessageAssembler::Take(std::uint8_t channel, std::uint8_t subchannel,
                                                  std::uint32_t sequence, const std::uint8_t *payload,
                                                  std::size_t length) {
     Outcome outcome;
-    bool sameAddress = channel == lastChannel_ && subchannel == lastSubchannel_;
-    bool repeatOfLast = repeatExpected_ && sameAddress && sequence == kLastSequence &&
-                        sequence == lastSequence_ && length == lastPayload_.size() &&
-                        (length == 0 || std::memcmp(payload, lastPayload_.data(), length) == 0);
+    outcome.fit = Fit(channel, subchannel, sequence, payload, length);
     repeatExpected_ = false;
-    outcome.verdict = repeatOfLast ? SequenceVerdict::Duplicate : JudgeSequence(sequence, lastSequence_, sameAddress);
-    if (outcome.verdict == SequenceVerdict::Drop) return outcome;
+    if (outcome.fit == HostPacketFit::OutOfTurn) return outcome;
     if (sequence == kLastSequence) lastPayload_.assign(payload, payload + length);
-    lastSequence_ = sequence;
-    lastChannel_ = channel;
-    lastSubchannel_ = subchannel;
-    if (outcome.verdict == SequenceVerdict::Duplicate) return outcome;
+    answeredChannel_ = channel;
+    answeredSubchannel_ = subchannel;
+    answeredSequence_ = sequence;
+    if (outcome.fit == HostPacketFit::AnsweredLost) return outcome;
 
     // A first packet starts a new message; what was collected before is lost.
     if (sequence == 1) partial_.clear();
@@ -157,9 +157,9 @@ void MessageAssembler::ExpectRepeatOfLastPacket() { repeatExpected_ = true; }
 void MessageAssembler::Reset() {
     repeatExpected_ = false;
     lastPayload_.clear();
-    lastSequence_ = kLastSequence;
-    lastChannel_ = 0;
-    lastSubchannel_ = 0;
+    answeredChannel_ = 0;
+    answeredSubchannel_ = 0;
+    answeredSequence_ = kLastSequence;
     partial_.clear();
     complete_.clear();
 }

@@ -1,7 +1,8 @@
 // The board's side of the USB link framing: 16-byte link headers, the connect
-// reply, the sequence rule and the cutting and joining of messages. Written on
-// its own (not shared with the host transport) so that a byte-order slip on
-// either side shows up in tests instead of cancelling out.
+// reply, what the board expects next from the host and the cutting and joining of
+// messages. Written on its own (not shared with the host transport) so that a slip
+// on either side, in byte order or in numbering, shows up in tests instead of
+// cancelling out.
 #pragma once
 #include <array>
 #include <cstddef>
@@ -67,11 +68,6 @@ LinkHeaderBytes MakeRepeatRequest(bool littleEndian);
 // order that the reply's own flags state.
 LinkHeaderBytes MakeConnectReply(const LinkParameters &parameters, std::uint32_t maxPayload);
 
-enum class SequenceVerdict { Accept, Duplicate, Drop };
-
-// Judges a data packet with sequence s after the last taken sequence p.
-SequenceVerdict JudgeSequence(std::uint32_t s, std::uint32_t p, bool sameAddress);
-
 // One packet of a message being sent: its bytes and its sequence number.
 struct PacketSlice {
     std::size_t offset = 0;
@@ -84,12 +80,22 @@ struct PacketSlice {
 // one empty packet.
 std::vector<PacketSlice> SliceMessage(std::size_t length, std::uint32_t maxPayload);
 
-// Joins the packets of the host's messages, applying the sequence rule. The
-// caller answers 'a' for Accept and Duplicate and nothing for Drop.
+// How a host data packet fits what the board expects next. A host sends a packet
+// only once the one before it is answered, so after answering a packet the board
+// expects that packet again (its answer went astray), the packet after it at the
+// same address, or at any address the first or the last packet of a message (a
+// host that gives up on a message starts the next one with either).
+enum class HostPacketFit {
+    Expected,      // taken, and answered
+    AnsweredLost,  // the packet answered last, sent again: answered again, not taken twice
+    OutOfTurn,     // anything else: neither taken nor answered
+};
+
+// Joins the packets of the host's messages as they fit what the board expects.
 class MessageAssembler {
 public:
     struct Outcome {
-        SequenceVerdict verdict = SequenceVerdict::Drop;
+        HostPacketFit fit = HostPacketFit::OutOfTurn;
         bool messageComplete = false;
     };
 
@@ -102,18 +108,22 @@ public:
     std::vector<std::uint8_t> TakeMessage();
 
     // Called when the answer to the packet just taken never reached the host (or
-    // came too late): the host will send that packet again. A last packet
-    // (0xFFFFFFFF) passes the sequence rule again, so its repeat is recognised
-    // here by address, sequence and content and answered without delivery.
+    // came too late): the host will send that packet again. A last packet sent
+    // again reads like a new one-packet message, so only after this call is it
+    // recognised, by address, sequence and content, and answered without delivery.
     void ExpectRepeatOfLastPacket();
 
-    // Forgets the last sequence and any partial message (new connection).
+    // Forgets the packet answered last and any partial message (new connection).
     void Reset();
 
 private:
-    std::uint32_t lastSequence_ = kLastSequence;
-    std::uint8_t lastChannel_ = 0;
-    std::uint8_t lastSubchannel_ = 0;
+    HostPacketFit Fit(std::uint8_t channel, std::uint8_t subchannel, std::uint32_t sequence,
+                      const std::uint8_t *payload, std::size_t length) const;
+
+    // The packet the board answered last: what it expects next follows from it.
+    std::uint8_t answeredChannel_ = 0;
+    std::uint8_t answeredSubchannel_ = 0;
+    std::uint32_t answeredSequence_ = kLastSequence;
     std::uint8_t channel_ = 0;
     std::uint8_t subchannel_ = 0;
     bool repeatExpected_ = false;

@@ -463,7 +463,7 @@ bool SimulatedBoard::HandleHostData(const LinkFrame &frame) {
 
     MessageAssembler::Outcome outcome =
         assembler_.Take(frame.channel, frame.subchannel, frame.sequence, payload.data(), payload.size());
-    if (outcome.verdict == SequenceVerdict::Drop) {
+    if (outcome.fit == HostPacketFit::OutOfTurn) {
         Record(event);
         return true;
     }
@@ -484,7 +484,7 @@ bool SimulatedBoard::HandleHostData(const LinkFrame &frame) {
             event.letter = 'a';
         }
     }
-    event.value = outcome.verdict == SequenceVerdict::Duplicate ? 1 : 0;
+    event.value = outcome.fit == HostPacketFit::AnsweredLost ? 1 : 0;
     Record(event);
     if (!outcome.messageComplete) return true;
     return DeliverHostMessage(assembler_.Channel(), assembler_.Subchannel(), assembler_.TakeMessage());

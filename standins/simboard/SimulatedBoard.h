@@ -38,7 +38,7 @@ enum class BoardEventKind : std::uint8_t {
     FlashWritten,      // length: image size
     BoardPacket,       // a board data packet written; value: the send number (1 = first)
     HostAnswer,        // 'a' or 'n' from the host for the packet in flight
-    BoardMessageDone,  // value: result (0, 1460, 233)
+    BoardMessageDone,  // value: result (0, kSendGaveUp, kSendConnectionLost)
     RepeatRequest,     // 'e' written
     Fault,             // letter: FaultPoint, value: FaultAction
     SessionEnded,      // the connection was dropped or the host closed the path
@@ -64,10 +64,10 @@ struct BoardEvent {
 std::string DescribeEvent(const BoardEvent &event);
 
 // Results of a board message (WaitMessageSent).
-constexpr DWORD kSendPending = WAIT_TIMEOUT;                    // 258: not finished yet
-constexpr DWORD kSendGaveUp = ERROR_TIMEOUT;                    // 1460: no 'a' within the sends
-constexpr DWORD kSendConnectionLost = ERROR_PIPE_NOT_CONNECTED;  // 233
-constexpr DWORD kSendStopped = ERROR_OPERATION_ABORTED;          // 995: the board stopped
+constexpr DWORD kSendPending = WAIT_TIMEOUT;                    // not finished yet
+constexpr DWORD kSendGaveUp = ERROR_TIMEOUT;                    // no 'a' within the sends
+constexpr DWORD kSendConnectionLost = ERROR_PIPE_NOT_CONNECTED;  // the host has gone
+constexpr DWORD kSendStopped = ERROR_OPERATION_ABORTED;          // the board stopped
 
 class SimulatedBoard {
 public:
@@ -88,7 +88,7 @@ public:
     // --- the host's side of things, as the board saw it ---
     bool WaitClientConnected(DWORD timeoutMs);
     // True once no host holds the board and a new open of the path will succeed.
-    // A host that closes the path and opens it again at once can meet 231 (busy)
+    // A host that closes the path and opens it again at once can meet ERROR_PIPE_BUSY
     // in the moment before the board takes the next open; wait for this first.
     bool WaitListening(DWORD timeoutMs);
     bool WaitLinkUp(DWORD timeoutMs);  // a connect reply has gone out in the current session
@@ -116,14 +116,14 @@ public:
     void StallReading(DWORD durationMs);  // stops reading the host's data for a while
     void ResumeReading();
     // Drops the connection as a board that resets its USB side: the host's pending
-    // and later transfers fail with 233; the board then waits for a new open
-    // (already waiting when this returns 0).
+    // and later transfers fail with ERROR_PIPE_NOT_CONNECTED; the board then waits
+    // for a new open (already waiting when this returns 0).
     DWORD Disconnect(DWORD timeoutMs = 5000);
     // Pulls the board as a real removal goes: the path stops opening, the interface
     // is listed as absent and the connection is dropped (the host's transfers fail
-    // with 233); then the removal is reported as complete (WM_DEVICECHANGE with
-    // DBT_DEVICEREMOVECOMPLETE and the path) to every top-level window of the
-    // desktop, and the unplug handler runs with the path.
+    // with ERROR_PIPE_NOT_CONNECTED); then the removal is reported as complete
+    // (WM_DEVICECHANGE with DBT_DEVICEREMOVECOMPLETE and the path) to every
+    // top-level window of the desktop, and the unplug handler runs with the path.
     DWORD Unplug(DWORD timeoutMs = 5000);
     // A new interface appears: listed as present, the path opens, the board listens.
     DWORD Replug();

@@ -109,7 +109,7 @@ bool RunCommand(SimulatedRouters &routers, const std::string &line) {
                                             "clear",  "fault",  "result", "notify", "service", "show",
                                             "forge"};
     bool known = std::any_of(std::begin(kCommands), std::end(kCommands), [&](const char *name) { return command == name; });
-    // A known command with unusable arguments: 87.
+    // A known command with unusable arguments: ERROR_INVALID_PARAMETER.
     DWORD error = known ? ERROR_INVALID_PARAMETER : ERROR_INVALID_FUNCTION;
     if (command == "notify" && words.size() >= 2) {
         unsigned long from = 0;

@@ -30,8 +30,8 @@ struct StepFailures {
     unsigned Total() const { return open + connect + send + disconnect + close; }
 };
 
-// A board that has just let the previous host go takes the next open a moment later (231 until
-// then): the open is tried again, within a bound.
+// A board that has just let the previous host go takes the next open a moment later
+// (ERROR_PIPE_BUSY until then): the open is tried again, within a bound.
 CommResult OpenBoard(const std::string &path, HCOMM *handle) {
     CommResult result = 0;
     for (int attempt = 0; attempt < 400; ++attempt) {

@@ -65,17 +65,6 @@ TEST(LinkCodec, ValidHeadersNeedKindAndKnownLetter) {
     EXPECT_EQ(0, KindForLetter('e'));
 }
 
-TEST(LinkCodec, SequenceRule) {
-    EXPECT_EQ(SequenceVerdict::Accept, JudgeSequence(1, kLastSequence, true));
-    EXPECT_EQ(SequenceVerdict::Duplicate, JudgeSequence(1, 1, true));
-    EXPECT_EQ(SequenceVerdict::Accept, JudgeSequence(1, 1, false));
-    EXPECT_EQ(SequenceVerdict::Accept, JudgeSequence(kLastSequence, kLastSequence, true));
-    EXPECT_EQ(SequenceVerdict::Duplicate, JudgeSequence(2, 2, true));
-    EXPECT_EQ(SequenceVerdict::Accept, JudgeSequence(3, 2, true));
-    EXPECT_EQ(SequenceVerdict::Drop, JudgeSequence(3, 1, true));
-    EXPECT_EQ(SequenceVerdict::Drop, JudgeSequence(2, 1, false));
-}
-
 TEST(LinkCodec, SliceMessage) {
     auto slices = SliceMessage(40000, 16384);
     ASSERT_EQ(3u, slices.size());
@@ -96,15 +85,71 @@ TEST(LinkCodec, SliceMessage) {
     EXPECT_EQ(kLastSequence, slices[1].sequence);
 }
 
+// After answering one packet, how the board takes the next one the host sends.
+TEST(MessageAssembler, TheNextPacketFitsWhatTheBoardExpectsAfterTheOneItAnswered) {
+    struct Case {
+        const char *what;
+        std::uint8_t channel;
+        std::uint32_t sequence;
+        HostPacketFit fit;
+    };
+    // The board has answered packets 1 to 3 of a message at channel 9 (sub-channel 1).
+    const Case cases[] = {
+        {"the packet after it", 9, 4, HostPacketFit::Expected},
+        {"the last packet of the message", 9, kLastSequence, HostPacketFit::Expected},
+        {"the same packet again: its answer went astray", 9, 3, HostPacketFit::AnsweredLost},
+        {"an earlier packet of the message", 9, 2, HostPacketFit::OutOfTurn},
+        {"a packet skipped", 9, 5, HostPacketFit::OutOfTurn},
+        {"a new message at the same address", 9, 1, HostPacketFit::Expected},
+        {"a new message at another address", 8, 1, HostPacketFit::Expected},
+        {"a one-packet message at another address", 8, kLastSequence, HostPacketFit::Expected},
+        {"the packet after it, at another address", 8, 4, HostPacketFit::OutOfTurn},
+        {"the same number at another address", 8, 3, HostPacketFit::OutOfTurn},
+    };
+    const std::uint8_t bytes[] = {1, 2};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        MessageAssembler assembler;
+        for (std::uint32_t answered = 1; answered <= 3; ++answered)
+            ASSERT_EQ(HostPacketFit::Expected, assembler.Take(9, 1, answered, bytes, 2).fit);
+        const MessageAssembler::Outcome outcome = assembler.Take(c.channel, 1, c.sequence, bytes, 2);
+        EXPECT_EQ(c.fit, outcome.fit);
+        // Only the last packet of a message that the board has whole completes it.
+        EXPECT_EQ(c.fit == HostPacketFit::Expected && c.sequence == kLastSequence, outcome.messageComplete);
+    }
+}
+
+TEST(MessageAssembler, AfterAnsweringTheFirstPacketItsRepeatIsNotTakenTwice) {
+    MessageAssembler assembler;
+    const std::uint8_t a[] = {1, 2, 3}, b[] = {4};
+    ASSERT_EQ(HostPacketFit::Expected, assembler.Take(9, 1, 1, a, 3).fit);
+    EXPECT_EQ(HostPacketFit::AnsweredLost, assembler.Take(9, 1, 1, a, 3).fit);
+    EXPECT_EQ(HostPacketFit::Expected, assembler.Take(7, 1, 1, b, 1).fit) << "another address starts afresh";
+    EXPECT_EQ(HostPacketFit::OutOfTurn, assembler.Take(9, 1, 2, b, 1).fit) << "the message at 9 was left";
+}
+
+TEST(MessageAssembler, AFreshBoardTakesOnlyTheStartOrTheEndOfAMessage) {
+    const std::uint8_t a[] = {1};
+    for (std::uint32_t sequence : {1u, kLastSequence}) {
+        MessageAssembler assembler;
+        EXPECT_EQ(HostPacketFit::Expected, assembler.Take(66, 1, sequence, a, 1).fit) << sequence;
+    }
+    MessageAssembler assembler;
+    EXPECT_EQ(HostPacketFit::OutOfTurn, assembler.Take(66, 1, 2, a, 1).fit);
+    assembler.Take(66, 1, 1, a, 1);
+    assembler.Reset();
+    EXPECT_EQ(HostPacketFit::OutOfTurn, assembler.Take(66, 1, 2, a, 1).fit) << "a new connection forgets the packet";
+}
+
 TEST(MessageAssembler, JoinsPacketsAndAcknowledgesRepeatsOnce) {
     MessageAssembler assembler;
     const std::uint8_t a[] = {1, 2, 3}, b[] = {4, 5}, c[] = {6};
     EXPECT_FALSE(assembler.Take(9, 1, 1, a, 3).messageComplete);
     auto repeat = assembler.Take(9, 1, 1, a, 3);
-    EXPECT_EQ(SequenceVerdict::Duplicate, repeat.verdict);
-    EXPECT_EQ(SequenceVerdict::Accept, assembler.Take(9, 1, 2, b, 2).verdict);
-    EXPECT_EQ(SequenceVerdict::Duplicate, assembler.Take(9, 1, 2, b, 2).verdict);
-    EXPECT_EQ(SequenceVerdict::Drop, assembler.Take(9, 1, 4, c, 1).verdict);
+    EXPECT_EQ(HostPacketFit::AnsweredLost, repeat.fit);
+    EXPECT_EQ(HostPacketFit::Expected, assembler.Take(9, 1, 2, b, 2).fit);
+    EXPECT_EQ(HostPacketFit::AnsweredLost, assembler.Take(9, 1, 2, b, 2).fit);
+    EXPECT_EQ(HostPacketFit::OutOfTurn, assembler.Take(9, 1, 4, c, 1).fit);
     auto last = assembler.Take(9, 1, kLastSequence, c, 1);
     ASSERT_TRUE(last.messageComplete);
     EXPECT_EQ(9, assembler.Channel());
@@ -113,15 +158,19 @@ TEST(MessageAssembler, JoinsPacketsAndAcknowledgesRepeatsOnce) {
 
 TEST(MessageAssembler, RepeatOfLastPacketAfterLostAnswerIsNotDeliveredTwice) {
     MessageAssembler assembler;
-    const std::uint8_t chunk[] = {7, 7};
+    const std::uint8_t chunk[] = {7, 7}, other[] = {7, 8};
     ASSERT_TRUE(assembler.Take(66, 1, kLastSequence, chunk, 2).messageComplete);
     assembler.TakeMessage();
     assembler.ExpectRepeatOfLastPacket();
     auto repeat = assembler.Take(66, 1, kLastSequence, chunk, 2);
-    EXPECT_EQ(SequenceVerdict::Duplicate, repeat.verdict);
+    EXPECT_EQ(HostPacketFit::AnsweredLost, repeat.fit);
     EXPECT_FALSE(repeat.messageComplete);
     // Without a lost answer the same packet is a new message.
     EXPECT_TRUE(assembler.Take(66, 1, kLastSequence, chunk, 2).messageComplete);
+    assembler.TakeMessage();
+    // With one, other bytes are a new message all the same.
+    assembler.ExpectRepeatOfLastPacket();
+    EXPECT_TRUE(assembler.Take(66, 1, kLastSequence, other, 2).messageComplete);
 }
 
 TEST(MessageAssembler, NewFirstPacketDropsPartialMessage) {

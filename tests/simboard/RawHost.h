@@ -37,7 +37,7 @@ public:
     void Close() { file_.Reset(); }
     bool IsOpen() const { return static_cast<bool>(file_); }
 
-    // 0, 1460 when not done within timeoutMs (the transfer is cancelled), or the error.
+    // 0, ERROR_TIMEOUT when not done within timeoutMs (the transfer is cancelled), or the error.
     DWORD Write(const void *data, std::size_t count, DWORD timeoutMs = 3000);
     DWORD Read(void *data, std::size_t count, DWORD timeoutMs);
 
@@ -55,7 +55,7 @@ public:
 
     // Sends a message cut into packets as a host does, each packet sent again
     // after 'n', 'e' or answerWaitMs without answer, up to `attempts` sends.
-    // Answers for other packets are skipped. 0 or 1460 or the I/O error.
+    // Answers for other packets are skipped. 0 or ERROR_TIMEOUT or the I/O error.
     DWORD DeliverMessage(std::uint8_t channel, std::uint8_t subchannel, const std::vector<std::uint8_t> &data,
                       std::uint32_t maxPayload, bool littleEndian, DWORD answerWaitMs = 3000, int attempts = 6);
 

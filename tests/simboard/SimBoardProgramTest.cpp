@@ -242,7 +242,7 @@ TEST(SimBoardProgram, UnplugAndReplugCommands) {
     ASSERT_EQ(0u, host.Connect(&reply));
     ASSERT_TRUE(child.Command("unplug"));
     ASSERT_TRUE(child.WaitLine("ok unplug", &line));
-    // The connection is dropped (a pipe sees 233) and the path no longer opens.
+    // The connection is dropped (a pipe sees ERROR_PIPE_NOT_CONNECTED) and the path no longer opens.
     EXPECT_EQ(static_cast<DWORD>(ERROR_PIPE_NOT_CONNECTED), host.ReadHeader(&reply, kWait));
     host.Close();
     EXPECT_NE(0u, host.Open(path));

@@ -31,8 +31,9 @@ struct RacingCalls {
 
 struct CloseRaceCounts {
     std::atomic<int> afterClose{0};        // calls that began after the close had returned
-    std::atomic<int> notSixAfterClose{0};  // ... and were not refused with 6
-    std::atomic<int> unexpected{0};        // results other than 0, 6 and 1167
+    std::atomic<int> notSixAfterClose{0};  // ... and were not refused with COMM_ERROR_INVALID_HANDLE
+    // Results other than 0, COMM_ERROR_INVALID_HANDLE and COMM_ERROR_DEVICE_NOT_CONNECTED.
+    std::atomic<int> unexpected{0};
 };
 
 // open gives each round's handle; a null one ends the run.

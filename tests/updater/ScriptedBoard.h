@@ -84,8 +84,9 @@ private:
     static ScriptedBoard *&Current();
     void Log(const std::string &entry) { log_.push_back(entry); }
     bool CheckHandle(const char *call, HCOMM handle);
-    // A call that waits for a board that never answers: 1167 once disconnected. Bounded, so that
-    // a session that never cuts the connection fails the test instead of hanging it.
+    // A call that waits for a board that never answers: COMM_ERROR_DEVICE_NOT_CONNECTED once
+    // disconnected. Bounded, so that a session that never cuts the connection fails the test
+    // instead of hanging it.
     CommResult WaitForDisconnect(const char *call);
 
     static CommResult COMM_CALL Open(const char *, uint32_t, HCOMM *, const char *, uint32_t);

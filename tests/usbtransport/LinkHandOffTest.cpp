@@ -220,13 +220,14 @@ TEST_F(LinkHandOff, ACallerWaitsUntilItsOwnRequestIsCompleteAndTakesItOffTheDone
             returned = true;
         },
         // A caller's wait has no stop: a stuck one is released by completing its request.
-        [&] { done_.Complete(&mine, ERROR_DEVICE_NOT_CONNECTED); });
-    CompleteRequest(queue_, done_, &other, 0);  // another caller's completion wakes, but does not release, this one
+        [&] { done_.Complete(&mine, TransferOutcome::DeviceGone); });
+    // Another caller's completion wakes, but does not release, this one.
+    CompleteRequest(queue_, done_, &other, TransferOutcome::Done);
     EXPECT_TRUE(caller.StillWaiting());
     EXPECT_FALSE(returned);
-    CompleteRequest(queue_, done_, &mine, ERROR_TIMEOUT);
+    CompleteRequest(queue_, done_, &mine, TransferOutcome::TimedOut);
     ASSERT_TRUE(caller.Ended());
-    EXPECT_EQ(static_cast<uint32_t>(ERROR_TIMEOUT), mine.result);
+    EXPECT_EQ(TransferOutcome::TimedOut, mine.result);
     EXPECT_TRUE(queue_.Empty());
     EXPECT_EQ(&other, done_.Peek());  // left for its own caller
     done_.AwaitCompletion(&other);

@@ -314,7 +314,8 @@ TEST_F(LifecycleTest, CleanupTearsDownEveryHandleAndStartupStartsAfresh) {
     uint32_t length = 16;
     uint8_t buffer[16];
     AsyncCall receive([&] { return CommReceiveData(handles[1], buffer, &length, nullptr, nullptr); });
-    // The receive must be waiting inside the link, not arrive after the cleanup (which gives 6).
+    // The receive must be waiting inside the link, not arrive after the cleanup (which gives
+    // COMM_ERROR_INVALID_HANDLE).
     EXPECT_FALSE(receive.Finished(200)) << "the receive waits for a message";
     EXPECT_EQ(0u, CommCleanup());
     ASSERT_TRUE(receive.Finished(kWait));
@@ -378,8 +379,8 @@ TEST_F(LifecycleTest, CloseOfARunningHandleStopsItsWorkersFirst) {
     AsyncCall receive([&] { return CommReceiveData(handle, buffer, &length, nullptr, nullptr); });
     ASSERT_FALSE(receive.Finished(50));
     EXPECT_EQ(0u, CommClose(handle));
-    // Stopped workers end the waiting call with 1167; closing the device under them would not end it
-    // this way on every path.
+    // Stopped workers end the waiting call with COMM_ERROR_DEVICE_NOT_CONNECTED; closing the device
+    // under them would not end it this way on every path.
     ASSERT_TRUE(receive.Finished(kWait));
     EXPECT_EQ(1167u, receive.Result());
     EXPECT_TRUE(board.WaitListening(kWait));

@@ -519,7 +519,7 @@ TEST_F(BoardLinkTest, MessageThatFitsOnlyPartlyIsDeliveredInParts) {
     EXPECT_TRUE(std::equal(second.begin(), second.end(), buffer.begin()));
 }
 
-// A message being put together ends unfinished (1460) when a new one begins, or when a packet of
+// A message being put together ends unfinished (COMM_ERROR_TIMEOUT) when a new one begins, or when a packet of
 // another address comes: such a packet never continues it (a board's left-over packet written
 // during another message would otherwise be delivered as that message's end). The packet stays
 // and starts the next message.

@@ -161,7 +161,7 @@ TEST_F(BoardLinkTest, CloseFromAnotherThreadWhileCallsWaitLetsEachOfThemLeaveFir
         ASSERT_EQ(0u, CommClose(handle_));
         for (auto &call : calls) {
             ASSERT_TRUE(call->Finished(kCallBoundMs)) << "round " << round;
-            // A call that had not reached the link yet meets a closed handle (6).
+            // A call that had not reached the link yet meets a closed handle (COMM_ERROR_INVALID_HANDLE).
             EXPECT_TRUE(call->Result() == 1167u || call->Result() == 6u) << call->Result();
         }
     }
