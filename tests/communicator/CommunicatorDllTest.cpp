@@ -4,7 +4,10 @@
 #include "TestSupport.h"
 
 #include "CloseRace.h"
+#include "ProgramFolder.h"
+#include "TextChecks.h"
 #include "Thread.h"
+#include "ToolRun.h"
 
 #include <gtest/gtest.h>
 
@@ -71,7 +74,7 @@ protected:
     }
 
     RecordingLogView log;
-    TempFolder folder;
+    TempFolder folder{"comm-test-"};
     std::string libraryFolder;
     char savedDirectory[MAX_PATH] = {};
     CommunicatorLibrary communicator;
@@ -603,7 +606,7 @@ std::size_t ImagesFrom(const std::string &folder) {
     MODULEENTRY32 entry{};
     entry.dwSize = sizeof(entry);
     for (BOOL more = snapshot && Module32First(snapshot.Get(), &entry); more; more = Module32Next(snapshot.Get(), &entry))
-        if (_strnicmp(entry.szExePath, folder.c_str(), folder.size()) == 0) ++count;
+        if (StartsWithIgnoringCase(entry.szExePath, folder)) ++count;
     return count;
 }
 
@@ -716,19 +719,12 @@ TEST_F(CommunicatorDll, CallsRacingTheCloseOfTheirHandleNeverUseTheFreedRecord) 
 
 TEST_F(CommunicatorDll, ProcessExitWithHandlesOpenCallsNoTransport) {
     InstallAll();
-    std::string host = BinaryFolder() + "\\communicator-tests\\communicator_exit_host.exe";
-    std::string commandLine = "\"" + host + "\" \"" + libraryFolder + "\\Communicator.dll\"";
-    STARTUPINFOA startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    ASSERT_TRUE(CreateProcessA(host.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                               &process));
-    UniqueHandle processHandle(process.hProcess);
-    UniqueHandle threadHandle(process.hThread);
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(processHandle.Get(), 60000));
-    DWORD exitCode = 1;
-    GetExitCodeProcess(processHandle.Get(), &exitCode);
-    EXPECT_EQ(0u, exitCode);
+    // The host runs in this test's empty working folder, as the test does.
+    ToolRun host;
+    ASSERT_TRUE(host.Start(ProgramFolder() + "\\communicator_exit_host.exe",
+                           "\"" + libraryFolder + "\\Communicator.dll\"", folder.File("work")));
+    ASSERT_NE(-1, host.Finish(60000));
+    EXPECT_EQ(0, host.exitCode);
     EXPECT_EQ(2u, log.Count(recording::kOpen)) << "the host opened its handles";
     EXPECT_EQ(0u, log.Count(recording::kClose));
     EXPECT_EQ(0u, log.Count(recording::kCleanup));

@@ -30,7 +30,7 @@ protected:
     void TearDown() override { AllowAllAllocations(); }
 
     RecordingLogView log;
-    TempFolder folder;
+    TempFolder folder{"comm-test-"};
     std::string tcp, com, usb;
     TransportTable table{};
 };
@@ -158,9 +158,8 @@ TEST_F(HandleTableTest, OpenRacingTheCloseOfTheSameDevicesLastHandleGetsAHandleO
     // close is held open until the test lets it go.
     recording::Behaviour &usbBehaviour = log.Behaviour(kUsb);
     usbBehaviour.sameHandleForSamePath = 1;
-    const std::string suffix = std::to_string(GetCurrentProcessId());
-    const std::string enteredName = "close-entered-" + suffix;
-    const std::string holdName = "close-hold-" + suffix;
+    const std::string enteredName = UniqueName("close-entered-");
+    const std::string holdName = UniqueName("close-hold-");
     UniqueHandle entered(CreateEventA(nullptr, TRUE, FALSE, enteredName.c_str()));
     UniqueHandle hold(CreateEventA(nullptr, TRUE, FALSE, holdName.c_str()));
     ASSERT_TRUE(entered && hold);

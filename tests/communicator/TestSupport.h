@@ -1,8 +1,10 @@
-// Support for the tests of Communicator: fresh folders, the recording
-// transports' shared log, and Communicator.dll loaded by path with its exports.
+// Support for the tests of Communicator: the recording transports' shared log, and
+// Communicator.dll loaded by path with its exports.
 #pragma once
 #include "CommApi.h"
+#include "HandleCount.h"
 #include "RecordingLog.h"
+#include "TempFolder.h"
 #include "UniqueHandle.h"
 
 #include <windows.h>
@@ -10,25 +12,8 @@
 #include <string>
 #include <vector>
 
-// The folder that holds the build's binaries (Communicator.dll, testtransports\).
-std::string BinaryFolder();
-
-// A fresh empty folder under the temporary folder, removed with its content.
-class TempFolder {
-public:
-    TempFolder();
-    TempFolder(const TempFolder &) = delete;
-    TempFolder &operator=(const TempFolder &) = delete;
-    ~TempFolder();
-    const std::string &Path() const { return path_; }
-    // Creates a subfolder and returns its path.
-    std::string Subfolder(const char *name) const;
-
-private:
-    std::string path_;
-};
-
-// Copies a file of the build (a path relative to BinaryFolder()) into folder.
+// Copies a file of the build (a path relative to the build's bin folder, which holds
+// Communicator.dll and testtransports\) into folder.
 void CopyBuildFile(const char *relativePath, const std::string &folder);
 
 // A fresh shared RecordingLog, named in the environment for the transports that
@@ -84,7 +69,3 @@ extern const char kRouterHost[];
 constexpr uint32_t kRouterPort = 26214;
 
 uint64_t Bits(const void *pointer);
-
-// The number of open handles of this process. Wine's GetProcessHandleCount
-// always reports 0, so the handle values are probed one by one instead.
-DWORD CountProcessHandles();

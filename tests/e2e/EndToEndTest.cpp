@@ -4,16 +4,13 @@
 // and simulated boards (this process) behind USB device interfaces of the board
 // class. Flashwell is driven through its real windows from outside.
 #include "FlashwellDriver.h"
-#include "ProgramFolderCopy.h"
-#include "SimulatedBoard.h"
-#include "UniqueHandle.h"
-#include <gtest/gtest.h>
+#include "InstallationTest.h"
+#include "Payloads.h"
+#include "TextChecks.h"
 #include <windows.h>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -33,18 +30,6 @@ constexpr size_t kOneMiB = 1024 * 1024;
 
 const char kSucceeded[] = "Succeeded updating the firmware.";
 
-std::string UniqueInstance(const char *stem) {
-    static int counter = 0;
-    return std::string(stem) + std::to_string(::GetCurrentProcessId()) + "n" + std::to_string(++counter);
-}
-
-std::vector<uint8_t> RandomPayload(size_t length, uint32_t seed) {
-    std::mt19937 generator(seed);
-    std::vector<uint8_t> payload(length);
-    for (uint8_t &byte : payload) byte = static_cast<uint8_t>(generator() >> 24);
-    return payload;
-}
-
 // The mixed-width run names the 32-bit build's folder in FLASHWELL_SHIPPED32_BIN; empty otherwise.
 std::string Shipped32Folder() {
     char folder[MAX_PATH] = {};
@@ -58,8 +43,6 @@ std::string ProductFolder() {
     return shipped32.empty() ? ProgramFolder() : shipped32;
 }
 
-bool SamePath(const std::string &a, const std::string &b) { return ::lstrcmpiA(a.c_str(), b.c_str()) == 0; }
-
 // What the user saw when the closing message box came up.
 struct Outcome {
     bool boxShown = false;
@@ -71,67 +54,28 @@ struct Outcome {
     double seconds = 0;
 };
 
-class EndToEnd : public ::testing::Test {
+class EndToEnd : public InstallationTest {
 protected:
     void SetUp() override {
         const std::string bin = ProductFolder();
-        ASSERT_EQ("", programs_.Make("flashwell-e2e-", bin,
-                                     {"Flashwell.exe", "Communicator.dll", "Hivekey.dll", "Wirrow.dll"}));
-        folder_ = programs_.Path();
+        Install(bin, {"Flashwell.exe", "Communicator.dll", "Hivekey.dll", "Wirrow.dll"});
         if (!Shipped32Folder().empty()) {
             DWORD type = 0;
-            ASSERT_TRUE(::GetBinaryTypeA((folder_ + "\\Flashwell.exe").c_str(), &type));
+            ASSERT_TRUE(::GetBinaryTypeA(folder_.File("Flashwell.exe").c_str(), &type));
             ASSERT_EQ(static_cast<DWORD>(SCS_32BIT_BINARY), type) << "not the 32-bit build: " << bin;
         }
     }
 
     void TearDown() override {
         flashwell_.reset();
-        boards_.clear();
+        InstallationTest::TearDown();
     }
 
-    std::string WriteFile(const std::string &name, const std::vector<uint8_t> &bytes) {
-        const std::string path = folder_ + "\\" + name;
-        std::ofstream out(path, std::ios::binary);
-        out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        return out ? path : std::string();
-    }
-
-    // An image around `payload`, made the way firmware engineers make them.
-    std::string MakeImage(const std::vector<uint8_t> &payload) {
-        const std::string payloadPath = WriteFile("payload.bin", payload);
-        const std::string imagePath = folder_ + "\\firmware.img";
-        const std::string tool = ProgramFolder() + "\\ImageTool.exe";
-        std::string command = "\"" + tool + "\" make --model KV-220 --version 3.1.4 \"" + payloadPath + "\" \"" +
-                              imagePath + "\"";
-        STARTUPINFOA startup{};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION info{};
-        if (!::CreateProcessA(tool.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, folder_.c_str(),
-                              &startup, &info))
-            return std::string();
-        UniqueHandle process(info.hProcess), thread(info.hThread);
-        DWORD code = STILL_ACTIVE;
-        if (::WaitForSingleObject(process.Get(), 20000) != WAIT_OBJECT_0) {
-            ::TerminateProcess(process.Get(), 1);
-            return std::string();
-        }
-        ::GetExitCodeProcess(process.Get(), &code);
-        return code == 0 ? imagePath : std::string();
-    }
-
-    SimulatedBoard &AddBoard(BoardConfig config = BoardConfig()) {
-        config.instance = UniqueInstance("e2e");
-        boards_.push_back(std::make_unique<SimulatedBoard>(config));
-        EXPECT_EQ(0u, boards_.back()->Start());
-        return *boards_.back();
-    }
-
-    // Starts Flashwell.exe and selects `imagePath` through its open-file dialog.
-    FlashwellDriver &StartWithImage(const std::string &imagePath) {
+    // Starts Flashwell.exe and selects the image `name` through its open-file dialog.
+    FlashwellDriver &StartWithImage(const std::string &name) {
         flashwell_ = std::make_unique<FlashwellDriver>();
-        EXPECT_TRUE(flashwell_->Start(folder_));
-        EXPECT_TRUE(flashwell_->ChooseImage(imagePath));
+        EXPECT_TRUE(flashwell_->Start(folder_.Path()));
+        EXPECT_TRUE(flashwell_->ChooseImage(folder_.File(name)));
         EXPECT_TRUE(WaitUntil([&] { return flashwell_->Enabled(IDC_UPDATE); }, 10000));
         return *flashwell_;
     }
@@ -155,9 +99,6 @@ protected:
         return outcome;
     }
 
-    ProgramFolderCopy programs_;
-    std::string folder_;
-    std::vector<std::unique_ptr<SimulatedBoard>> boards_;
     std::unique_ptr<FlashwellDriver> flashwell_;
 };
 
@@ -170,7 +111,7 @@ bool EndsWith(const std::string &text, const std::string &tail) {
 TEST_F(EndToEnd, UpdatesABoardWithA1MiBRandomImageByteForByte) {
     const uint32_t seed = static_cast<uint32_t>(::GetTickCount());
     SCOPED_TRACE("payload seed " + std::to_string(seed));
-    const std::vector<uint8_t> payload = RandomPayload(kOneMiB, seed);
+    const std::vector<uint8_t> payload = PatternPayload(kOneMiB, seed);
     const std::string image = MakeImage(payload);
     ASSERT_FALSE(image.empty());
     SimulatedBoard &board = AddBoard();
@@ -191,7 +132,7 @@ TEST_F(EndToEnd, UpdatesABoardWithA1MiBRandomImageByteForByte) {
 }
 
 TEST_F(EndToEnd, WithoutABoardSaysNoTargetFound) {
-    const std::string image = MakeImage(RandomPayload(4096, 7));
+    const std::string image = MakeImage(PatternPayload(4096, 7));
     ASSERT_FALSE(image.empty());
     ASSERT_TRUE(boardsim::ListPresentBoardInterfaces().empty());
     FlashwellDriver &app = StartWithImage(image);
@@ -205,7 +146,7 @@ TEST_F(EndToEnd, WithoutABoardSaysNoTargetFound) {
 }
 
 TEST_F(EndToEnd, ARejectedChunkEndsTheUpdateWithTheBoardsErrorCode) {
-    const std::vector<uint8_t> payload = RandomPayload(200000, 11);
+    const std::vector<uint8_t> payload = PatternPayload(200000, 11);
     const std::string image = MakeImage(payload);
     ASSERT_FALSE(image.empty());
     BoardConfig config;
@@ -228,7 +169,7 @@ TEST_F(EndToEnd, ARejectedChunkEndsTheUpdateWithTheBoardsErrorCode) {
 }
 
 TEST_F(EndToEnd, ABoardUnpluggedWhileWritingItsFlashFailsCleanlyAndTheNextUpdateSucceeds) {
-    const std::vector<uint8_t> payload = RandomPayload(kOneMiB, 23);
+    const std::vector<uint8_t> payload = PatternPayload(kOneMiB, 23);
     const std::string image = MakeImage(payload);
     ASSERT_FALSE(image.empty());
     BoardConfig config;
@@ -272,7 +213,7 @@ TEST_F(EndToEnd, ABoardUnpluggedWhileWritingItsFlashFailsCleanlyAndTheNextUpdate
 }
 
 TEST_F(EndToEnd, ABoardUnpluggedDuringTheDownloadFailsCleanlyAndTheNextUpdateSucceeds) {
-    const std::vector<uint8_t> payload = RandomPayload(kOneMiB, 29);
+    const std::vector<uint8_t> payload = PatternPayload(kOneMiB, 29);
     const std::string image = MakeImage(payload);
     ASSERT_FALSE(image.empty());
     BoardConfig config;
@@ -304,15 +245,15 @@ TEST_F(EndToEnd, ABoardUnpluggedDuringTheDownloadFailsCleanlyAndTheNextUpdateSuc
 }
 
 TEST_F(EndToEnd, WithTwoBoardsOnlyTheFirstListedOneIsUpdated) {
-    const std::vector<uint8_t> payload = RandomPayload(100000, 31);
+    const std::vector<uint8_t> payload = PatternPayload(100000, 31);
     const std::string image = MakeImage(payload);
     ASSERT_FALSE(image.empty());
     SimulatedBoard &one = AddBoard();
     SimulatedBoard &two = AddBoard();
     const std::vector<std::string> listed = boardsim::ListPresentBoardInterfaces();
     ASSERT_EQ(2u, listed.size());
-    const bool oneFirst = SamePath(listed[0], one.InterfacePath());
-    ASSERT_TRUE(oneFirst || SamePath(listed[0], two.InterfacePath())) << listed[0];
+    const bool oneFirst = SameTextIgnoringCase(listed[0], one.InterfacePath());
+    ASSERT_TRUE(oneFirst || SameTextIgnoringCase(listed[0], two.InterfacePath())) << listed[0];
     SimulatedBoard &first = oneFirst ? one : two;
     SimulatedBoard &other = oneFirst ? two : one;
     FlashwellDriver &app = StartWithImage(image);
@@ -328,19 +269,13 @@ TEST_F(EndToEnd, WithTwoBoardsOnlyTheFirstListedOneIsUpdated) {
 }
 
 TEST_F(EndToEnd, TheGuidesHostExampleExchangesAMessageWithABoard) {
-    const std::string to = programs_.File("HostExample.exe");
-    ASSERT_TRUE(programs_.Copy(ProductFolder(), "HostExample.exe"));
+    Install(ProductFolder(), {"HostExample.exe"});
     BoardConfig config;
     config.updateMode = false;
     SimulatedBoard &board = AddBoard(config);
 
-    std::string command = "\"" + to + "\" \"" + board.InterfacePath() + "\"";
-    STARTUPINFOA startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    ASSERT_TRUE(::CreateProcessA(to.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, folder_.c_str(),
-                                 &startup, &info));
-    UniqueHandle process(info.hProcess), thread(info.hThread);
+    ToolRun example;
+    ASSERT_TRUE(example.Start(folder_.File("HostExample.exe"), "\"" + board.InterfacePath() + "\"", folder_.Path()));
 
     boardsim::HostMessage message;
     ASSERT_TRUE(board.WaitHostMessage(&message, 20000));
@@ -351,10 +286,7 @@ TEST_F(EndToEnd, TheGuidesHostExampleExchangesAMessageWithABoard) {
     const uint32_t ticket = board.QueueMessage(65, 1, std::vector<uint8_t>(answer.begin(), answer.end()));
     EXPECT_EQ(0u, board.WaitMessageSent(ticket, 10000));
 
-    const bool ended = ::WaitForSingleObject(process.Get(), 20000) == WAIT_OBJECT_0;
-    if (!ended) ::TerminateProcess(process.Get(), 1);
-    ASSERT_TRUE(ended) << "the example still waits";
-    DWORD code = STILL_ACTIVE;
-    ::GetExitCodeProcess(process.Get(), &code);
-    EXPECT_EQ(0u, code);
+    const int code = example.Finish(20000);
+    ASSERT_NE(-1, code) << "the example still waits";
+    EXPECT_EQ(0, code) << example.out << example.err;
 }

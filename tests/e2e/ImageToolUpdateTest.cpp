@@ -3,17 +3,13 @@
 // simulated boards (this process) behind USB device interfaces of the board class.
 // Each case checks the exit code a script would act on, the lines it prints and
 // what reached the boards' flash.
-#include "ProgramFolderCopy.h"
-#include "SimulatedBoard.h"
-#include "UniqueHandle.h"
-#include <gtest/gtest.h>
+#include "InstallationTest.h"
+#include "Payloads.h"
+#include "TextChecks.h"
 #include <windows.h>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -30,25 +26,6 @@ constexpr int kExitDone = 0, kExitNotAccepted = 1, kExitBadInput = 2, kExitNoBoa
               kExitBoardRefused = 5, kExitInterrupted = 6;
 const char kSucceeded[] = "Succeeded updating the firmware.";
 
-std::vector<uint8_t> RandomPayload(size_t length, uint32_t seed) {
-    std::mt19937 generator(seed);
-    std::vector<uint8_t> payload(length);
-    for (uint8_t &byte : payload) byte = static_cast<uint8_t>(generator() >> 24);
-    return payload;
-}
-
-std::string ReadWhole(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// The tool's output with its text-mode line ends ("\r\n") as "\n"; a lone "\r" stays.
-std::string ReadLines(const std::string &path) {
-    std::string text = ReadWhole(path);
-    for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) text.erase(at, 1);
-    return text;
-}
-
 // Ctrl+C as a user presses it in the tool's console: attach to that console, raise
 // the event for the processes on it (this one ignores it), detach again.
 bool PressCtrlC(DWORD processId) {
@@ -60,115 +37,32 @@ bool PressCtrlC(DWORD processId) {
     return sent != FALSE;
 }
 
-bool Contains(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
-
 size_t CountOf(const std::string &text, const std::string &part) {
     size_t count = 0;
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
     return count;
 }
 
-// One run of ImageTool.exe, its stdout and stderr in files.
-class ToolRun {
-public:
-    bool Start(const std::string &folder, const std::string &arguments, int number) {
-        outPath_ = folder + "\\out" + std::to_string(number) + ".txt";
-        errPath_ = folder + "\\err" + std::to_string(number) + ".txt";
-        SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-        UniqueHandle out(::CreateFileA(outPath_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                                       CREATE_ALWAYS, 0, nullptr));
-        UniqueHandle err(::CreateFileA(errPath_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                                       CREATE_ALWAYS, 0, nullptr));
-        UniqueHandle in(::CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
-                                      0, nullptr));
-        if (!out || !err || !in) return false;
-        STARTUPINFOA startup{};
-        startup.cb = sizeof(startup);
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = in.Get();
-        startup.hStdOutput = out.Get();
-        startup.hStdError = err.Get();
-        const std::string exe = folder + "\\ImageTool.exe";
-        std::string commandLine = "\"" + exe + "\" " + arguments;
-        PROCESS_INFORMATION info{};
-        // A console of its own, as in a command window: Ctrl+C there reaches the tool alone.
-        if (!::CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, CREATE_NEW_CONSOLE, nullptr,
-                              folder.c_str(), &startup, &info))
-            return false;
-        process_.Reset(info.hProcess);
-        UniqueHandle thread(info.hThread);
-        processId_ = info.dwProcessId;
-        return true;
-    }
-
-    // The exit code, or -1 when it did not end within the wait (it is then ended).
-    int Finish(DWORD timeoutMs = kRunWaitMs) {
-        if (::WaitForSingleObject(process_.Get(), timeoutMs) != WAIT_OBJECT_0) {
-            ::TerminateProcess(process_.Get(), 99);
-            ::WaitForSingleObject(process_.Get(), 10000);
-            out = ReadLines(outPath_);
-            err = ReadLines(errPath_);
-            return -1;
-        }
-        DWORD code = 0;
-        ::GetExitCodeProcess(process_.Get(), &code);
-        out = ReadLines(outPath_);
-        err = ReadLines(errPath_);
-        return static_cast<int>(code);
-    }
-
-    DWORD ProcessId() const { return processId_; }
-
-    std::string out;
-    std::string err;
-
-private:
-    UniqueHandle process_;
-    DWORD processId_ = 0;
-    std::string outPath_, errPath_;
-};
-
-class ImageToolUpdate : public ::testing::Test {
+class ImageToolUpdate : public InstallationTest {
 protected:
     void SetUp() override {
-        ASSERT_EQ("", programs_.Make("imagetool-e2e-", ProgramFolder(),
-                                     {"ImageTool.exe", "Communicator.dll", "Hivekey.dll", "Wirrow.dll"}));
-        folder_ = programs_.Path();
+        Install(ProgramFolder(), {"ImageTool.exe", "Communicator.dll", "Hivekey.dll", "Wirrow.dll"});
         ASSERT_TRUE(boardsim::ListPresentBoardInterfaces().empty()) << "boards left over from elsewhere";
     }
 
-    void TearDown() override {
-        boards_.clear();
+    // Starts the installed ImageTool.exe in a console of its own, as in a command window: Ctrl+C
+    // there reaches the tool alone.
+    bool StartTool(const std::string &arguments, ToolRun &run) {
+        return run.Start(folder_.File("ImageTool.exe"), arguments, folder_.Path(), CREATE_NEW_CONSOLE);
     }
 
     // Runs ImageTool.exe to its end.
     int Tool(const std::string &arguments, ToolRun &run) {
-        if (!run.Start(folder_, arguments, ++runs_)) {
+        if (!StartTool(arguments, run)) {
             ADD_FAILURE() << "cannot start ImageTool " << arguments << ": " << ::GetLastError();
             return -1;
         }
-        return run.Finish();
-    }
-
-    // An image around `payload`, made by the tool itself; "firmware.img" in the folder.
-    std::string MakeImage(const std::vector<uint8_t> &payload, const std::string &name = "firmware.img",
-                          const std::string &extra = "") {
-        {
-            std::ofstream out(folder_ + "\\payload.bin", std::ios::binary);
-            out.write(reinterpret_cast<const char *>(payload.data()), static_cast<std::streamsize>(payload.size()));
-        }
-        ToolRun run;
-        EXPECT_EQ(kExitDone, Tool("make --model KV-220 --version 3.1.4 " + extra + " payload.bin " + name, run))
-            << run.err;
-        return name;
-    }
-
-    SimulatedBoard &AddBoard(BoardConfig config = BoardConfig()) {
-        static int counter = 0;
-        config.instance = "cli" + std::to_string(::GetCurrentProcessId()) + "n" + std::to_string(++counter);
-        boards_.push_back(std::make_unique<SimulatedBoard>(config));
-        EXPECT_EQ(0u, boards_.back()->Start());
-        return *boards_.back();
+        return run.Finish(kRunWaitMs);
     }
 
     // The boards in the order device setup lists them, which is the order `list` numbers.
@@ -176,15 +70,10 @@ protected:
         std::vector<SimulatedBoard *> ordered;
         for (const std::string &path : boardsim::ListPresentBoardInterfaces())
             for (auto &board : boards_)
-                if (::lstrcmpiA(path.c_str(), board->InterfacePath().c_str()) == 0) ordered.push_back(board.get());
+                if (SameTextIgnoringCase(path, board->InterfacePath())) ordered.push_back(board.get());
         EXPECT_EQ(boards_.size(), ordered.size());
         return ordered;
     }
-
-    ProgramFolderCopy programs_;
-    std::string folder_;
-    std::vector<std::unique_ptr<SimulatedBoard>> boards_;
-    int runs_ = 0;
 };
 
 }  // namespace
@@ -210,7 +99,7 @@ TEST_F(ImageToolUpdate, ListShowsNoneOneAndTwoBoardsNumberedInFlashwellsOrder) {
 }
 
 TEST_F(ImageToolUpdate, UpdatesTheBoardChosenByNumberAndLeavesTheOtherAlone) {
-    const std::vector<uint8_t> payload = RandomPayload(300000, 3);
+    const std::vector<uint8_t> payload = PatternPayload(300000, 3);
     const std::string image = MakeImage(payload);
     AddBoard();
     AddBoard();
@@ -232,7 +121,7 @@ TEST_F(ImageToolUpdate, UpdatesTheBoardChosenByNumberAndLeavesTheOtherAlone) {
 }
 
 TEST_F(ImageToolUpdate, UpdatesTheBoardChosenByPathQuietly) {
-    const std::vector<uint8_t> payload = RandomPayload(50000, 5);
+    const std::vector<uint8_t> payload = PatternPayload(50000, 5);
     const std::string image = MakeImage(payload);
     AddBoard();
     SimulatedBoard &chosen = AddBoard();
@@ -246,7 +135,7 @@ TEST_F(ImageToolUpdate, UpdatesTheBoardChosenByPathQuietly) {
 }
 
 TEST_F(ImageToolUpdate, AllUpdatesEveryBoardOneAfterAnother) {
-    const std::vector<uint8_t> payload = RandomPayload(200000, 7);
+    const std::vector<uint8_t> payload = PatternPayload(200000, 7);
     const std::string image = MakeImage(payload);
     AddBoard();
     AddBoard();
@@ -266,14 +155,12 @@ TEST_F(ImageToolUpdate, AllUpdatesEveryBoardOneAfterAnother) {
 
 // Every failure: its exit code and its one line on stderr; nothing claims success.
 TEST_F(ImageToolUpdate, EachFailureHasItsExitCodeAndOneLine) {
-    const std::string image = MakeImage(RandomPayload(100000, 9));
-    const std::string newer = MakeImage(RandomPayload(1000, 10), "newer.img", "--requires 1.0.0.3");
+    const std::string image = MakeImage(PatternPayload(100000, 9));
+    const std::string newer = MakeImage(PatternPayload(1000, 10), "newer.img", "--requires 1.0.0.3");
     const std::string empty = MakeImage({}, "empty.img");
-    {
-        std::string bytes = ReadWhole(folder_ + "\\" + image);
-        bytes[5000] = static_cast<char>(bytes[5000] ^ 0x40);
-        std::ofstream(folder_ + "\\corrupted.img", std::ios::binary) << bytes;
-    }
+    std::string bytes = ReadWholeFile(folder_.File(image));
+    bytes[5000] = static_cast<char>(bytes[5000] ^ 0x40);
+    ASSERT_TRUE(WriteWholeFile(folder_.File("corrupted.img"), bytes.data(), bytes.size()));
     struct Case {
         const char *what;
         std::vector<BoardConfig> boards;
@@ -333,7 +220,7 @@ TEST_F(ImageToolUpdate, EachFailureHasItsExitCodeAndOneLine) {
 }
 
 TEST_F(ImageToolUpdate, CtrlCInTheMiddleDisconnectsAndTheNextUpdateSucceeds) {
-    const std::vector<uint8_t> payload = RandomPayload(1024 * 1024, 13);
+    const std::vector<uint8_t> payload = PatternPayload(1024 * 1024, 13);
     const std::string image = MakeImage(payload);
     BoardConfig config;
     // The board holds the 10th chunk long enough for the interrupt to find the update waiting.
@@ -341,7 +228,7 @@ TEST_F(ImageToolUpdate, CtrlCInTheMiddleDisconnectsAndTheNextUpdateSucceeds) {
     SimulatedBoard &board = AddBoard(config);
 
     ToolRun run;
-    ASSERT_TRUE(run.Start(folder_, "update " + image, ++runs_));
+    ASSERT_TRUE(StartTool("update " + image, run));
     ASSERT_TRUE(board.WaitUpdateReplies(9, kRunWaitMs));
     const auto pressed = std::chrono::steady_clock::now();
     ASSERT_TRUE(PressCtrlC(run.ProcessId())) << ::GetLastError();

@@ -11,9 +11,10 @@
 //   communicator_fault_soak_test.exe [--faults=N] [--seed=S]
 //   (300 faults by default)
 #include "CommApi.h"
-#include "ImageHeader.h"
+#include "ImageFiles.h"
 #include "ReliabilitySupport.h"
 #include "SimulatedBoard.h"
+#include "TempFolder.h"
 #include "Thread.h"
 #include "UniqueHandle.h"
 #include "UpdateSession.h"
@@ -125,12 +126,6 @@ private:
     std::string path_;
 };
 
-std::string TempFile(const char *stem) {
-    char folder[MAX_PATH];
-    ::GetTempPathA(MAX_PATH, folder);
-    return std::string(folder) + stem + std::to_string(::GetCurrentProcessId()) + ".img";
-}
-
 boardsim::FaultPlan SoakPlan(uint64_t planSeed) {
     using boardsim::FaultAction;
     using boardsim::FaultPoint;
@@ -170,7 +165,7 @@ public:
 
     void SetUp() {
         boardsim::BoardConfig config;
-        config.instance = "soak" + std::to_string(::GetCurrentProcessId()) + "l" + std::to_string(index_);
+        config.instance = UniqueName("soak");
         config.link.attempts = 3;
         config.link.replyTimeoutSeconds = 1;
         config.link.packetTimeoutSeconds = 1;
@@ -187,7 +182,6 @@ public:
     void TearDown() {
         watchdog_.reset();
         board_.reset();
-        if (!imagePath_.empty()) ::DeleteFileA(imagePath_.c_str());
     }
 
     size_t Faults() const { return board_ ? board_->FaultLog().size() : 0; }
@@ -280,21 +274,14 @@ private:
         const uint32_t size = 1 + random_.Next() % 40000;
         std::vector<uint8_t> payload(size);
         for (auto &byte : payload) byte = static_cast<uint8_t>(random_.Next());
-        ImageHeader header;
         // The image file is the test's own; a failure to make it ends the round without counting.
-        if (!BuildImageHeader(header, "SOAK", "1.0", 0, size, AddToPayloadSum(0, payload.data(), size))) return;
-        imagePath_ = TempFile(("soak-image-" + std::to_string(index_) + "-").c_str());
-        UniqueHandle file(::CreateFileA(imagePath_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        DWORD written = 0;
-        if (!file || !::WriteFile(file.Get(), &header, sizeof(header), &written, nullptr) ||
-            !::WriteFile(file.Get(), payload.data(), size, &written, nullptr))
-            return;
-        file.Reset();
+        const std::string imagePath = folder_.Write("image.img", ImageBytes(payload, 0, "SOAK", "1.0"));
+        if (imagePath.empty()) return;
         // Each round starts from a board that can be opened.
         HCOMM probe = nullptr;
         if (OpenBoard(&probe) == 0) CommClose(probe);
         ++figures_.updates;
-        SoakView view(imagePath_);
+        SoakView view(imagePath);
         CommFunctions comm{&CommOpen,       &CommClose,      &CommConnect,  &CommDisconnect,
                            &CommGetOption,  &CommSendData,   &WatchedReceive};
         const std::string path = board_->InterfacePath();
@@ -317,7 +304,7 @@ private:
     std::unique_ptr<boardsim::SimulatedBoard> board_;
     std::unique_ptr<Watchdog> watchdog_;
     boardsim::SeededRandom random_;
-    std::string imagePath_;
+    TempFolder folder_{"soak-"};
 };
 
 constexpr unsigned kLanes = 6;

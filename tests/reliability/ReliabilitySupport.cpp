@@ -1,30 +1,15 @@
 #include "ReliabilitySupport.h"
 #include "BoardInterface.h"
+#include "HandleCount.h"
 #include "PrivateBytes.h"
-#include <atomic>
+#include "ProgramFolder.h"
 #include <cstring>
-
-namespace {
-
-std::string BinFolder() {
-    char path[MAX_PATH];
-    const DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string exe(path, length);
-    return exe.substr(0, exe.find_last_of('\\') + 1);
-}
-
-}  // namespace
-
-std::string UniqueName(const char *stem) {
-    static std::atomic<unsigned> counter{0};
-    return std::string(stem) + std::to_string(::GetCurrentProcessId()) + "x" + std::to_string(++counter);
-}
 
 bool BoardProcess::Start(const std::string &instance, const std::string &options) {
     const std::string stopName = UniqueName("simboard-stop-");
     stop_.Reset(::CreateEventA(nullptr, TRUE, FALSE, stopName.c_str()));
     if (!stop_) return false;
-    const std::string exe = BinFolder() + "SimBoard.exe";
+    const std::string exe = ProgramFolder() + "\\SimBoard.exe";
     std::string command = "\"" + exe + "\" --instance " + instance + " --no-stdin --stop-event " + stopName + " " + options;
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
@@ -48,15 +33,10 @@ bool BoardProcess::Stop() {
     return code == 0;
 }
 
-
-
 ResourceCounts CountResources() {
     ResourceCounts counts;
     counts.threads = ProcessThreadCount();
-    for (uintptr_t value = 4; value < 0x10000; value += 4) {
-        DWORD flags = 0;
-        if (::GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++counts.handles;
-    }
+    counts.handles = CountProcessHandles();
     counts.privateBytes = CommittedPrivateBytes();
     return counts;
 }

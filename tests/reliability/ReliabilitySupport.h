@@ -6,6 +6,7 @@
 #pragma once
 #include "ThreadCount.h"
 #include "UniqueHandle.h"
+#include "UniqueName.h"
 #include <windows.h>
 #include <cstdint>
 #include <string>
@@ -29,9 +30,6 @@ private:
     UniqueHandle stop_;
     std::string path_;
 };
-
-// A name no other test process uses.
-std::string UniqueName(const char *stem);
 
 struct ResourceCounts {
     DWORD threads = 0;

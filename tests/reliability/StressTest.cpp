@@ -36,7 +36,7 @@ class StressBoard {
 public:
     StressBoard(unsigned index, Totals &totals) : index_(index), totals_(totals) {
         boardsim::BoardConfig config;
-        config.instance = "stress" + std::to_string(::GetCurrentProcessId()) + "b" + std::to_string(index);
+        config.instance = UniqueName("stress");
         config.updateMode = false;
         config.link.replyTimeoutSeconds = 1;
         config.maxPayload = 4096;

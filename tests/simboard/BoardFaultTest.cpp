@@ -1,6 +1,8 @@
 // The simulated board's fault plans and on-demand misbehaviour, seen by a raw host.
+#include "Payloads.h"
 #include "RawHost.h"
 #include "SimulatedBoard.h"
+#include "UniqueName.h"
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <memory>
@@ -15,22 +17,11 @@ namespace {
 
 constexpr DWORD kWait = 5000;
 
-std::vector<std::uint8_t> Pattern(std::size_t size, unsigned seed = 1) {
-    std::vector<std::uint8_t> data(size);
-    for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<std::uint8_t>(i * 17 + seed * 5);
-    return data;
-}
-
-std::string NextInstance() {
-    static int counter = 0;
-    return "sbfault" + std::to_string(::GetCurrentProcessId()) + "x" + std::to_string(++counter);
-}
-
 class FaultTest : public ::testing::Test {
 protected:
     BoardConfig Base(std::uint32_t maxPayload = 64) {
         BoardConfig config;
-        config.instance = NextInstance();
+        config.instance = UniqueName("sbfault");
         config.link = {6, 1, 1, 0x10};
         config.maxPayload = maxPayload;
         return config;
@@ -78,10 +69,10 @@ TEST_F(FaultTest, RefusedTwiceThenTakenOnce) {
     BoardConfig config = Base();
     config.faults.rules.push_back(Rule(FaultPoint::HostPacket, 1, 2, FaultAction::Refuse));
     Start(config);
-    EXPECT_EQ((std::vector<char>{'n', 'n', 'a'}), AnswersUntilTaken(4, 0xFFFFFFFFu, Pattern(8), kWait, 5));
+    EXPECT_EQ((std::vector<char>{'n', 'n', 'a'}), AnswersUntilTaken(4, 0xFFFFFFFFu, PatternPayload(8), kWait, 5));
     HostMessage got;
     ASSERT_TRUE(board_->WaitHostMessage(&got, kWait));
-    EXPECT_EQ(Pattern(8), got.data);
+    EXPECT_EQ(PatternPayload(8), got.data);
     ASSERT_EQ(2u, board_->FaultLog().size());
     EXPECT_EQ(2u, board_->FaultLog()[1].occurrence);
 }
@@ -90,14 +81,14 @@ TEST_F(FaultTest, RepeatRequestRefusesThePacketInFlight) {
     BoardConfig config = Base();
     config.faults.rules.push_back(Rule(FaultPoint::HostPacket, 1, 1, FaultAction::RepeatRequest));
     Start(config);
-    EXPECT_EQ((std::vector<char>{'e', 'a'}), AnswersUntilTaken(4, 0xFFFFFFFFu, Pattern(8), kWait, 3));
+    EXPECT_EQ((std::vector<char>{'e', 'a'}), AnswersUntilTaken(4, 0xFFFFFFFFu, PatternPayload(8), kWait, 3));
 }
 
 TEST_F(FaultTest, LostPacketIsNeitherTakenNorAnswered) {
     BoardConfig config = Base();
     config.faults.rules.push_back(Rule(FaultPoint::HostPacket, 1, 1, FaultAction::IgnorePacket));
     Start(config);
-    EXPECT_EQ((std::vector<char>{'-', 'a'}), AnswersUntilTaken(4, 0xFFFFFFFFu, Pattern(8), 400, 3));
+    EXPECT_EQ((std::vector<char>{'-', 'a'}), AnswersUntilTaken(4, 0xFFFFFFFFu, PatternPayload(8), 400, 3));
     HostMessage got;
     ASSERT_TRUE(board_->WaitHostMessage(&got, kWait));
     EXPECT_FALSE(board_->WaitHostMessage(&got, 0));
@@ -107,13 +98,13 @@ TEST_F(FaultTest, LostAnswerMakesTheHostRepeatButTheMessageComesOnce) {
     BoardConfig config = Base();
     config.faults.rules.push_back(Rule(FaultPoint::HostPacket, 1, 1, FaultAction::DropAnswer));
     Start(config);
-    EXPECT_EQ((std::vector<char>{'-', 'a'}), AnswersUntilTaken(4, 0xFFFFFFFFu, Pattern(8, 1), 400, 3));
-    ASSERT_EQ(0u, host_.DeliverMessage(4, 1, Pattern(8, 2), 64, true));
+    EXPECT_EQ((std::vector<char>{'-', 'a'}), AnswersUntilTaken(4, 0xFFFFFFFFu, PatternPayload(8, 1), 400, 3));
+    ASSERT_EQ(0u, host_.DeliverMessage(4, 1, PatternPayload(8, 2), 64, true));
     HostMessage first, second;
     ASSERT_TRUE(board_->WaitHostMessage(&first, kWait));
     ASSERT_TRUE(board_->WaitHostMessage(&second, kWait));
-    EXPECT_EQ(Pattern(8, 1), first.data);
-    EXPECT_EQ(Pattern(8, 2), second.data);
+    EXPECT_EQ(PatternPayload(8, 1), first.data);
+    EXPECT_EQ(PatternPayload(8, 2), second.data);
 }
 
 TEST_F(FaultTest, LateAnswerAfterTheHostGaveUpWaiting) {
@@ -121,10 +112,10 @@ TEST_F(FaultTest, LateAnswerAfterTheHostGaveUpWaiting) {
     config.faults.rules.push_back(Rule(FaultPoint::HostPacket, 1, 1, FaultAction::DelayAnswer, 1200));
     Start(config);
     // The host waits 300 ms, sends again; the late 'a' and the repeat's 'a' both come.
-    ASSERT_EQ(0u, host_.SendData(4, 1, 0xFFFFFFFFu, Pattern(8), true));
+    ASSERT_EQ(0u, host_.SendData(4, 1, 0xFFFFFFFFu, PatternPayload(8), true));
     Header answer;
     EXPECT_EQ(static_cast<DWORD>(ERROR_TIMEOUT), host_.ReadHeader(&answer, 300));
-    ASSERT_EQ(0u, host_.SendData(4, 1, 0xFFFFFFFFu, Pattern(8), true));
+    ASSERT_EQ(0u, host_.SendData(4, 1, 0xFFFFFFFFu, PatternPayload(8), true));
     ASSERT_EQ(0u, host_.ReadHeader(&answer, kWait));
     EXPECT_EQ('a', answer.Letter());
     ASSERT_EQ(0u, host_.ReadHeader(&answer, kWait));
@@ -138,7 +129,7 @@ TEST_F(FaultTest, DuplicatedAnswer) {
     BoardConfig config = Base();
     config.faults.rules.push_back(Rule(FaultPoint::HostPacket, 1, 1, FaultAction::DuplicateAnswer));
     Start(config);
-    ASSERT_EQ(0u, host_.SendData(4, 1, 0xFFFFFFFFu, Pattern(8), true));
+    ASSERT_EQ(0u, host_.SendData(4, 1, 0xFFFFFFFFu, PatternPayload(8), true));
     Header first, second;
     ASSERT_EQ(0u, host_.ReadHeader(&first, kWait));
     ASSERT_EQ(0u, host_.ReadHeader(&second, kWait));
@@ -189,11 +180,11 @@ TEST_F(FaultTest, LostBoardPacketIsSentAgainAfterTheBoardsTimeout) {
     config.answerTimeoutMs = 200;
     config.faults.rules.push_back(Rule(FaultPoint::BoardPacket, 1, 1, FaultAction::DropHeader));
     Start(config);
-    std::uint32_t ticket = board_->QueueMessage(6, 2, Pattern(20));
+    std::uint32_t ticket = board_->QueueMessage(6, 2, PatternPayload(20));
     std::uint8_t channel = 0, subchannel = 0;
     std::vector<std::uint8_t> data;
     ASSERT_EQ(0u, host_.ReceiveMessage(&channel, &subchannel, &data, true));
-    EXPECT_EQ(Pattern(20), data);
+    EXPECT_EQ(PatternPayload(20), data);
     EXPECT_EQ(0u, board_->WaitMessageSent(ticket, kWait));
     bool secondSend = false;
     for (const BoardEvent &e : board_->Events()) secondSend |= e.kind == BoardEventKind::BoardPacket && e.value == 2;
@@ -204,7 +195,7 @@ TEST_F(FaultTest, BoardPacketWithoutPayloadIsRefusedAndSentAgain) {
     BoardConfig config = Base();
     config.faults.rules.push_back(Rule(FaultPoint::BoardPacket, 1, 1, FaultAction::DropPayload));
     Start(config);
-    std::uint32_t ticket = board_->QueueMessage(6, 2, Pattern(20));
+    std::uint32_t ticket = board_->QueueMessage(6, 2, PatternPayload(20));
     Header header;
     ASSERT_EQ(0u, host_.ReadHeader(&header, kWait));
     ASSERT_EQ(20u, header.Length(true));
@@ -213,7 +204,7 @@ TEST_F(FaultTest, BoardPacketWithoutPayloadIsRefusedAndSentAgain) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_TIMEOUT), host_.Read(payload.data(), payload.size(), 300));
     ASSERT_EQ(0u, host_.SendAnswer('n', 6, 2, header.Sequence(true), true));
     ASSERT_EQ(0u, host_.ReceivePacket(&header, &payload, true, 'a'));
-    EXPECT_EQ(Pattern(20), payload);
+    EXPECT_EQ(PatternPayload(20), payload);
     EXPECT_EQ(0u, board_->WaitMessageSent(ticket, kWait));
 }
 
@@ -222,7 +213,7 @@ TEST_F(FaultTest, DuplicatedAndDelayedBoardPackets) {
     config.faults.rules.push_back(Rule(FaultPoint::BoardPacket, 1, 1, FaultAction::DuplicatePacket));
     config.faults.rules.push_back(Rule(FaultPoint::BoardPacket, 2, 1, FaultAction::DelayPayload, 100));
     Start(config);
-    std::uint32_t ticket = board_->QueueMessage(6, 2, Pattern(20));
+    std::uint32_t ticket = board_->QueueMessage(6, 2, PatternPayload(20));
     Header header;
     std::vector<std::uint8_t> first, again, second;
     ASSERT_EQ(0u, host_.ReceivePacket(&header, &first, true, 0));
@@ -240,25 +231,25 @@ TEST_F(FaultTest, DuplicatedHeaderShiftsThePayload) {
     BoardConfig config = Base();
     config.faults.rules.push_back(Rule(FaultPoint::BoardPacket, 1, 1, FaultAction::DuplicateHeader));
     Start(config);
-    board_->QueueMessage(6, 2, Pattern(20));
+    board_->QueueMessage(6, 2, PatternPayload(20));
     std::uint8_t stream[16 + 16 + 20];
     ASSERT_EQ(0u, host_.Read(stream, sizeof(stream), kWait));
     EXPECT_EQ('A', stream[1]);
     EXPECT_EQ(0, memcmp(stream, stream + 16, 16));
-    EXPECT_EQ(Pattern(20), std::vector<std::uint8_t>(stream + 32, stream + 52));
+    EXPECT_EQ(PatternPayload(20), std::vector<std::uint8_t>(stream + 32, stream + 52));
 }
 
 TEST_F(FaultTest, DelayedBoardPacket) {
     BoardConfig config = Base();
     config.faults.rules.push_back(Rule(FaultPoint::BoardPacket, 1, 1, FaultAction::DelayHeader, 600));
     Start(config);
-    std::uint32_t ticket = board_->QueueMessage(6, 2, Pattern(20));
+    std::uint32_t ticket = board_->QueueMessage(6, 2, PatternPayload(20));
     Header header;
     EXPECT_EQ(static_cast<DWORD>(ERROR_TIMEOUT), host_.ReadHeader(&header, 100));
     std::uint8_t channel = 0, subchannel = 0;
     std::vector<std::uint8_t> data;
     ASSERT_EQ(0u, host_.ReceiveMessage(&channel, &subchannel, &data, true));
-    EXPECT_EQ(Pattern(20), data);
+    EXPECT_EQ(PatternPayload(20), data);
     EXPECT_EQ(0u, board_->WaitMessageSent(ticket, kWait));
 }
 
@@ -266,7 +257,7 @@ TEST_F(FaultTest, BoardGivesUpAfterAsManyRefusalsAsSends) {
     BoardConfig config = Base();
     config.sendAttempts = 2;
     Start(config);
-    std::uint32_t ticket = board_->QueueMessage(6, 2, Pattern(5));
+    std::uint32_t ticket = board_->QueueMessage(6, 2, PatternPayload(5));
     Header header;
     std::vector<std::uint8_t> payload;
     ASSERT_EQ(0u, host_.ReceivePacket(&header, &payload, true, 'n'));
@@ -287,9 +278,10 @@ TEST_F(FaultTest, RejectedChunkCarriesTheCodeInBoardOrder) {
     ASSERT_EQ(0u, host_.Connect(&reply));
     std::uint16_t status = 0xFFFF;
     std::vector<std::uint8_t> bytes;
-    ASSERT_EQ(0u, host_.UpdateExchange(rawhost::UpdatePacket(Pattern(100), false, 0, false), false, &status));
+    ASSERT_EQ(0u, host_.UpdateExchange(rawhost::UpdatePacket(PatternPayload(100), false, 0, false), false, &status));
     EXPECT_EQ(0, status);
-    ASSERT_EQ(0u, host_.UpdateExchange(rawhost::UpdatePacket(Pattern(100), false, 0, false), false, &status, &bytes));
+    ASSERT_EQ(0u,
+              host_.UpdateExchange(rawhost::UpdatePacket(PatternPayload(100), false, 0, false), false, &status, &bytes));
     EXPECT_EQ(0x1234, status);
     EXPECT_EQ(0x12, bytes[4]);
     EXPECT_EQ(0x34, bytes[5]);
@@ -300,7 +292,7 @@ TEST_F(FaultTest, FlashWriteDelayComesBeforeTheLastReply) {
     BoardConfig config = Base(256);
     config.flashWriteDelayMs = 200;
     Start(config);
-    std::vector<std::uint8_t> image = Pattern(100);
+    std::vector<std::uint8_t> image = PatternPayload(100);
     std::uint32_t sum = 0;
     for (std::uint8_t b : image) sum += b;
     std::uint16_t status = 0xFFFF;
@@ -316,7 +308,7 @@ TEST_F(FaultTest, FlashWriteDelayComesBeforeTheLastReply) {
 TEST_F(FaultTest, StalledBoardAnswersOnlyAfterResume) {
     Start(Base());
     board_->StallReading(30000);
-    ASSERT_EQ(0u, host_.SendData(4, 1, 0xFFFFFFFFu, Pattern(8), true));
+    ASSERT_EQ(0u, host_.SendData(4, 1, 0xFFFFFFFFu, PatternPayload(8), true));
     Header answer;
     EXPECT_EQ(static_cast<DWORD>(ERROR_TIMEOUT), host_.ReadHeader(&answer, 300));
     board_->ResumeReading();
@@ -340,7 +332,7 @@ TEST_F(FaultTest, UpdateChunkWhoseAnswerWasLostIsRepliedOnce) {
     BoardConfig config = Base(256);
     config.faults.rules.push_back(Rule(FaultPoint::HostPacket, 2, 1, FaultAction::DropAnswer));
     Start(config);
-    std::vector<std::uint8_t> image = Pattern(300);
+    std::vector<std::uint8_t> image = PatternPayload(300);
     std::uint32_t sum = 0;
     for (std::uint8_t b : image) sum += b;
     std::vector<std::uint8_t> first(image.begin(), image.begin() + 200), second(image.begin() + 200, image.end());
@@ -393,7 +385,7 @@ TEST_F(FaultTest, DisconnectInTheMiddleOfAHostMessage) {
     BoardConfig config = Base(16);
     config.faults.rules.push_back(Rule(FaultPoint::HostPacket, 2, 1, FaultAction::Disconnect));
     Start(config);
-    EXPECT_EQ(static_cast<DWORD>(ERROR_PIPE_NOT_CONNECTED), host_.DeliverMessage(4, 1, Pattern(40), 16, true));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_PIPE_NOT_CONNECTED), host_.DeliverMessage(4, 1, PatternPayload(40), 16, true));
     HostMessage got;
     EXPECT_FALSE(board_->WaitHostMessage(&got, 0));
 }
@@ -402,7 +394,7 @@ TEST_F(FaultTest, DisconnectInTheMiddleOfABoardMessage) {
     BoardConfig config = Base(16);
     config.faults.rules.push_back(Rule(FaultPoint::BoardPacket, 2, 1, FaultAction::Disconnect));
     Start(config);
-    std::uint32_t ticket = board_->QueueMessage(6, 2, Pattern(40));
+    std::uint32_t ticket = board_->QueueMessage(6, 2, PatternPayload(40));
     Header header;
     std::vector<std::uint8_t> payload;
     ASSERT_EQ(0u, host_.ReceivePacket(&header, &payload, true, 'a'));
@@ -449,7 +441,7 @@ TEST_F(FaultTest, UnplugByPlanOnAnUpdateChunk) {
     ASSERT_EQ(0u, host_.Connect(&reply));
     std::uint16_t status = 0;
     EXPECT_EQ(static_cast<DWORD>(ERROR_PIPE_NOT_CONNECTED),
-              host_.UpdateExchange(rawhost::UpdatePacket(Pattern(10), false, 0, true), true, &status));
+              host_.UpdateExchange(rawhost::UpdatePacket(PatternPayload(10), false, 0, true), true, &status));
     EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), ::WaitForSingleObject(calledEvent, kWait));
     EXPECT_FALSE(boardsim::IsBoardInterfaceListed(board_->InterfacePath()));
 }
@@ -466,7 +458,7 @@ struct RunRecord {
 RunRecord RunSeeded(std::uint64_t seed, unsigned messages) {
     RunRecord record;
     BoardConfig config;
-    config.instance = NextInstance();
+    config.instance = UniqueName("sbfault");
     config.link = {6, 1, 1, 0x10};
     config.maxPayload = 16;
     config.faults.seed = seed;
@@ -481,11 +473,11 @@ RunRecord RunSeeded(std::uint64_t seed, unsigned messages) {
     Header reply;
     EXPECT_EQ(0u, host.Connect(&reply));
     for (unsigned m = 0; m < messages; ++m)
-        EXPECT_EQ(0u, host.DeliverMessage(4, 1, Pattern(40, m), 16, true, 300, 20)) << m;
+        EXPECT_EQ(0u, host.DeliverMessage(4, 1, PatternPayload(40, m), 16, true, 300, 20)) << m;
     for (unsigned m = 0; m < messages; ++m) {
         HostMessage got;
         EXPECT_TRUE(board.WaitHostMessage(&got, kWait));
-        EXPECT_EQ(Pattern(40, m), got.data);
+        EXPECT_EQ(PatternPayload(40, m), got.data);
     }
     host.Close();
     board.Stop();

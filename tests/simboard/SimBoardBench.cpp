@@ -2,6 +2,7 @@
 // through the pipe, with a raw host on the other end. Not a test: figures only.
 #include "RawHost.h"
 #include "SimulatedBoard.h"
+#include "UniqueName.h"
 #include <windows.h>
 #include <chrono>
 #include <cstdio>
@@ -20,7 +21,7 @@ int main() {
     const std::size_t imageSize = 4u << 20;
     const std::uint32_t maxPayload = 16384;
     BoardConfig config;
-    config.instance = "simbench" + std::to_string(::GetCurrentProcessId());
+    config.instance = UniqueName("simbench");
     config.maxPayload = maxPayload;
     config.listInterface = false;
     SimulatedBoard board(config);

@@ -3,15 +3,18 @@
 #include "BoardInterface.h"
 #include "ChildProgram.h"
 #include "CommApi.h"
+#include "LinkWindows.h"
+#include "Payloads.h"
+#include "ProgramFolder.h"
 #include "RawHost.h"
+#include "TempFolder.h"
+#include "TextChecks.h"
 #include "Thread.h"
 #include "UniqueHandle.h"
+#include "UniqueName.h"
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <dbt.h>
-#include <deque>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -23,39 +26,20 @@ namespace {
 
 constexpr DWORD kWait = 10000;
 
-std::string BinFolder() {
-    char path[MAX_PATH];
-    DWORD n = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string text(path, n);
-    return text.substr(0, text.find_last_of("\\/") + 1);
-}
-
-std::string UniqueName(const char *stem) {
-    static int counter = 0;
-    return std::string(stem) + std::to_string(::GetCurrentProcessId()) + "x" + std::to_string(++counter);
-}
-
 // SimBoard.exe with pipes on stdin and stdout.
 class Child : public ChildProgram {
 public:
     Child() : ChildProgram("SimBoard.exe") {}
 };
 
-std::vector<std::uint8_t> Image(std::size_t size) {
-    std::vector<std::uint8_t> image(size);
-    for (std::size_t i = 0; i < size; ++i) image[i] = static_cast<std::uint8_t>((i * 13) ^ (i >> 7));
-    return image;
-}
-
-std::uint32_t Sum(const std::vector<std::uint8_t> &data) {
-    std::uint32_t sum = 0;
-    for (std::uint8_t b : data) sum += b;
-    return sum;
-}
-
-std::vector<std::uint8_t> ReadFileBytes(const std::string &path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+// Starts the program for the board `instance`, waits until it is ready and connects `host` to the board.
+void StartConnected(Child &child, Host &host, const std::string &instance, const std::string &options = "") {
+    ASSERT_TRUE(child.Start("--instance " + instance + options));
+    std::string ready;
+    ASSERT_TRUE(child.WaitLine("ready ", &ready));
+    ASSERT_EQ(0u, host.Open(boardsim::BoardInterfacePath(instance)));
+    Header reply;
+    ASSERT_EQ(0u, host.Connect(&reply));
 }
 
 // Sends the image in update packets of maxPacket bytes; returns the statuses.
@@ -66,7 +50,7 @@ std::vector<std::uint16_t> Update(Host &host, const std::vector<std::uint8_t> &i
         std::vector<std::uint8_t> chunk(image.begin() + offset, image.begin() + offset + n);
         offset += n;
         std::uint16_t status = 0xFFFF;
-        if (host.UpdateExchange(rawhost::UpdatePacket(chunk, offset == image.size(), Sum(image), le), le, &status))
+        if (host.UpdateExchange(rawhost::UpdatePacket(chunk, offset == image.size(), SumOf(image), le), le, &status))
             break;
         statuses.push_back(status);
         if (status) break;
@@ -145,13 +129,8 @@ TEST(SimBoardProgram, UnplugReportsTheRemovalToWindowsOfOtherProcesses) {
     RemovalWatch watch;
     ASSERT_NE(nullptr, watch.Window());
     Child child;
-    ASSERT_TRUE(child.Start("--instance " + instance));
-    std::string line;
-    ASSERT_TRUE(child.WaitLine("ready ", &line));
     Host host;
-    ASSERT_EQ(0u, host.Open(path));
-    Header reply;
-    ASSERT_EQ(0u, host.Connect(&reply));
+    ASSERT_NO_FATAL_FAILURE(StartConnected(child, host, instance));
     ASSERT_TRUE(child.Command("unplug"));
     WPARAM event = 0;
     DWORD deviceType = 0;
@@ -161,7 +140,9 @@ TEST(SimBoardProgram, UnplugReportsTheRemovalToWindowsOfOtherProcesses) {
     EXPECT_EQ(static_cast<DWORD>(DBT_DEVTYP_DEVICEINTERFACE), deviceType);
     EXPECT_EQ(path, name);
     // By the time the removal is reported the stream is already broken.
+    Header reply;
     EXPECT_EQ(static_cast<DWORD>(ERROR_PIPE_NOT_CONNECTED), host.ReadHeader(&reply, kWait));
+    std::string line;
     ASSERT_TRUE(child.WaitLine("ok unplug", &line));
     child.CloseStdin();
     EXPECT_EQ(0u, child.WaitExit());
@@ -169,15 +150,14 @@ TEST(SimBoardProgram, UnplugReportsTheRemovalToWindowsOfOtherProcesses) {
 
 TEST(SimBoardProgram, UpdateSavesTheImageAndStdinEndEndsTheProgram) {
     const std::string instance = UniqueName("sbprog");
-    char tempFolder[MAX_PATH];
-    ::GetTempPathA(MAX_PATH, tempFolder);
-    const std::string output = std::string(tempFolder) + instance + ".bin";
+    TempFolder folder;
+    const std::string output = folder.File("flash.bin");
     Child child;
     ASSERT_TRUE(child.Start("--instance " + instance + " --max-payload 512 --byte-order big --flash-delay 50 --output \"" +
                             output + "\""));
     std::string ready;
     ASSERT_TRUE(child.WaitLine("ready ", &ready));
-    EXPECT_EQ(0, _stricmp(("ready " + boardsim::BoardInterfacePath(instance)).c_str(), ready.c_str())) << ready;
+    EXPECT_TRUE(SameTextIgnoringCase("ready " + boardsim::BoardInterfacePath(instance), ready)) << ready;
 
     Host host;
     ASSERT_EQ(0u, host.Open(boardsim::BoardInterfacePath(instance)));
@@ -186,14 +166,13 @@ TEST(SimBoardProgram, UpdateSavesTheImageAndStdinEndEndsTheProgram) {
     const std::uint8_t expected[12] = {'s', 'c', 0, 0, 6, 1, 3, 0x00, 0, 0, 0x02, 0x00};
     EXPECT_EQ(0, memcmp(expected, reply.bytes, sizeof(expected)));
 
-    std::vector<std::uint8_t> image = Image(1500);
+    std::vector<std::uint8_t> image = PatternPayload(1500);
     std::vector<std::uint16_t> statuses = Update(host, image, 512, false);
     EXPECT_EQ(std::vector<std::uint16_t>(4, 0), statuses);  // 496 + 496 + 496 + 12 bytes
     std::string flashed;
     ASSERT_TRUE(child.WaitLine("flashed ", &flashed));
     EXPECT_EQ(0, flashed.find("flashed 1500 "));
-    EXPECT_EQ(image, ReadFileBytes(output));
-    ::DeleteFileA(output.c_str());
+    EXPECT_EQ(std::string(image.begin(), image.end()), ReadWholeFile(output));
 
     host.Close();
     child.CloseStdin();
@@ -205,14 +184,10 @@ TEST(SimBoardProgram, UpdateSavesTheImageAndStdinEndEndsTheProgram) {
 TEST(SimBoardProgram, RejectedChunkEndsTheUpdateWithTheCode) {
     const std::string instance = UniqueName("sbprog");
     Child child;
-    ASSERT_TRUE(child.Start("--instance " + instance + " --max-payload 128 --reject-chunk 2:0x0102 --unlisted"));
-    std::string ready;
-    ASSERT_TRUE(child.WaitLine("ready ", &ready));
     Host host;
-    ASSERT_EQ(0u, host.Open(boardsim::BoardInterfacePath(instance)));
-    Header reply;
-    ASSERT_EQ(0u, host.Connect(&reply));
-    EXPECT_EQ((std::vector<std::uint16_t>{0, 0x0102}), Update(host, Image(1000), 128, true));
+    ASSERT_NO_FATAL_FAILURE(
+        StartConnected(child, host, instance, " --max-payload 128 --reject-chunk 2:0x0102 --unlisted"));
+    EXPECT_EQ((std::vector<std::uint16_t>{0, 0x0102}), Update(host, PatternPayload(1000), 128, true));
     ASSERT_TRUE(child.Command("quit"));
     EXPECT_EQ(0u, child.WaitExit());
 }
@@ -233,15 +208,12 @@ TEST(SimBoardProgram, UnplugAndReplugCommands) {
     const std::string instance = UniqueName("sbprog");
     const std::string path = boardsim::BoardInterfacePath(instance);
     Child child;
-    ASSERT_TRUE(child.Start("--instance " + instance));
-    std::string line;
-    ASSERT_TRUE(child.WaitLine("ready ", &line));
     Host host;
-    ASSERT_EQ(0u, host.Open(path));
-    Header reply;
-    ASSERT_EQ(0u, host.Connect(&reply));
+    ASSERT_NO_FATAL_FAILURE(StartConnected(child, host, instance));
     ASSERT_TRUE(child.Command("unplug"));
+    std::string line;
     ASSERT_TRUE(child.WaitLine("ok unplug", &line));
+    Header reply;
     // The connection is dropped (a pipe sees ERROR_PIPE_NOT_CONNECTED) and the path no longer opens.
     EXPECT_EQ(static_cast<DWORD>(ERROR_PIPE_NOT_CONNECTED), host.ReadHeader(&reply, kWait));
     host.Close();
@@ -280,7 +252,7 @@ TEST(SimBoardProgram, BadOptionEndsWithTwo) {
 // is only opened, so no transfer notices the broken stream: only the removal report
 // can close it.
 TEST(SimBoardProgram, UnplugClosesAWirrowHandleInAnotherProcess) {
-    HMODULE wirrow = ::LoadLibraryA((BinFolder() + "Wirrow.dll").c_str());
+    HMODULE wirrow = ::LoadLibraryA((ProgramFolder() + "\\Wirrow.dll").c_str());
     ASSERT_NE(nullptr, wirrow);
     auto bind = [wirrow](const char *name) { return reinterpret_cast<void *>(::GetProcAddress(wirrow, name)); };
     auto startup = reinterpret_cast<PFN_CommStartup>(bind("CommStartup"));
@@ -299,14 +271,9 @@ TEST(SimBoardProgram, UnplugClosesAWirrowHandleInAnotherProcess) {
     HCOMM handle = nullptr;
     ASSERT_EQ(0u, open(boardsim::BoardInterfacePath(instance).c_str(), 0, &handle, nullptr, 0));
     // CommOpen returns once the handle's window watches.
-    HWND window = nullptr;
-    for (HWND found = ::FindWindowExA(nullptr, nullptr, "WIRROW", nullptr); found && !window;
-         found = ::FindWindowExA(nullptr, found, "WIRROW", nullptr)) {
-        DWORD owner = 0;
-        ::GetWindowThreadProcessId(found, &owner);
-        if (owner == ::GetCurrentProcessId()) window = found;
-    }
-    ASSERT_NE(nullptr, window);
+    const std::vector<HWND> windows = LinkWindows();
+    ASSERT_FALSE(windows.empty());
+    const HWND window = windows.front();
     ASSERT_TRUE(child.Command("unplug"));
     // The board reports the removal before it answers.
     ASSERT_TRUE(child.WaitLine("ok unplug", &line));

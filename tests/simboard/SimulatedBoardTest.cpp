@@ -1,6 +1,8 @@
 // The simulated board driven through its interface path by a raw host.
+#include "Payloads.h"
 #include "RawHost.h"
 #include "SimulatedBoard.h"
+#include "UniqueName.h"
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
@@ -18,28 +20,11 @@ namespace {
 
 constexpr DWORD kWait = 5000;
 
-std::vector<std::uint8_t> Pattern(std::size_t size, unsigned seed = 1) {
-    std::vector<std::uint8_t> data(size);
-    for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<std::uint8_t>(i * 31 + seed * 7 + (i >> 8));
-    return data;
-}
-
-std::uint32_t Sum(const std::vector<std::uint8_t> &data) {
-    std::uint32_t sum = 0;
-    for (std::uint8_t b : data) sum += b;
-    return sum;
-}
-
-std::string NextInstance() {
-    static int counter = 0;
-    return "sbtest" + std::to_string(::GetCurrentProcessId()) + "x" + std::to_string(++counter);
-}
-
 class BoardTest : public ::testing::Test {
 protected:
     // Starts a board with the given settings, opens it and connects.
     void StartBoard(BoardConfig config, bool connect = true) {
-        config.instance = NextInstance();
+        config.instance = UniqueName("sbtest");
         board_ = std::make_unique<SimulatedBoard>(config);
         ASSERT_EQ(0u, board_->Start());
         le_ = config.link.LittleEndian();
@@ -128,7 +113,7 @@ class BoardOrderTest : public BoardTest, public ::testing::WithParamInterface<st
 
 TEST_P(BoardOrderTest, EachHostPacketAnsweredAndMessageJoined) {
     StartBoard(Config(GetParam(), 16));
-    std::vector<std::uint8_t> message = Pattern(40);
+    std::vector<std::uint8_t> message = PatternPayload(40);
     const std::uint32_t sequences[3] = {1, 2, 0xFFFFFFFFu};
     for (int i = 0; i < 3; ++i) {
         std::vector<std::uint8_t> part(message.begin() + i * 16, message.begin() + std::min(40, (i + 1) * 16));
@@ -152,7 +137,7 @@ TEST_P(BoardOrderTest, EachHostPacketAnsweredAndMessageJoined) {
 
 TEST_P(BoardOrderTest, SequenceOneTravelsInTheStatedOrder) {
     StartBoard(Config(GetParam(), 16));
-    ASSERT_EQ(0u, host_.SendData(9, 4, 1, Pattern(4), le_));
+    ASSERT_EQ(0u, host_.SendData(9, 4, 1, PatternPayload(4), le_));
     Header answer;
     ASSERT_EQ(0u, host_.ReadHeader(&answer, kWait));
     const std::uint8_t little[4] = {1, 0, 0, 0}, big[4] = {0, 0, 0, 1};
@@ -163,7 +148,7 @@ INSTANTIATE_TEST_SUITE_P(ByteOrder, BoardOrderTest, ::testing::Values(0x00, 0x10
 
 TEST_F(BoardTest, RepeatedPacketAcknowledgedAgainDeliveredOnce) {
     StartBoard(Config(0x10, 16));
-    std::vector<std::uint8_t> a = Pattern(16, 1), b = Pattern(16, 2), c = Pattern(3, 3);
+    std::vector<std::uint8_t> a = PatternPayload(16, 1), b = PatternPayload(16, 2), c = PatternPayload(3, 3);
     Header answer;
     ASSERT_EQ(0u, host_.SendData(5, 1, 1, a, true));
     ASSERT_EQ(0u, host_.ReadHeader(&answer, kWait));
@@ -212,8 +197,8 @@ TEST_F(BoardTest, LateHostPayloadIsRefused) {
 
 TEST_F(BoardTest, SilentChannelIsNeverAnswered) {
     StartBoard(Config(0x10, 64));
-    ASSERT_EQ(0u, host_.SendData('L', 1, 0xFFFFFFFFu, Pattern(5), true));
-    ASSERT_EQ(0u, host_.SendData(8, 1, 0xFFFFFFFFu, Pattern(5), true));
+    ASSERT_EQ(0u, host_.SendData('L', 1, 0xFFFFFFFFu, PatternPayload(5), true));
+    ASSERT_EQ(0u, host_.SendData(8, 1, 0xFFFFFFFFu, PatternPayload(5), true));
     Header answer;
     ASSERT_EQ(0u, host_.ReadHeader(&answer, kWait));
     EXPECT_EQ(8, answer.Channel());
@@ -226,7 +211,7 @@ TEST_F(BoardTest, SilentChannelIsNeverAnswered) {
 
 TEST_P(BoardOrderTest, BoardMessageGoesOutNumberedAndIsResentAfterRefusal) {
     StartBoard(Config(GetParam(), 16));
-    std::vector<std::uint8_t> message = Pattern(40, 5);
+    std::vector<std::uint8_t> message = PatternPayload(40, 5);
     std::uint32_t ticket = board_->QueueMessage(12, 3, message);
 
     Header header;
@@ -258,7 +243,7 @@ TEST_F(BoardTest, BoardResendsOnItsOwnTimeoutAndGivesUp) {
     config.answerTimeoutMs = 150;
     config.sendAttempts = 3;
     StartBoard(config);
-    std::uint32_t ticket = board_->QueueMessage(12, 3, Pattern(10));
+    std::uint32_t ticket = board_->QueueMessage(12, 3, PatternPayload(10));
     Header header;
     std::vector<std::uint8_t> payload;
     for (int send = 0; send < 3; ++send) {
@@ -268,7 +253,7 @@ TEST_F(BoardTest, BoardResendsOnItsOwnTimeoutAndGivesUp) {
     EXPECT_EQ(boardsim::kSendGaveUp, board_->WaitMessageSent(ticket, kWait));
 
     // Unanswered once, then acknowledged: delivered.
-    ticket = board_->QueueMessage(12, 3, Pattern(10));
+    ticket = board_->QueueMessage(12, 3, PatternPayload(10));
     ASSERT_EQ(0u, host_.ReceivePacket(&header, &payload, true, 0));
     ASSERT_EQ(0u, host_.ReceivePacket(&header, &payload, true, 'a'));
     EXPECT_EQ(0u, board_->WaitMessageSent(ticket, kWait));
@@ -286,7 +271,7 @@ TEST_F(BoardTest, BoardRepeatRequest) {
 
 TEST_P(BoardOrderTest, UpdateRepliesAndWrittenImage) {
     StartBoard(Config(GetParam(), 1024));
-    std::vector<std::uint8_t> image = Pattern(2500, 9);
+    std::vector<std::uint8_t> image = PatternPayload(2500, 9);
     const std::size_t chunkSize = 1024 - 16;
     int packets = 0;
     for (std::size_t offset = 0; offset < image.size(); offset += chunkSize) {
@@ -295,7 +280,8 @@ TEST_P(BoardOrderTest, UpdateRepliesAndWrittenImage) {
         std::vector<std::uint8_t> chunk(image.begin() + offset, image.begin() + offset + n);
         std::uint16_t status = 0xFFFF;
         std::vector<std::uint8_t> reply;
-        ASSERT_EQ(0u, host_.UpdateExchange(rawhost::UpdatePacket(chunk, last, Sum(image), le_), le_, &status, &reply));
+        ASSERT_EQ(0u,
+                  host_.UpdateExchange(rawhost::UpdatePacket(chunk, last, SumOf(image), le_), le_, &status, &reply));
         EXPECT_EQ(0, status);
         EXPECT_EQ('T', reply[0]);
         EXPECT_EQ('B', reply[1]);
@@ -314,10 +300,11 @@ TEST_P(BoardOrderTest, UpdateRepliesAndWrittenImage) {
 
 TEST_P(BoardOrderTest, ChecksumFailureReplyInBoardOrder) {
     StartBoard(Config(GetParam(), 1024));
-    std::vector<std::uint8_t> image = Pattern(300);
+    std::vector<std::uint8_t> image = PatternPayload(300);
     std::uint16_t status = 0;
     std::vector<std::uint8_t> reply;
-    ASSERT_EQ(0u, host_.UpdateExchange(rawhost::UpdatePacket(image, true, Sum(image) ^ 1, le_), le_, &status, &reply));
+    ASSERT_EQ(0u,
+              host_.UpdateExchange(rawhost::UpdatePacket(image, true, SumOf(image) ^ 1, le_), le_, &status, &reply));
     EXPECT_EQ(boardsim::kUpdateChecksumMismatch, status);
     EXPECT_EQ(le_ ? 0x03 : 0x01, reply[4]);
     EXPECT_EQ(0u, board_->FlashWrites());
@@ -328,18 +315,18 @@ TEST_P(BoardOrderTest, ChecksumFailureReplyInBoardOrder) {
 
 TEST_F(BoardTest, HostThatClosesAndReopensIsServedAgain) {
     StartBoard(Config(0x10, 64));
-    ASSERT_EQ(0u, host_.DeliverMessage(3, 1, Pattern(10, 1), 64, true));
+    ASSERT_EQ(0u, host_.DeliverMessage(3, 1, PatternPayload(10, 1), 64, true));
     EXPECT_FALSE(board_->WaitListening(0));  // held by this host
     host_.Close();
     ASSERT_TRUE(board_->WaitListening(kWait));
     ASSERT_EQ(0u, host_.Open(board_->InterfacePath()));
     Header reply;
     ASSERT_EQ(0u, host_.Connect(&reply));
-    ASSERT_EQ(0u, host_.DeliverMessage(3, 1, Pattern(10, 2), 64, true));
+    ASSERT_EQ(0u, host_.DeliverMessage(3, 1, PatternPayload(10, 2), 64, true));
     boardsim::HostMessage first, second;
     ASSERT_TRUE(board_->WaitHostMessage(&first, kWait));
     ASSERT_TRUE(board_->WaitHostMessage(&second, kWait));
-    EXPECT_EQ(Pattern(10, 2), second.data);
+    EXPECT_EQ(PatternPayload(10, 2), second.data);
     EXPECT_EQ(2u, Count(BoardEventKind::ClientConnected));
 }
 
@@ -356,10 +343,10 @@ TEST_F(BoardTest, StoppedBoardBreaksTheHostsPipe) {
 
 TEST_F(BoardTest, QueuedBoardMessageWaitsForAHost) {
     BoardConfig config = Config(0x10, 64);
-    config.instance = NextInstance();
+    config.instance = UniqueName("sbtest");
     board_ = std::make_unique<SimulatedBoard>(config);
     ASSERT_EQ(0u, board_->Start());
-    std::uint32_t ticket = board_->QueueMessage(3, 3, Pattern(5));
+    std::uint32_t ticket = board_->QueueMessage(3, 3, PatternPayload(5));
     EXPECT_EQ(boardsim::kSendPending, board_->WaitMessageSent(ticket, 0));
     ASSERT_EQ(0u, host_.Open(board_->InterfacePath()));
     Header reply;
@@ -367,6 +354,6 @@ TEST_F(BoardTest, QueuedBoardMessageWaitsForAHost) {
     std::uint8_t channel = 0, subchannel = 0;
     std::vector<std::uint8_t> data;
     ASSERT_EQ(0u, host_.ReceiveMessage(&channel, &subchannel, &data, true));
-    EXPECT_EQ(Pattern(5), data);
+    EXPECT_EQ(PatternPayload(5), data);
     EXPECT_EQ(0u, board_->WaitMessageSent(ticket, kWait));
 }

@@ -1,4 +1,5 @@
 // The board's update protocol without any I/O.
+#include "Payloads.h"
 #include "UpdateReceiver.h"
 #include <gtest/gtest.h>
 #include <algorithm>
@@ -18,12 +19,6 @@ std::vector<std::uint8_t> Packet(const std::vector<std::uint8_t> &chunk, bool la
     std::copy(bytes.begin(), bytes.end(), packet.begin());
     std::copy(chunk.begin(), chunk.end(), packet.begin() + kUpdateHeaderSize);
     return packet;
-}
-
-std::vector<std::uint8_t> Image(std::size_t size) {
-    std::vector<std::uint8_t> image(size);
-    for (std::size_t i = 0; i < size; ++i) image[i] = static_cast<std::uint8_t>(i * 37 + 11);
-    return image;
 }
 
 }  // namespace
@@ -55,7 +50,7 @@ class UpdateReceiverOrder : public ::testing::TestWithParam<bool> {};
 TEST_P(UpdateReceiverOrder, ChunksBecomeTheFlashImage) {
     const bool le = GetParam();
     UpdateReceiver receiver(le);
-    std::vector<std::uint8_t> image = Image(2500);
+    std::vector<std::uint8_t> image = PatternPayload(2500);
     std::uint32_t sum = ByteSum(image.data(), image.size());
     for (std::size_t offset = 0; offset < image.size(); offset += 1000) {
         std::size_t n = std::min<std::size_t>(1000, image.size() - offset);
@@ -77,7 +72,7 @@ TEST_P(UpdateReceiverOrder, ChunksBecomeTheFlashImage) {
 TEST_P(UpdateReceiverOrder, WrongChecksumIsRefusedAndNothingWritten) {
     const bool le = GetParam();
     UpdateReceiver receiver(le);
-    std::vector<std::uint8_t> image = Image(100);
+    std::vector<std::uint8_t> image = PatternPayload(100);
     auto result = receiver.Take(Packet(image, true, ByteSum(image.data(), image.size()) + 1, le).data(), 116);
     EXPECT_EQ(kUpdateChecksumMismatch, result.status);
     EXPECT_EQ(kUpdateChecksumMismatch, DecodeUpdateHeader(result.reply.data(), le).status);
@@ -88,7 +83,7 @@ TEST_P(UpdateReceiverOrder, WrongChecksumIsRefusedAndNothingWritten) {
 TEST_P(UpdateReceiverOrder, ForcedErrorRejectsChunkAndStartsOver) {
     const bool le = GetParam();
     UpdateReceiver receiver(le);
-    std::vector<std::uint8_t> first = Image(10);
+    std::vector<std::uint8_t> first = PatternPayload(10);
     EXPECT_EQ(kUpdateOk, receiver.Take(Packet(first, false, 0, le).data(), 26).status);
     auto rejected = receiver.Take(Packet(first, false, 0, le).data(), 26, 0x1234);
     EXPECT_EQ(0x1234, rejected.status);
@@ -104,7 +99,7 @@ INSTANTIATE_TEST_SUITE_P(ByteOrder, UpdateReceiverOrder, ::testing::Values(false
 
 TEST(UpdateReceiver, BadPacketsGetTheirOwnCodes) {
     UpdateReceiver receiver(true);
-    std::vector<std::uint8_t> chunk = Image(8);
+    std::vector<std::uint8_t> chunk = PatternPayload(8);
     std::uint8_t shortPacket[10] = {'T', 'B'};
     EXPECT_EQ(kUpdateBadHeader, receiver.Take(shortPacket, sizeof(shortPacket)).status);
     auto packet = Packet(chunk, false, 0, true);
@@ -122,7 +117,7 @@ TEST(UpdateReceiver, BadPacketsGetTheirOwnCodes) {
 
 TEST(UpdateReceiver, BigEndianBoardReadsBigEndianLength) {
     UpdateReceiver receiver(false);
-    std::vector<std::uint8_t> chunk = Image(8);
+    std::vector<std::uint8_t> chunk = PatternPayload(8);
     // Length written little-endian reaches a big-endian board as 0x08000000.
     auto packet = Packet(chunk, false, 0, true);
     EXPECT_EQ(kUpdateLengthMismatch, receiver.Take(packet.data(), packet.size()).status);

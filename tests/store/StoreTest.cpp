@@ -6,10 +6,11 @@
 // second host program (StoreHost.exe) that shares the store.
 #include "ChildProgram.h"
 #include "CommunicatorState.h"
+#include "HandleCount.h"
 #include "Hivekey.h"
+#include "Records.h"
 #include "RegistryKey.h"
 #include "SimulatedRouters.h"
-#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -28,16 +29,6 @@ constexpr char kOtherUsbPath[] = "\\\\?\\usb#vid_1234&pid_5678#0002#{cb98b0d6-ae
 constexpr char kThirdUsbPath[] = "\\\\?\\usb#vid_1234&pid_5678#0003#{cb98b0d6-aea0-42cc-bedd-24564f5abcee}";
 
 std::string StoreKey(const std::string &key) { return std::string(HIVEKEY_BASE_KEY) + "\\" + key; }
-
-DeviceRecord Device(const std::string &name, const std::string &address, std::uint16_t port,
-                    std::uint32_t features = 0) {
-    DeviceRecord device{};
-    std::strncpy(device.displayName, name.c_str(), 259);
-    std::strncpy(device.address, address.c_str(), 259);
-    device.port = port;
-    device.features = features;
-    return device;
-}
 
 RouterRecord Router(const char *name, const char *address, std::uint16_t port) {
     RouterRecord router{};

@@ -1,6 +1,7 @@
 // Test support: a program of the build run as a child process and driven
 // through its standard input and output, as the stand-in programs are.
 #pragma once
+#include "ProgramFolder.h"
 #include "Thread.h"
 #include "UniqueHandle.h"
 
@@ -44,13 +45,13 @@ public:
         startup.hStdInput = childIn.Get();
         startup.hStdOutput = childOut.Get();
         startup.hStdError = childOut.Get();
-        std::string exe = BinFolder() + programName_;
+        std::string exe = ProgramFolder() + "\\" + programName_;
         std::string command = "\"" + exe + "\" " + arguments;
         PROCESS_INFORMATION info{};
         if (!::CreateProcessA(exe.c_str(), &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info))
             return false;
         process_.Reset(info.hProcess);
-        ::CloseHandle(info.hThread);
+        UniqueHandle thread(info.hThread);
         lineEvent_ = MakeEvent(true, false);
         return reader_.Start([this] { ReadLines(); });
     }
@@ -106,13 +107,6 @@ private:
                 ::SetEvent(lineEvent_.Get());
             }
         }
-    }
-
-    static std::string BinFolder() {
-        char path[MAX_PATH];
-        DWORD n = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-        std::string text(path, n);
-        return text.substr(0, text.find_last_of("\\/") + 1);
     }
 
     std::string programName_;

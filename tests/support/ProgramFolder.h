@@ -4,9 +4,11 @@
 
 #include <string>
 
+// The folder that holds `path`, without the last backslash.
+inline std::string ParentFolder(const std::string &path) { return path.substr(0, path.find_last_of('\\')); }
+
 inline std::string ProgramFolder() {
     char path[MAX_PATH] = {};
     const DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    const std::string file(path, length);
-    return file.substr(0, file.find_last_of('\\'));
+    return ParentFolder(std::string(path, length));
 }

@@ -1,13 +1,12 @@
 // FindTargets against board interfaces registered in this Wine prefix.
 #include "BoardInterface.h"
+#include "TextChecks.h"
 #include "UpdateSession.h"
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
 namespace {
-
-bool SamePath(const std::string &a, const std::string &b) { return _stricmp(a.c_str(), b.c_str()) == 0; }
 
 class FindTargetsTest : public ::testing::Test {
 protected:
@@ -39,7 +38,7 @@ TEST_F(FindTargetsTest, OneBoardIsFoundByItsInterfacePath) {
     std::vector<std::string> paths;
     ASSERT_EQ(1u, FindTargets(paths));
     ASSERT_EQ(1u, paths.size());
-    EXPECT_TRUE(SamePath(boardsim::BoardInterfacePath("fttest0"), paths[0])) << paths[0];
+    EXPECT_TRUE(SameTextIgnoringCase(boardsim::BoardInterfacePath("fttest0"), paths[0])) << paths[0];
 }
 
 TEST_F(FindTargetsTest, TwoBoardsComeInEnumerationOrder) {
@@ -50,7 +49,8 @@ TEST_F(FindTargetsTest, TwoBoardsComeInEnumerationOrder) {
     EXPECT_EQ(boardsim::ListPresentBoardInterfaces(), paths);
     ASSERT_EQ(2u, paths.size());
     const std::string one = boardsim::BoardInterfacePath("fttest1"), two = boardsim::BoardInterfacePath("fttest2");
-    EXPECT_TRUE((SamePath(one, paths[0]) && SamePath(two, paths[1])) || (SamePath(two, paths[0]) && SamePath(one, paths[1])));
+    EXPECT_TRUE((SameTextIgnoringCase(one, paths[0]) && SameTextIgnoringCase(two, paths[1])) ||
+                (SameTextIgnoringCase(two, paths[0]) && SameTextIgnoringCase(one, paths[1])));
 }
 
 TEST_F(FindTargetsTest, AbsentBoardIsNotFound) {
@@ -59,7 +59,7 @@ TEST_F(FindTargetsTest, AbsentBoardIsNotFound) {
     ASSERT_EQ(0u, boardsim::SetBoardInterfacePresent("fttest3", false));
     std::vector<std::string> paths;
     ASSERT_EQ(1u, FindTargets(paths));
-    EXPECT_TRUE(SamePath(boardsim::BoardInterfacePath("fttest4"), paths[0])) << paths[0];
+    EXPECT_TRUE(SameTextIgnoringCase(boardsim::BoardInterfacePath("fttest4"), paths[0])) << paths[0];
 }
 
 TEST_F(FindTargetsTest, AppendsToTheCallersList) {
@@ -68,5 +68,5 @@ TEST_F(FindTargetsTest, AppendsToTheCallersList) {
     ASSERT_EQ(1u, FindTargets(paths));
     ASSERT_EQ(2u, paths.size());
     EXPECT_EQ("kept", paths[0]);
-    EXPECT_TRUE(SamePath(boardsim::BoardInterfacePath("fttest5"), paths[1]));
+    EXPECT_TRUE(SameTextIgnoringCase(boardsim::BoardInterfacePath("fttest5"), paths[1]));
 }

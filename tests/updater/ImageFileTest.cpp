@@ -1,8 +1,9 @@
 // The image header layout, its pure checks, and CheckImageFile on real files.
 #include "ImageFile.h"
+#include "ImageFiles.h"
 #include "ImageHeader.h"
 #include "ProgramVersion.h"
-#include "TestFiles.h"
+#include "TempFolder.h"
 #include "UniqueHandle.h"
 #include <gtest/gtest.h>
 #include <cstring>
@@ -112,7 +113,7 @@ TEST(ProgramVersionText, FlashwellVersionIsTheShippedOne) {
 
 class CheckImageFileTest : public ::testing::Test {
 protected:
-    TempFolder folder;
+    TempFolder folder{"updater-test-"};
 };
 
 TEST_F(CheckImageFileTest, AcceptsAValidImageWithItsTexts) {

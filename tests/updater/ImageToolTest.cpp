@@ -2,10 +2,13 @@
 // a firmware engineer runs it.
 #include "HeaderReport.h"
 #include "ImageFile.h"
+#include "ImageFiles.h"
 #include "ImageToolCommand.h"
+#include "ProgramFolder.h"
 #include "ProgressText.h"
-#include "TestFiles.h"
-#include "UniqueHandle.h"
+#include "TempFolder.h"
+#include "TextChecks.h"
+#include "ToolRun.h"
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -15,78 +18,23 @@ bool Parse(std::vector<std::string> arguments, ImageToolCommand &command, std::s
     return ParseImageToolCommand(arguments, command, error);
 }
 
-bool Contains(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
-
-struct ToolRun {
-    DWORD exitCode = 0xFFFFFFFF;
-    std::string out;
-    std::string err;
-};
-
-std::string ReadWhole(const std::string &path) {
-    UniqueHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, 0, nullptr));
-    std::string text;
-    char block[4096];
-    DWORD got = 0;
-    while (file && ::ReadFile(file.Get(), block, sizeof(block), &got, nullptr) && got > 0) text.append(block, got);
-    return text;
-}
-
 bool FileExists(const std::string &path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 class ImageToolProgramTest : public ::testing::Test {
 protected:
-    TempFolder folder;
+    TempFolder folder{"updater-test-"};
 
     // Runs ImageTool.exe (beside this test program) with `arguments`, its output in files.
     ToolRun Tool(const std::string &arguments) {
-        char self[MAX_PATH] = {};
-        ::GetModuleFileNameA(nullptr, self, MAX_PATH);
-        std::string exe(self);
-        exe = exe.substr(0, exe.find_last_of("\\/") + 1) + "ImageTool.exe";
-        const std::string outPath = folder.File("stdout-" + std::to_string(++runs_) + ".txt");
-        const std::string errPath = folder.File("stderr-" + std::to_string(runs_) + ".txt");
-        SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
         ToolRun run;
-        {
-            UniqueHandle out(::CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                                           CREATE_ALWAYS, 0, nullptr));
-            UniqueHandle err(::CreateFileA(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                                           CREATE_ALWAYS, 0, nullptr));
-            UniqueHandle in(::CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                                          OPEN_EXISTING, 0, nullptr));
-            EXPECT_TRUE(out && err && in);
-            STARTUPINFOA startup{};
-            startup.cb = sizeof(startup);
-            startup.dwFlags = STARTF_USESTDHANDLES;
-            startup.hStdInput = in.Get();
-            startup.hStdOutput = out.Get();
-            startup.hStdError = err.Get();
-            std::string commandLine = "\"" + exe + "\" " + arguments;
-            PROCESS_INFORMATION process{};
-            if (!::CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                                  &process)) {
-                ADD_FAILURE() << "cannot start " << exe << ": " << ::GetLastError();
-                return run;
-            }
-            UniqueHandle processHandle(process.hProcess), threadHandle(process.hThread);
-            if (::WaitForSingleObject(processHandle.Get(), 60000) != WAIT_OBJECT_0) {
-                ::TerminateProcess(processHandle.Get(), 99);
-                ADD_FAILURE() << "ImageTool did not finish: " << arguments;
-                return run;
-            }
-            ::GetExitCodeProcess(processHandle.Get(), &run.exitCode);
-        }
-        run.out = ReadWhole(outPath);
-        run.err = ReadWhole(errPath);
+        if (!run.Start(ProgramFolder() + "\\ImageTool.exe", arguments, folder.Path()))
+            ADD_FAILURE() << "cannot start ImageTool: " << ::GetLastError();
+        else if (run.Finish(60000) == -1)
+            ADD_FAILURE() << "ImageTool did not finish: " << arguments;
         return run;
     }
 
     static std::string Quoted(const std::string &path) { return "\"" + path + "\""; }
-
-private:
-    int runs_ = 0;
 };
 
 }  // namespace
@@ -237,10 +185,10 @@ TEST_F(ImageToolProgramTest, MakeWritesAnImageTheUpdaterAccepts) {
     const std::string in = folder.Write("payload.bin", payload);
     const std::string out = folder.File("made.img");
     ToolRun made = Tool("make --model Board-7 --version \"fw 4.1\" " + Quoted(in) + " " + Quoted(out));
-    ASSERT_EQ(0u, made.exitCode) << made.err;
+    ASSERT_EQ(0, made.exitCode) << made.err;
     EXPECT_TRUE(made.err.empty()) << made.err;
 
-    std::string bytes = ReadWhole(out);
+    std::string bytes = ReadWholeFile(out);
     auto expected = ImageBytes(payload, 0x01000002, "Board-7", "fw 4.1");
     EXPECT_EQ(std::string(expected.begin(), expected.end()), bytes);
     auto check = CheckImageFile(out, 0x01000002);
@@ -248,7 +196,7 @@ TEST_F(ImageToolProgramTest, MakeWritesAnImageTheUpdaterAccepts) {
     EXPECT_EQ("fw 4.1", check.versionText);
 
     ToolRun shown = Tool("show " + Quoted(out));
-    EXPECT_EQ(0u, shown.exitCode) << shown.err;
+    EXPECT_EQ(0, shown.exitCode) << shown.err;
     EXPECT_TRUE(Contains(shown.out, "Model:             \"Board-7\"")) << shown.out;
     EXPECT_TRUE(Contains(shown.out, "Data length:       2500")) << shown.out;
     EXPECT_TRUE(Contains(shown.out, "accepted by Flashwell 1.0.0.2")) << shown.out;
@@ -257,12 +205,12 @@ TEST_F(ImageToolProgramTest, MakeWritesAnImageTheUpdaterAccepts) {
 TEST_F(ImageToolProgramTest, ShowAppliesTheGivenUpdaterVersion) {
     const std::string in = folder.Write("payload.bin", PatternPayload(10));
     const std::string out = folder.File("needs2.img");
-    ASSERT_EQ(0u, Tool("make --model M --version V --requires 2.0.0.0 " + Quoted(in) + " " + Quoted(out)).exitCode);
+    ASSERT_EQ(0, Tool("make --model M --version V --requires 2.0.0.0 " + Quoted(in) + " " + Quoted(out)).exitCode);
     ToolRun older = Tool("show " + Quoted(out));
-    EXPECT_EQ(1u, older.exitCode);
+    EXPECT_EQ(1, older.exitCode);
     EXPECT_TRUE(Contains(older.out, "rejected by Flashwell 1.0.0.2: Version misMatch.")) << older.out;
     ToolRun newer = Tool("show --program-version 2.0.0.0 " + Quoted(out));
-    EXPECT_EQ(0u, newer.exitCode) << newer.out;
+    EXPECT_EQ(0, newer.exitCode) << newer.out;
 }
 
 TEST_F(ImageToolProgramTest, ShowReportsACorruptedFile) {
@@ -270,21 +218,21 @@ TEST_F(ImageToolProgramTest, ShowReportsACorruptedFile) {
     bytes[200] ^= 0x40;
     const std::string path = folder.Write("bad.img", bytes);
     ToolRun shown = Tool("show " + Quoted(path));
-    EXPECT_EQ(1u, shown.exitCode);
+    EXPECT_EQ(1, shown.exitCode);
     EXPECT_TRUE(Contains(shown.out, "This file is corrupted or not an image file!")) << shown.out;
 
     const std::string tiny = folder.Write("tiny.img", std::vector<uint8_t>(20, 0));
     shown = Tool("show " + Quoted(tiny));
-    EXPECT_EQ(1u, shown.exitCode);
+    EXPECT_EQ(1, shown.exitCode);
     EXPECT_TRUE(Contains(shown.out, "shorter than the 128-byte header")) << shown.out;
 }
 
 TEST_F(ImageToolProgramTest, EmptyPayloadMakesAHeaderOnlyImage) {
     const std::string in = folder.Write("empty.bin", {});
     const std::string out = folder.File("empty.img");
-    ASSERT_EQ(0u, Tool("make --model M --version V " + Quoted(in) + " " + Quoted(out)).exitCode);
-    EXPECT_EQ(128u, ReadWhole(out).size());
-    EXPECT_EQ(0u, Tool("show " + Quoted(out)).exitCode);
+    ASSERT_EQ(0, Tool("make --model M --version V " + Quoted(in) + " " + Quoted(out)).exitCode);
+    EXPECT_EQ(128u, ReadWholeFile(out).size());
+    EXPECT_EQ(0, Tool("show " + Quoted(out)).exitCode);
 }
 
 TEST_F(ImageToolProgramTest, BadInputFailsWithAMessageAndNoOutput) {
@@ -305,7 +253,7 @@ TEST_F(ImageToolProgramTest, BadInputFailsWithAMessageAndNoOutput) {
     };
     for (const auto &c : cases) {
         ToolRun run = Tool(c.arguments);
-        EXPECT_EQ(2u, run.exitCode) << c.arguments;
+        EXPECT_EQ(2, run.exitCode) << c.arguments;
         EXPECT_TRUE(Contains(run.err, c.message)) << c.arguments << "\n" << run.err;
         EXPECT_FALSE(FileExists(out)) << c.arguments;
     }
@@ -316,7 +264,7 @@ TEST_F(ImageToolProgramTest, PayloadOfFourGibibytesIsRefused) {
     ASSERT_FALSE(in.empty());
     const std::string out = folder.File("huge.img");
     ToolRun run = Tool("make --model M --version V " + Quoted(in) + " " + Quoted(out));
-    EXPECT_EQ(2u, run.exitCode);
+    EXPECT_EQ(2, run.exitCode);
     EXPECT_TRUE(Contains(run.err, "smaller than 4 GiB")) << run.err;
     EXPECT_FALSE(FileExists(out));
 }

@@ -1,7 +1,8 @@
 // The update session against a scripted board: packets, byte orders, chunking,
 // progress, every outcome's text and the Comm API calls that follow it.
+#include "ImageFiles.h"
 #include "ScriptedBoard.h"
-#include "TestFiles.h"
+#include "TempFolder.h"
 #include "UniqueHandle.h"
 #include "UpdateSession.h"
 #include <gtest/gtest.h>
@@ -32,7 +33,7 @@ protected:
     std::vector<std::string> log;
     ScriptedBoard board{log};
     RecordingView view{log};
-    TempFolder folder;
+    TempFolder folder{"updater-test-"};
     std::vector<std::string> targets = {kFirstBoard, kSecondBoard};
 
     void UseImage(const std::vector<uint8_t> &payload) { view.imagePath = folder.Write("image.img", ImageBytes(payload)); }

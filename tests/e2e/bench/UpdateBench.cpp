@@ -18,20 +18,22 @@
 #include "FlashwellDriver.h"
 #include "Library.h"
 #include "Median.h"
+#include "Payloads.h"
+#include "ProgramFolder.h"
 #include "RawHost.h"
 #include "SimulatedBoard.h"
-#include "UpdateSession.h"
+#include "TempFolder.h"
+#include "ToolRun.h"
 #include "UniqueHandle.h"
-#include "ProgramFolder.h"
+#include "UniqueName.h"
+#include "UpdateSession.h"
 #include <windows.h>
 #include <commctrl.h>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <memory>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -61,11 +63,6 @@ const char *const kLayerWhat[kLayers] = {"packets by hand on the device path",
 using Clock = std::chrono::steady_clock;
 double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
-std::string UniqueInstance() {
-    static int counter = 0;
-    return "bench" + std::to_string(::GetCurrentProcessId()) + "n" + std::to_string(++counter);
-}
-
 uint32_t PacketsFor(size_t payload) {
     const size_t chunk = kMaxPayload - 16;
     return static_cast<uint32_t>((payload + chunk - 1) / chunk);
@@ -86,66 +83,30 @@ bool BindComm(const Library &library, CommFunctions &comm) {
 
 // One image: its payload, the .img file around it and a folder with the shipped programs.
 struct Workspace {
-    std::string folder;
+    TempFolder folder{"update-bench-"};
     std::vector<uint8_t> payload;
     std::string image;
-    std::vector<std::string> files;
-
-    ~Workspace() {
-        for (const std::string &file : files) ::DeleteFileA(file.c_str());
-        ::RemoveDirectoryA(folder.c_str());
-    }
 
     bool Make(size_t bytes) {
-        char temp[MAX_PATH] = {};
-        ::GetTempPathA(MAX_PATH, temp);
-        folder = std::string(temp) + "update-bench-" + std::to_string(::GetCurrentProcessId()) + "-" +
-                 std::to_string(bytes);
-        if (!::CreateDirectoryA(folder.c_str(), nullptr)) return false;
-        for (const char *name : {"Flashwell.exe", "Communicator.dll", "Hivekey.dll", "Wirrow.dll"}) {
-            files.push_back(folder + "\\" + name);
-            if (!::CopyFileA((ProgramFolder() + "\\" + name).c_str(), files.back().c_str(), FALSE)) return false;
-        }
-        std::mt19937 generator(static_cast<uint32_t>(bytes));
-        payload.resize(bytes);
-        for (uint8_t &byte : payload) byte = static_cast<uint8_t>(generator() >> 24);
-        const std::string payloadPath = folder + "\\payload.bin";
-        files.push_back(payloadPath);
-        {
-            std::ofstream out(payloadPath, std::ios::binary);
-            out.write(reinterpret_cast<const char *>(payload.data()), static_cast<std::streamsize>(payload.size()));
-            if (!out) return false;
-        }
-        image = folder + "\\firmware.img";
-        files.push_back(image);
-        return RunImageTool("make --model KV-220 --version 3.1.4 \"" + payloadPath + "\" \"" + image + "\"");
+        for (const char *name : {"Flashwell.exe", "Communicator.dll", "Hivekey.dll", "Wirrow.dll"})
+            if (!folder.CopyIn(ProgramFolder(), name)) return false;
+        payload = PatternPayload(bytes, static_cast<uint32_t>(bytes));
+        const std::string payloadPath = folder.Write("payload.bin", payload);
+        image = folder.File("firmware.img");
+        return !payloadPath.empty() &&
+               RunImageTool("make --model KV-220 --version 3.1.4 \"" + payloadPath + "\" \"" + image + "\"");
     }
 
+    // The tool's report goes to files of the folder, not among the figures.
     bool RunImageTool(const std::string &arguments, DWORD timeoutMs = 30000) const {
-        const std::string tool = ProgramFolder() + "\\ImageTool.exe";
-        std::string command = "\"" + tool + "\" " + arguments;
-        // The tool's report is not wanted among the figures.
-        STARTUPINFOA startup{};
-        startup.cb = sizeof(startup);
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        PROCESS_INFORMATION info{};
-        if (!::CreateProcessA(tool.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
-                              &startup, &info))
-            return false;
-        UniqueHandle process(info.hProcess), thread(info.hThread);
-        if (::WaitForSingleObject(process.Get(), timeoutMs) != WAIT_OBJECT_0) {
-            ::TerminateProcess(process.Get(), 1);
-            return false;
-        }
-        DWORD code = 1;
-        ::GetExitCodeProcess(process.Get(), &code);
-        return code == 0;
+        ToolRun run;
+        return run.Start(ProgramFolder() + "\\ImageTool.exe", arguments, folder.Path()) && run.Finish(timeoutMs) == 0;
     }
 };
 
 std::unique_ptr<SimulatedBoard> StartBoard() {
     BoardConfig config;
-    config.instance = UniqueInstance();
+    config.instance = UniqueName("bench");
     config.maxPayload = kMaxPayload;
     auto board = std::make_unique<SimulatedBoard>(config);
     if (board->Start() != 0) return nullptr;
@@ -406,7 +367,7 @@ int main(int argc, char **argv) {
             return 1;
         }
         FlashwellDriver app;
-        const bool programReady = app.Start(workspace.folder) && app.ChooseImage(workspace.image) &&
+        const bool programReady = app.Start(workspace.folder.Path()) && app.ChooseImage(workspace.image) &&
                                   WaitUntil([&] { return app.Enabled(IDC_UPDATE); }, 10000);
         for (int round = 0; round < rounds; ++round) {
             for (int layer = 0; layer < kLayers; ++layer) {
