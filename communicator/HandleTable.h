@@ -38,15 +38,15 @@ public:
     // The Comm API calls whose front does more than swap the handle.
     CommResult Open(const char *address, uint32_t reserved, HCOMM *handle, const char *routerHost,
                     uint32_t routerPort);
-    // Takes the record off the list (calls from then on get 6), closes the transport's handle (which
+    // Takes the record off the list (calls from then on get COMM_ERROR_INVALID_HANDLE), closes the transport's handle (which
     // ends a call still waiting in the transport), then waits for the calls already inside to leave
     // before it frees the record; a record they do not leave in time is never freed.
     CommResult Close(HCOMM handle);
     CommResult Connect(HCOMM handle, uint32_t channel, const uint8_t *subchannel, const void *request, void *reply);
 
     // Every other call on a handle: the transport's function of that call with the open record's
-    // transport handle and the caller's other arguments, counted on the record while it runs. 6
-    // (last error 6) when the handle is not open.
+    // transport handle and the caller's other arguments, counted on the record while it runs.
+    // COMM_ERROR_INVALID_HANDLE (also as the last error) when the handle is not open.
     template <typename Function, typename... Arguments>
     CommResult Forward(HCOMM handle, Function Transport::*function, Arguments... arguments) {
         CommHandle *record = EnterCall(handle);
@@ -82,7 +82,7 @@ private:
     std::shared_ptr<UniqueHandle> MarkClosing(const Transport *transport, HCOMM transportHandle);
     // The open record behind the handle with the call counted on it, found and counted in one
     // shared hold of lock_, which Close holds exclusive to take a record off the list: a close
-    // therefore knows every call it has to wait for. Null, with last error 6, when the handle is
+    // therefore knows every call it has to wait for. Null, with last error COMM_ERROR_INVALID_HANDLE, when the handle is
     // not open.
     CommHandle *EnterCall(HCOMM handle);
     void LeaveCall(CommHandle &record);

@@ -31,13 +31,13 @@ public:
 
     // Sends a request of types 3 to 6 and takes as its reply the first datagram
     // on requestSocket from the destination's address and port (others are
-    // dropped): 0 with the reply in `reply`, or why there is none: 258 after
+    // dropped): 0 with the reply in `reply`, or why there is none: COMM_ERROR_WAIT_TIMEOUT after
     // three unanswered attempts, the sockets' error when the request could not
     // be sent in any attempt or the last attempt's receive failed (for example
-    // 10054 after a port-unreachable report).
+    // WSAECONNRESET after a port-unreachable report).
     CommResult ExchangeRequest(const router::Request &request, const sockaddr_in &destination, ReceiveSlot &reply);
     // Asks the router at this IPv4 address (network order) and port for its
-    // devices and appends them: 0 (also for an empty list), 258, the sockets'
+    // devices and appends them: 0 (also for an empty list), COMM_ERROR_WAIT_TIMEOUT, the sockets'
     // error as ExchangeRequest, or COMM_ERROR_RECEIVE_NOT_POSTED. Datagrams from
     // other addresses are dropped.
     CommResult QueryRouterDevices(std::vector<DeviceRecord> *devices, std::uint32_t routerAddress, std::uint32_t port);
