@@ -20,6 +20,10 @@ have unzip                  || need+=(unzip)
 have clang                  || need+=(clang)
 have lld-link               || need+=(lld)
 have llvm-dlltool && have llvm-readobj || need+=(llvm)
+# The Windows Installer package: wixl builds it, msibuild and msiinfo (msitools) complete
+# and check its tables (tools/make-msi.sh, tools/check-msi.sh).
+have wixl                   || need+=(wixl)
+have msibuild && have msiinfo || need+=(msitools)
 have ip                     || need+=(iproute2)
 have unshare                || need+=(util-linux)
 have as                     || need+=(binutils)

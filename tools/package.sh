@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # Builds the 32-bit and 64-bit release and packs each into
 #   OUTDIR/flashwell-<version>-win32.zip and OUTDIR/flashwell-<version>-win64.zip
-# with Flashwell.exe, ImageTool.exe, Communicator.dll, Wirrow.dll, the headers for host programs,
-# the import libraries for MinGW (libCommunicator.dll.a) and MSVC (Communicator.lib),
-# the guide and the host-program example.
+# with Flashwell.exe, ImageTool.exe, Communicator.dll, Hivekey.dll, Wirrow.dll, the headers for
+# host programs, the import libraries for MinGW (libCommunicator.dll.a) and MSVC
+# (Communicator.lib), the guide and the host-program examples; then the Windows Installer
+# package of the 32-bit release, OUTDIR/flashwell-<version>-win32.msi (tools/make-msi.sh),
+# whose optional Development feature holds the import libraries of both widths.
 #   bash tools/package.sh [OUTDIR]      (OUTDIR defaults to dist)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 tools/install-deps.sh
-version=$(sed -n 's/^project(Flashwell VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-[ -n "$version" ] || { echo "no version in CMakeLists.txt" >&2; exit 1; }
+version=$(tools/version.sh)
 mkdir -p "${1:-dist}"
 out=$(cd "${1:-dist}" && pwd)
 
@@ -55,3 +56,6 @@ for arch in i686 x86_64; do
   (cd "$stage" && zip -q -r -X "$out/$package.zip" "$package")
   echo "$out/$package.zip"
 done
+tools/make-msi.sh x86 "$version" "$stage/flashwell-$version-win32" "$stage/flashwell-$version-win64" \
+  "$out/flashwell-$version-win32.msi"
+echo "$out/flashwell-$version-win32.msi"

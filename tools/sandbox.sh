@@ -17,7 +17,9 @@ ip route add 255.255.255.255/32 dev lo 2>/dev/null || true
 state=${SANDBOX_DIR:-$root/build/sandbox}
 mkdir -p "$state"
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES="winedbg.exe=d;mscoree=d;mshtml=d"
+# winemenubuilder would turn Start-menu shortcuts made in the prefix (the installer tests)
+# into menu entries in this machine's own home folder.
+export WINEDLLOVERRIDES="winedbg.exe=d;mscoree=d;mshtml=d;winemenubuilder.exe=d"
 export WINEARCH=win64
 
 # Private display; Xvfb picks a free number itself (lock files in /tmp are shared

@@ -102,6 +102,26 @@ bool ReportForPicture(const char *name, HWND window) {
     return static_cast<bool>(std::getline(std::cin, line));
 }
 
+HWND WaitForProgramWindow(DWORD processId, HWND exclude, const std::string &caption, int itemId, DWORD timeoutMs) {
+    WindowSearch search{processId, exclude, caption, itemId, nullptr};
+    WaitUntil(
+        [&] {
+            search.found = nullptr;
+            ::EnumWindows(&MatchTopWindow, reinterpret_cast<LPARAM>(&search));
+            return search.found != nullptr;
+        },
+        timeoutMs);
+    return search.found;
+}
+
+bool AnswerProgramMessageBox(DWORD processId, HWND exclude, std::string &text, DWORD timeoutMs) {
+    HWND box = WaitForProgramWindow(processId, exclude, "", kMessageBoxText, timeoutMs);
+    if (!box) return false;
+    text = ItemText(box, kMessageBoxText);
+    ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+    return WaitUntil([&] { return !::IsWindow(box) || !::IsWindowVisible(box); }, timeoutMs);
+}
+
 FlashwellDriver::~FlashwellDriver() {
     if (process_ && ::WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT) {
         ::TerminateProcess(process_.Get(), 1);
@@ -149,25 +169,13 @@ bool FlashwellDriver::Sync(DWORD timeoutMs) const {
 }
 
 HWND FlashwellDriver::WaitForWindow(const std::string &caption, int itemId, DWORD timeoutMs) const {
-    WindowSearch search{processId_, dialog_, caption, itemId, nullptr};
-    WaitUntil(
-        [&] {
-            search.found = nullptr;
-            ::EnumWindows(&MatchTopWindow, reinterpret_cast<LPARAM>(&search));
-            return search.found != nullptr;
-        },
-        timeoutMs);
-    return search.found;
+    return WaitForProgramWindow(processId_, dialog_, caption, itemId, timeoutMs);
 }
 
 bool FlashwellDriver::MessageBoxShown() const { return WaitForWindow("", kMessageBoxText, 0) != nullptr; }
 
 bool FlashwellDriver::AnswerMessageBox(std::string &text, DWORD timeoutMs) const {
-    HWND box = WaitForWindow("", kMessageBoxText, timeoutMs);
-    if (!box) return false;
-    text = ItemText(box, kMessageBoxText);
-    ::PostMessageW(box, WM_COMMAND, IDOK, 0);
-    return WaitUntil([&] { return !::IsWindow(box) || !::IsWindowVisible(box); }, timeoutMs);
+    return AnswerProgramMessageBox(processId_, dialog_, text, timeoutMs);
 }
 
 bool FlashwellDriver::ChooseImage(const std::string &path, DWORD timeoutMs) const {

@@ -14,6 +14,12 @@ namespace flashwelltest {
 std::string WindowText(HWND window);
 std::string ItemText(HWND dialog, int id);
 bool WaitUntil(const std::function<bool()> &condition, DWORD timeoutMs);
+// A visible top-level dialog window of process `processId` other than `exclude` whose
+// caption is `caption` (any caption when empty) and that has control `itemId` (any when
+// 0); null when none comes within the time.
+HWND WaitForProgramWindow(DWORD processId, HWND exclude, const std::string &caption, int itemId, DWORD timeoutMs);
+// A message box of process `processId`: waits for it, returns its text and closes it with OK.
+bool AnswerProgramMessageBox(DWORD processId, HWND exclude, std::string &text, DWORD timeoutMs);
 // For tools/screenshots.sh: prints "<name> <left> <top> <width> <height>" of the window, then
 // waits for a line on standard input (the picture taken). False when there is no window or
 // input ended.
