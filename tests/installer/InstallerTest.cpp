@@ -3,9 +3,9 @@
 // the folder where tools/test.sh made the packages and left the release folders they are
 // made from; FLASHWELL_WIDTH the width of the package under test (win32 or win64).
 #include "FlashwellDriver.h"
-#include "ProgramFolderCopy.h"
 #include "RegistryKey.h"
 #include "SimulatedBoard.h"
+#include "TempFolder.h"
 #include "UniqueHandle.h"
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -183,7 +183,7 @@ protected:
         packages_ = EnvironmentText("FLASHWELL_PACKAGES");
         width_ = EnvironmentText("FLASHWELL_WIDTH");
         ASSERT_FALSE(packages_.empty() || width_.empty()) << "FLASHWELL_PACKAGES and FLASHWELL_WIDTH: tools/test.sh";
-        ASSERT_EQ("", work_.Make("installer-", packages_, {}));
+        ASSERT_TRUE(work_.Made());
         ASSERT_TRUE(Products().empty()) << "Flashwell is installed already: not a prefix of its own";
     }
     void TearDown() override {
@@ -274,7 +274,7 @@ protected:
     }
 
     std::string packages_, width_;
-    ProgramFolderCopy work_;
+    TempFolder work_{"installer-"};
 };
 
 TEST_F(Installer, ASilentInstallPutsEverythingInPlaceAndASilentRemovalTakesItAllButTheUsersData) {
