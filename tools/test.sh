@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the 32-bit (shipped) and 64-bit builds warning-free, packs both release
-# packages and checks their MSVC import libraries (tools/check-import-libs.sh), then
+# packages and checks their MSVC import libraries (tools/check-import-libs.sh) and
+# that they hold what the guide refers to (tools/check-package.sh), then
 # runs every test of both builds under Wine, Xvfb and a loopback-only network
 # namespace, one width after the other. The 64-bit run also drives the shipped
 # 32-bit Flashwell, Communicator and Wirrow against boards served by its 64-bit test
@@ -22,6 +23,8 @@ rm -rf build/packages
 tools/package.sh build/packages >/dev/null
 for zip in build/packages/*.zip; do unzip -q -d build/packages "$zip"; done
 tools/check-import-libs.sh build/packages/*/lib/*.lib
+# Everything the guide refers to is packed, and the examples build as it prints.
+tools/check-package.sh build/packages/*/
 
 x86_64_args=()
 widths=(x86_64)
