@@ -50,6 +50,9 @@ CommResult HandleTable::Open(const char *address, uint32_t reserved, HCOMM *hand
     // The transport writes to a local of ours, so it cannot see a missing
     // out-parameter; check it here rather than write through null later.
     if (handle == nullptr) return COMM_E_POINTER;
+    // Without a router the address alone names the device; a missing one is the caller's bad
+    // pointer, not an address for the network transport to make sense of.
+    if (address == nullptr && !HasRouter(routerHost, routerPort)) return COMM_E_POINTER;
 
     Transport *transport = nullptr;
     {

@@ -66,8 +66,16 @@ typedef uint32_t CommResult;
 #define COMM_UPDATER_CHANNEL     66u  /* 'B' */
 #define COMM_UPDATER_SUBCHANNEL   1u
 
+/* A transport library's start and end. Communicator calls them itself when it
+   loads and unloads a transport, and does not export them: a host program never
+   calls them, and a call would not link. They are declared only where
+   COMM_TRANSPORT_LIBRARY is defined, as the transport libraries' own builds (and
+   programs that load a transport library themselves) define it, so that a host
+   program's compiler reports such a call as one to an undeclared function. */
+#if defined(COMM_TRANSPORT_LIBRARY)
 CommResult COMM_CALL CommStartup(void);
 CommResult COMM_CALL CommCleanup(void);
+#endif
 CommResult COMM_CALL CommOpen(const char *address, uint32_t reserved, HCOMM *handle,
                               const char *routerHost, uint32_t routerPort);
 CommResult COMM_CALL CommClose(HCOMM handle);
@@ -130,7 +138,8 @@ CommResult COMM_CALL CommGetDevices(DeviceRecord *records, uint32_t *count, cons
    choice is remembered for the next call. */
 CommResult COMM_CALL CommSelectDevice(SelectionRecord *selection, void *parentWindow);
 
-/* Pointer types for binding the functions by name at run time. */
+/* Pointer types for binding the functions by name at run time (Communicator binds
+   each transport's CommStartup and CommCleanup this way). */
 typedef CommResult(COMM_CALL *PFN_CommStartup)(void);
 typedef CommResult(COMM_CALL *PFN_CommCleanup)(void);
 typedef CommResult(COMM_CALL *PFN_CommOpen)(const char *, uint32_t, HCOMM *, const char *, uint32_t);

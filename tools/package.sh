@@ -3,9 +3,9 @@
 #   OUTDIR/flashwell-<version>-win32.zip and OUTDIR/flashwell-<version>-win64.zip
 # with Flashwell.exe, ImageTool.exe, Communicator.dll, Hivekey.dll, Wirrow.dll, the headers for
 # host programs, the import libraries for MinGW (libCommunicator.dll.a) and MSVC
-# (Communicator.lib), the guide and the host-program examples; then the Windows Installer
-# package of the 32-bit release, OUTDIR/flashwell-<version>-win32.msi (tools/make-msi.sh),
-# whose optional Development feature holds the import libraries of both widths.
+# (Communicator.lib), the guide with its pictures and the host-program examples; then the
+# Windows Installer package of the 32-bit release, OUTDIR/flashwell-<version>-win32.msi
+# (tools/make-msi.sh), whose optional Development feature holds the import libraries of both widths.
 #   bash tools/package.sh [OUTDIR]      (OUTDIR defaults to dist)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -51,7 +51,9 @@ for arch in i686 x86_64; do
   cp "$build/lib/libCommunicator.dll.a" "$dir/lib/"
   make_msvc_import_lib communicator/Communicator.def Communicator.dll "$dir/lib/Communicator.lib" $arch
   cp docs/GUIDE.md "$dir/GUIDE.md"
-  cp docs/examples/HostExample.c docs/examples/StoreExample.c "$dir/examples/"
+  cp docs/examples/*.c "$dir/examples/"
+  # The guide's pictures, beside it as its links expect (tools/check-package.sh checks them all).
+  tools/guide-files.sh docs/GUIDE.md | { grep -v / || true; } | while read -r picture; do cp "docs/$picture" "$dir/"; done
   rm -f "$out/$package.zip"
   (cd "$stage" && zip -q -r -X "$out/$package.zip" "$package")
   echo "$out/$package.zip"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the 32-bit (shipped) and 64-bit builds warning-free, packs both release
-# packages and checks their MSVC import libraries (tools/check-import-libs.sh), makes
-# the Windows Installer packages and checks their tables (tools/check-msi.sh), then
+# packages and checks their MSVC import libraries (tools/check-import-libs.sh) and
+# that they hold what the guide refers to (tools/check-package.sh), makes the Windows
+# Installer packages and checks their tables (tools/check-msi.sh), then
 # runs every test of both builds under Wine, Xvfb and a loopback-only network
 # namespace, one width after the other, and last the installer tests in a Wine prefix
 # of their own. The 64-bit run also drives the shipped
@@ -24,6 +25,8 @@ rm -rf build/packages
 tools/package.sh build/packages >/dev/null
 for zip in build/packages/*.zip; do unzip -q -d build/packages "$zip"; done
 tools/check-import-libs.sh build/packages/*/lib/*.lib
+# Everything the guide refers to is packed, and the examples build as it prints.
+tools/check-package.sh build/packages/*/
 
 # The installer packages (tests/installer/): the shipped one (tools/package.sh), the same
 # package of the 64-bit build, whose installed programs run on every machine here, and an

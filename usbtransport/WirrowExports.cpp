@@ -6,6 +6,14 @@
 #include "UsbLink.h"
 #include <windows.h>
 
+#include <type_traits>
+
+// The header declares the start and end only for transport builds; this one must see them, as
+// Communicator binds them.
+static_assert(std::is_same_v<decltype(&CommStartup), PFN_CommStartup> &&
+                  std::is_same_v<decltype(&CommCleanup), PFN_CommCleanup>,
+              "Wirrow is built with COMM_TRANSPORT_LIBRARY");
+
 using wirrow::Registry;
 using wirrow::UsbLink;
 

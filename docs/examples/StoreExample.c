@@ -32,7 +32,9 @@ int main(void) {
     }
 
     /* A board on serial port COM3 of this computer. (The address "COM" alone
-       would also take the default serial settings of the store.) */
+       would also take the default serial settings of the store.) Registering
+       needs no transport; opening it needs the serial transport Serrow.dll,
+       which does not come with this package. */
     memset(&board, 0, sizeof(board));
     strcpy(board.displayName, "Bench board");
     strcpy(board.address, "COM3");

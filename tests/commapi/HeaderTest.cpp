@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <type_traits>
 #include <utility>
 
 extern "C" int HeaderCompilesAsC(void);
@@ -11,6 +12,21 @@ extern "C" int HeaderCompilesAsC(void);
 extern "C" {
 CommResult COMM_CALL CommOpen(const char *, uint32_t, HCOMM *, const char *, uint32_t) { return 0; }
 CommResult COMM_CALL CommReceiveData(HCOMM, void *, uint32_t *, uint8_t *, uint8_t *) { return 0; }
+}
+
+// As a host program sees the header (no COMM_TRANSPORT_LIBRARY here): a call of CommStartup or
+// CommCleanup finds only these stand-ins, never a declaration from CommApi.h.
+namespace host_view {
+struct Undeclared {};
+Undeclared CommStartup(...);
+Undeclared CommCleanup(...);
+}  // namespace host_view
+
+void AsAHostProgramSeesIt() {
+    using namespace host_view;
+    static_assert(std::is_same_v<decltype(CommStartup()), host_view::Undeclared> &&
+                      std::is_same_v<decltype(CommCleanup()), host_view::Undeclared>,
+                  "CommApi.h declares CommStartup and CommCleanup to host programs, which cannot link them");
 }
 
 TEST(CommApiHeader, UsableFromCAndPointerSizedHandle) {

@@ -264,6 +264,7 @@ const RowCase kRowCases[] = {
     {"COM3", kRouterHost, 65536, kCom},
     {"COM3", "", kRouterPort, kCom},
     {kUsbPath, "", kRouterPort, kUsb},
+    {nullptr, kRouterHost, kRouterPort, kTcp},
 };
 
 INSTANTIATE_TEST_SUITE_P(Addresses, TransportChoice, testing::ValuesIn(kRowCases));
@@ -390,10 +391,22 @@ TEST_F(CommunicatorDll, HandlesNotOpenAreRefusedWithSixWithoutReachingATransport
     EXPECT_EQ(before, log.Entries().size());
 }
 
-TEST_F(CommunicatorDll, OpenWithoutAnOutParameterGivesEPointerAndLeavesNothingOpen) {
+// A missing address counts as one wherever no router pair names the device.
+TEST_F(CommunicatorDll, OpenWithoutAnOutParameterOrAnAddressGivesEPointerAndLoadsNothing) {
     InstallAll();
     Load();
     EXPECT_EQ(COMM_E_POINTER, communicator.open(kUsbPath, 0, nullptr, nullptr, kRouterPort));
+    const struct {
+        const char *routerHost;
+        uint32_t routerPort;
+    } withoutRouter[] = {{nullptr, kRouterPort}, {"", kRouterPort}, {kRouterHost, 0}, {kRouterHost, 65536}};
+    for (const auto &row : withoutRouter) {
+        HCOMM handle = reinterpret_cast<HCOMM>(0x5A5A);
+        EXPECT_EQ(COMM_E_POINTER, communicator.open(nullptr, 0, &handle, row.routerHost, row.routerPort))
+            << (row.routerHost ? row.routerHost : "(null)") << ":" << row.routerPort;
+        EXPECT_EQ(reinterpret_cast<HCOMM>(0x5A5A), handle);
+    }
+    EXPECT_EQ(0u, log.Count(recording::kAttach)) << "no transport is loaded for them";
     EXPECT_EQ(0u, log.Count(recording::kOpen));
 }
 

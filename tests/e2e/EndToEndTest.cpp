@@ -268,13 +268,27 @@ TEST_F(EndToEnd, WithTwoBoardsOnlyTheFirstListedOneIsUpdated) {
                                         << boardsim::DescribeEvent(other.Events().front());
 }
 
-TEST_F(EndToEnd, TheGuidesHostExampleExchangesAMessageWithABoard) {
+// The guide's host example against a board that answers on its channel and one that does not:
+// the example never waits for an answer longer than its 5 seconds.
+struct HostExampleCase {
+    const char *what;
+    bool boardAnswers;
+    int exitCode;
+    const char *lastLine;
+    double atLeastSeconds;  // the silent board's: the example's whole wait
+};
+
+class GuideHostExample : public EndToEnd, public testing::WithParamInterface<HostExampleCase> {};
+
+TEST_P(GuideHostExample, ExchangesAMessageOrGivesUpAfterItsWait) {
+    const HostExampleCase &row = GetParam();
     Install(ProductFolder(), {"HostExample.exe"});
     BoardConfig config;
     config.updateMode = false;
     SimulatedBoard &board = AddBoard(config);
 
     ToolRun example;
+    const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(example.Start(folder_.File("HostExample.exe"), "\"" + board.InterfacePath() + "\"", folder_.Path()));
 
     boardsim::HostMessage message;
@@ -282,11 +296,43 @@ TEST_F(EndToEnd, TheGuidesHostExampleExchangesAMessageWithABoard) {
     EXPECT_EQ(65, message.channel);
     EXPECT_EQ(1, message.subchannel);
     EXPECT_EQ("hello, board", std::string(message.data.begin(), message.data.end()));
-    const std::string answer = "hello, host";
-    const uint32_t ticket = board.QueueMessage(65, 1, std::vector<uint8_t>(answer.begin(), answer.end()));
-    EXPECT_EQ(0u, board.WaitMessageSent(ticket, 10000));
+    if (row.boardAnswers) {
+        const std::string answer = "hello, host";
+        const uint32_t ticket = board.QueueMessage(65, 1, std::vector<uint8_t>(answer.begin(), answer.end()));
+        EXPECT_EQ(0u, board.WaitMessageSent(ticket, 10000));
+    }
 
     const int code = example.Finish(20000);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     ASSERT_NE(-1, code) << "the example still waits";
-    EXPECT_EQ(0, code) << example.out << example.err;
+    EXPECT_EQ(row.exitCode, code) << example.out << example.err;
+    EXPECT_TRUE(EndsWith(example.out, std::string(row.lastLine) + "\n")) << example.out;
+    EXPECT_GE(seconds, row.atLeastSeconds) << "gave up before its wait was over";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boards, GuideHostExample,
+    testing::Values(HostExampleCase{"answering", true, 0, "reply: hello, host (11 bytes, channel 65/1)", 0.0},
+                    HostExampleCase{"silent", false, 3, "no answer within 5 seconds", 4.5}),
+    [](const testing::TestParamInfo<HostExampleCase> &info) { return std::string(info.param.what); });
+
+// The guide's board lookup lists the paths of the boards plugged in, in the order Flashwell takes
+// them, each one a line; with none it says so and ends with 3.
+TEST_F(EndToEnd, TheGuidesBoardLookupListsEveryBoardInFlashwellsOrder) {
+    Install(ProductFolder(), {"FindBoards.exe"});
+    for (size_t boards : {0u, 2u}) {
+        SCOPED_TRACE(std::to_string(boards) + " boards");
+        while (boards_.size() < boards) AddBoard();
+        const std::vector<std::string> listed = boardsim::ListPresentBoardInterfaces();
+        ASSERT_GE(listed.size(), boards);
+        std::string expected;
+        for (const std::string &path : listed) expected += path + "\n";
+
+        ToolRun lookup;
+        ASSERT_TRUE(lookup.Start(folder_.File("FindBoards.exe"), "", folder_.Path()));
+        EXPECT_EQ(listed.empty() ? 3 : 0, lookup.Finish(20000)) << lookup.err;
+        EXPECT_EQ(expected, lookup.out);
+        for (const auto &board : boards_) EXPECT_TRUE(boardsim::IsBoardInterfaceListed(board->InterfacePath()));
+        EXPECT_EQ(listed.empty(), lookup.err.find("No board found") != std::string::npos) << lookup.err;
+    }
 }
