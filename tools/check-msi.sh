@@ -4,11 +4,12 @@
 # install (Wine puts even those shortcuts into the user's Start menu); that it writes no
 # registry value but its own, so removal cannot touch the user's store; an upgrade keeping
 # the features chosen (Wine lacks MigrateFeatureStates); both refusals of an older package;
-# components of the package's width.
-#   tools/check-msi.sh x86|x64 VERSION PACKAGE.msi
+# components of the package's width; with RELEASE_DIR, that every file of that release folder
+# (the zip's) is installed, so a file added to the release cannot miss the package.
+#   tools/check-msi.sh x86|x64 VERSION PACKAGE.msi [RELEASE_DIR]
 set -euo pipefail
-[ $# = 3 ] || { echo "usage: $0 x86|x64 VERSION PACKAGE.msi" >&2; exit 2; }
-arch=$1 version=$2 msi=$3
+[ $# = 3 ] || [ $# = 4 ] || { echo "usage: $0 x86|x64 VERSION PACKAGE.msi [RELEASE_DIR]" >&2; exit 2; }
+arch=$1 version=$2 msi=$3 release=${4:-}
 upgrade_code={8E3B2C61-5F4A-4D8E-A1C7-2B9F6D0E4A73}  # never changes: upgrades find the product by it
 refusal='A newer version of Flashwell is already installed on this computer. To go back to this version, remove Flashwell first (Apps and Features, or msiexec /x).'
 # shellcheck disable=SC2086  # one number a word
@@ -49,4 +50,10 @@ expect "a package older in the fourth number is not refused with the message" ha
   "Installed OR NOT INSTALLEDVERSIONORDER OR INSTALLEDVERSIONORDER <= \"$order\"${t}$refusal"
 expect "components not all of the package's width" \
   none awk -F'\t' -v bits=$bits 'int($4 / 256) % 2 != bits' <(rows Component)
+if [ -n "$release" ]; then
+  installed=$(rows File | cut -f3 | sed 's/.*|//' | sort)
+  while read -r file; do
+    grep -qxF "$file" <<<"$installed" || { echo "check-msi: $(basename "$msi"): $file of the release not installed" >&2; failed=1; }
+  done < <(cd "$release" && find . -type f -printf '%f\n' | sort -u)
+fi
 exit $failed

@@ -50,7 +50,7 @@ for arch in x86 x64; do
   case $arch in x86) width=win32 ;; x64) width=win64 ;; esac
   tools/make-msi.sh $arch "$older_version" "$packages/older/flashwell-win32" "$packages/older/flashwell-win64" \
     "$packages/older/flashwell-$width.msi"
-  tools/check-msi.sh $arch "$version" "$packages/flashwell-$version-$width.msi"
+  tools/check-msi.sh $arch "$version" "$packages/flashwell-$version-$width.msi" "$packages/flashwell-$version-$width"
   tools/check-msi.sh $arch "$older_version" "$packages/older/flashwell-$width.msi"
 done
 

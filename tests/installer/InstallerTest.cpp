@@ -43,6 +43,8 @@ const PackagedFile kFiles[] = {
     {"Wirrow.dll", "", "Wirrow.dll", false},
     {"Hivekey.dll", "", "Hivekey.dll", false},
     {"GUIDE.md", "", "GUIDE.md", false},
+    {"communicator-add-router.png", "", "communicator-add-router.png", false},
+    {"communicator-connect-to-board.png", "", "communicator-connect-to-board.png", false},
     {"include\\CommApi.h", "", "include\\CommApi.h", true},
     {"include\\CommRecords.h", "", "include\\CommRecords.h", true},
     {"include\\BoardInterfaceGuid.h", "", "include\\BoardInterfaceGuid.h", true},
@@ -52,6 +54,7 @@ const PackagedFile kFiles[] = {
     {"lib\\win64\\Communicator.lib", "win64", "lib\\Communicator.lib", true},
     {"examples\\HostExample.c", "", "examples\\HostExample.c", true},
     {"examples\\StoreExample.c", "", "examples\\StoreExample.c", true},
+    {"examples\\FindBoards.c", "", "examples\\FindBoards.c", true},
 };
 
 // The user's own data, which removal must leave: the router and device store with the
