@@ -1,0 +1,193 @@
+// Figures for ImageTool's production-line modes, printed, not judged:
+//  - `update --all --parallel` over 4 simulated boards against `update` of 1 board alone, for a
+//    1 MiB and an 8 MiB image: each total time (the whole ImageTool.exe run) and their ratio
+//    (1.0 would be perfect overlap);
+//  - `watch`: from a board's arrival (its interface listed as present) to the start of its update
+//    (the host opening it), median and worst of 20 arrivals, one board at a time; and whether
+//    the platform delivered arrival reports of the board interface to a window registered for
+//    them (under Wine it does not, so the station finds boards by its light search).
+// The boards live in this process, behind USB interfaces of the board class.
+//   tools/sandbox.sh wine build/x86_64/bin/station_bench.exe [--rounds=N]
+#include "BoardInterfaceGuid.h"
+#include "Median.h"
+#include "Payloads.h"
+#include "ProgramFolder.h"
+#include "SimulatedBoard.h"
+#include "TempFolder.h"
+#include "Thread.h"
+#include "ToolRun.h"
+#include "UniqueName.h"
+#include <windows.h>
+#include <dbt.h>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+using boardsim::BoardConfig;
+using boardsim::SimulatedBoard;
+
+namespace {
+
+constexpr size_t kMiB = 1024 * 1024;
+constexpr DWORD kRunWaitMs = 300000;
+constexpr int kArrivals = 20;
+
+using Clock = std::chrono::steady_clock;
+double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+std::unique_ptr<SimulatedBoard> StartBoard() {
+    BoardConfig config;
+    config.instance = UniqueName("station");
+    auto board = std::make_unique<SimulatedBoard>(config);
+    return board->Start() == 0 ? std::move(board) : nullptr;
+}
+
+// A folder with the shipped ImageTool and its libraries, and an image of `bytes` payload bytes.
+struct Station {
+    TempFolder folder{"station-bench-"};
+    std::vector<uint8_t> payload;
+
+    bool Make(size_t bytes) {
+        for (const char *name : {"ImageTool.exe", "Communicator.dll", "Hivekey.dll", "Wirrow.dll"})
+            if (!folder.CopyIn(ProgramFolder(), name)) return false;
+        payload = PatternPayload(bytes, static_cast<uint32_t>(bytes));
+        ToolRun run;
+        return !folder.Write("payload.bin", payload).empty() &&
+               run.Start(folder.File("ImageTool.exe"), "make --model KV-220 --version 3.1.4 payload.bin firmware.img",
+                         folder.Path()) &&
+               run.Finish(60000) == 0;
+    }
+};
+
+// Seconds of one ImageTool.exe update over `boards` fresh boards, or -1 when it failed.
+double TimeUpdate(Station &station, int boards) {
+    std::vector<std::unique_ptr<SimulatedBoard>> present;
+    for (int i = 0; i < boards; ++i) {
+        present.push_back(StartBoard());
+        if (!present.back()) return -1;
+    }
+    ToolRun run;
+    const Clock::time_point start = Clock::now();
+    if (!run.Start(station.folder.File("ImageTool.exe"),
+                   boards == 1 ? "update firmware.img --quiet" : "update firmware.img --all --parallel --quiet",
+                   station.folder.Path()) ||
+        run.Finish(kRunWaitMs) != 0)
+        return -1;
+    const double seconds = SecondsSince(start);
+    for (auto &board : present)
+        if (board->FlashImage() != station.payload) return -1;
+    return seconds;
+}
+
+// Counts the board interface's arrival reports on a window of its own thread.
+class ArrivalCounter {
+public:
+    ArrivalCounter() : ready_(MakeEvent(true, false)) {}
+    ~ArrivalCounter() {
+        if (window_) ::PostMessageA(window_, WM_CLOSE, 0, 0);
+        thread_.Join(5000);
+    }
+    bool Start() {
+        if (!ready_ || !thread_.Start([this] { Main(); })) return false;
+        return ::WaitForSingleObject(ready_.Get(), 5000) == WAIT_OBJECT_0 && window_ != nullptr;
+    }
+    int Arrivals() const { return arrivals_.load(); }
+
+private:
+    void Main() {
+        WNDCLASSEXA windowClass{};
+        windowClass.cbSize = sizeof(windowClass);
+        windowClass.lpfnWndProc = &ArrivalCounter::Procedure;
+        windowClass.hInstance = ::GetModuleHandleA(nullptr);
+        windowClass.lpszClassName = "StationBenchArrivals";
+        ::RegisterClassExA(&windowClass);
+        HWND window = ::CreateWindowExA(0, windowClass.lpszClassName, "", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr,
+                                        nullptr, windowClass.hInstance, this);
+        HDEVNOTIFY registration = nullptr;
+        if (window) {
+            DEV_BROADCAST_DEVICEINTERFACE_A filter{};
+            filter.dbcc_size = sizeof(filter);
+            filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+            filter.dbcc_classguid = BoardInterfaceGuid;
+            registration = ::RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+        }
+        window_ = registration ? window : nullptr;
+        ::SetEvent(ready_.Get());
+        MSG message;
+        while (window_ && ::GetMessageA(&message, nullptr, 0, 0) > 0) ::DispatchMessageA(&message);
+        if (registration) ::UnregisterDeviceNotification(registration);
+        if (window && ::IsWindow(window)) ::DestroyWindow(window);
+    }
+    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM first, LPARAM second) {
+        if (message == WM_NCCREATE)
+            ::SetWindowLongPtrA(window, GWLP_USERDATA,
+                                reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTA *>(second)->lpCreateParams));
+        auto *counter = reinterpret_cast<ArrivalCounter *>(::GetWindowLongPtrA(window, GWLP_USERDATA));
+        if (message == WM_DEVICECHANGE && first == DBT_DEVICEARRIVAL && counter) ++counter->arrivals_;
+        if (message == WM_DESTROY) ::PostQuitMessage(0);
+        return ::DefWindowProcA(window, message, first, second);
+    }
+
+    UniqueHandle ready_;
+    Thread thread_;
+    std::atomic<HWND> window_{nullptr};
+    std::atomic<int> arrivals_{0};
+};
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    int rounds = 3;
+    for (int i = 1; i < argc; ++i)
+        if (std::strncmp(argv[i], "--rounds=", 9) == 0) rounds = std::max(1, std::atoi(argv[i] + 9));
+    std::printf("ImageTool on simulated boards, %d-bit build, medians of %d rounds\n\n",
+                static_cast<int>(sizeof(void *) * 8), rounds);
+    std::printf("%-8s %12s %14s %8s\n", "image", "1 board (s)", "4 parallel (s)", "ratio");
+    for (size_t size : {1 * kMiB, 8 * kMiB}) {
+        Station station;
+        if (!station.Make(size)) {
+            std::printf("cannot make the %zu MiB image\n", size / kMiB);
+            return 1;
+        }
+        std::vector<double> alone, together;
+        for (int round = 0; round < rounds; ++round) {
+            alone.push_back(TimeUpdate(station, 1));
+            together.push_back(TimeUpdate(station, 4));
+        }
+        const bool failed = std::count(alone.begin(), alone.end(), -1.0) + std::count(together.begin(), together.end(), -1.0) > 0;
+        std::printf("%-8s %12.2f %14.2f %8.2f%s\n", (std::to_string(size / kMiB) + " MiB").c_str(), Median(alone),
+                    Median(together), Median(together) / Median(alone), failed ? "  (some rounds failed)" : "");
+        std::fflush(stdout);
+    }
+
+    // One board after another into a running station: arrival to the host's open.
+    Station station;
+    if (!station.Make(64 * 1024)) return 1;
+    ArrivalCounter counter;
+    const bool counting = counter.Start();
+    ToolRun watch;
+    if (!watch.Start(station.folder.File("ImageTool.exe"),
+                     "watch firmware.img --quiet --count " + std::to_string(kArrivals), station.folder.Path()))
+        return 1;
+    std::vector<double> latencies;
+    for (int i = 0; i < kArrivals; ++i) {
+        std::unique_ptr<SimulatedBoard> board = StartBoard();
+        const Clock::time_point arrived = Clock::now();
+        if (!board || !board->WaitClientConnected(10000)) break;
+        latencies.push_back(SecondsSince(arrived) * 1000);
+        if (!board->WaitFlashWrites(1, 60000) || !board->WaitListening(10000)) break;
+    }
+    const int exitCode = watch.Finish(60000);
+    std::printf("\nwatch: arrival to update start over %zu of %d arrivals: median %.0f ms, worst %.0f ms "
+                "(station exit code %d)\n",
+                latencies.size(), kArrivals, Median(latencies),
+                latencies.empty() ? -1.0 : *std::max_element(latencies.begin(), latencies.end()), exitCode);
+    std::printf("arrival reports of the board interface to a registered window: %s\n",
+                counting ? std::to_string(counter.Arrivals()).c_str() : "no window could register");
+    return 0;
+}
