@@ -64,24 +64,54 @@ struct Station {
     }
 };
 
-// Seconds of one ImageTool.exe update over `boards` fresh boards, or -1 when it failed.
-double TimeUpdate(Station &station, int boards) {
+double ProcessorSecondsOfThisProcess() {
+    FILETIME created{}, exited{}, kernel{}, user{};
+    if (!::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user)) return -1;
+    const auto ticks = [](const FILETIME &time) {
+        return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    };
+    return static_cast<double>(ticks(kernel) + ticks(user)) / 1e7;
+}
+
+// Where one update's time went: the whole run, and the processor time of ImageTool.exe and of the
+// simulated boards (this process), which share the machine's cores.
+struct UpdateTimes {
+    double seconds = -1;
+    double toolProcessor = 0;
+    double boardsProcessor = 0;
+};
+
+// One ImageTool.exe update over `boards` fresh boards; seconds -1 when it failed.
+UpdateTimes TimeUpdate(Station &station, int boards) {
+    UpdateTimes times;
     std::vector<std::unique_ptr<SimulatedBoard>> present;
     for (int i = 0; i < boards; ++i) {
         present.push_back(StartBoard());
-        if (!present.back()) return -1;
+        if (!present.back()) return times;
     }
     ToolRun run;
+    const double boardsBefore = ProcessorSecondsOfThisProcess();
     const Clock::time_point start = Clock::now();
     if (!run.Start(station.folder.File("ImageTool.exe"),
                    boards == 1 ? "update firmware.img --quiet" : "update firmware.img --all --parallel --quiet",
                    station.folder.Path()) ||
         run.Finish(kRunWaitMs) != 0)
-        return -1;
+        return times;
     const double seconds = SecondsSince(start);
+    times.boardsProcessor = ProcessorSecondsOfThisProcess() - boardsBefore;
+    times.toolProcessor = run.ProcessorSeconds();
     for (auto &board : present)
-        if (board->FlashImage() != station.payload) return -1;
-    return seconds;
+        if (board->FlashImage() != station.payload) return times;
+    times.seconds = seconds;
+    return times;
+}
+
+// The median of one figure over the rounds.
+template <typename Figure>
+double MedianOf(const std::vector<UpdateTimes> &rounds, Figure figure) {
+    std::vector<double> values;
+    for (const UpdateTimes &times : rounds) values.push_back(figure(times));
+    return Median(values);
 }
 
 // Counts the board interface's arrival reports on a window of its own thread.
@@ -147,22 +177,42 @@ int main(int argc, char **argv) {
         if (std::strncmp(argv[i], "--rounds=", 9) == 0) rounds = std::max(1, std::atoi(argv[i] + 9));
     std::printf("ImageTool on simulated boards, %d-bit build, medians of %d rounds\n\n",
                 static_cast<int>(sizeof(void *) * 8), rounds);
-    std::printf("%-8s %12s %14s %8s\n", "image", "1 board (s)", "4 parallel (s)", "ratio");
+    std::printf("%-8s %12s %14s %8s   %s\n", "image", "1 board (s)", "4 parallel (s)", "ratio",
+                "processor seconds, 1 board / 4 parallel: ImageTool, boards");
     for (size_t size : {1 * kMiB, 8 * kMiB}) {
         Station station;
         if (!station.Make(size)) {
             std::printf("cannot make the %zu MiB image\n", size / kMiB);
             return 1;
         }
-        std::vector<double> alone, together;
+        std::vector<UpdateTimes> alone, together;
+        bool failed = false;
         for (int round = 0; round < rounds; ++round) {
             alone.push_back(TimeUpdate(station, 1));
             together.push_back(TimeUpdate(station, 4));
+            failed = failed || alone.back().seconds < 0 || together.back().seconds < 0;
         }
-        const bool failed = std::count(alone.begin(), alone.end(), -1.0) + std::count(together.begin(), together.end(), -1.0) > 0;
-        std::printf("%-8s %12.2f %14.2f %8.2f%s\n", (std::to_string(size / kMiB) + " MiB").c_str(), Median(alone),
-                    Median(together), Median(together) / Median(alone), failed ? "  (some rounds failed)" : "");
+        const auto seconds = [](const UpdateTimes &t) { return t.seconds; };
+        const auto tool = [](const UpdateTimes &t) { return t.toolProcessor; };
+        const auto boardsTime = [](const UpdateTimes &t) { return t.boardsProcessor; };
+        std::printf("%-8s %12.2f %14.2f %8.2f   %.2f, %.2f / %.2f, %.2f%s\n",
+                    (std::to_string(size / kMiB) + " MiB").c_str(), MedianOf(alone, seconds),
+                    MedianOf(together, seconds), MedianOf(together, seconds) / MedianOf(alone, seconds),
+                    MedianOf(alone, tool), MedianOf(alone, boardsTime), MedianOf(together, tool),
+                    MedianOf(together, boardsTime), failed ? "  (some rounds failed)" : "");
         std::fflush(stdout);
+    }
+
+    // What the station's search of the present boards costs, with one board present.
+    {
+        std::unique_ptr<SimulatedBoard> board = StartBoard();
+        std::vector<double> searches;
+        for (int i = 0; board && i < 20; ++i) {
+            const Clock::time_point start = Clock::now();
+            boardsim::ListPresentBoardInterfaces();
+            searches.push_back(SecondsSince(start) * 1000);
+        }
+        std::printf("\na search of the present boards: median %.1f ms\n", Median(searches));
     }
 
     // One board after another into a running station: arrival to the host's open.
@@ -183,7 +233,7 @@ int main(int argc, char **argv) {
         if (!board->WaitFlashWrites(1, 60000) || !board->WaitListening(10000)) break;
     }
     const int exitCode = watch.Finish(60000);
-    std::printf("\nwatch: arrival to update start over %zu of %d arrivals: median %.0f ms, worst %.0f ms "
+    std::printf("watch: arrival to update start over %zu of %d arrivals: median %.0f ms, worst %.0f ms "
                 "(station exit code %d)\n",
                 latencies.size(), kArrivals, Median(latencies),
                 latencies.empty() ? -1.0 : *std::max_element(latencies.begin(), latencies.end()), exitCode);
