@@ -2,8 +2,9 @@
 // that arrive together at the same time; a board is updated again only after it was unplugged.
 //
 // A board is picked up by a search of the present boards, made at once when the platform
-// reports an arrival of the board interface and every kPollMs otherwise: Wine reports no arrival
-// of a device interface that was not made by a driver, and a light search costs milliseconds.
+// reports an arrival of the board interface and every kPollMs otherwise: Wine reported no arrival
+// of the simulated boards' interfaces (station_bench counts them), and a search costs tens of
+// milliseconds there.
 // A completed removal report makes the station forget the board at once, so that one unplugged
 // and plugged in again between two searches is still updated again.
 #include "BoardLines.h"
