@@ -8,19 +8,16 @@
 //    them (under Wine it does not, so the station finds boards by its light search).
 // The boards live in this process, behind USB interfaces of the board class.
 //   tools/sandbox.sh wine build/x86_64/bin/station_bench.exe [--rounds=N]
-#include "BoardInterfaceGuid.h"
+#include "BoardNotices.h"
 #include "Median.h"
 #include "Payloads.h"
 #include "ProgramFolder.h"
 #include "SimulatedBoard.h"
 #include "TempFolder.h"
-#include "Thread.h"
 #include "ToolRun.h"
 #include "UniqueName.h"
 #include <windows.h>
-#include <dbt.h>
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -114,61 +111,6 @@ double MedianOf(const std::vector<UpdateTimes> &rounds, Figure figure) {
     return Median(values);
 }
 
-// Counts the board interface's arrival reports on a window of its own thread.
-class ArrivalCounter {
-public:
-    ArrivalCounter() : ready_(MakeEvent(true, false)) {}
-    ~ArrivalCounter() {
-        if (window_) ::PostMessageA(window_, WM_CLOSE, 0, 0);
-        thread_.Join(5000);
-    }
-    bool Start() {
-        if (!ready_ || !thread_.Start([this] { Main(); })) return false;
-        return ::WaitForSingleObject(ready_.Get(), 5000) == WAIT_OBJECT_0 && window_ != nullptr;
-    }
-    int Arrivals() const { return arrivals_.load(); }
-
-private:
-    void Main() {
-        WNDCLASSEXA windowClass{};
-        windowClass.cbSize = sizeof(windowClass);
-        windowClass.lpfnWndProc = &ArrivalCounter::Procedure;
-        windowClass.hInstance = ::GetModuleHandleA(nullptr);
-        windowClass.lpszClassName = "StationBenchArrivals";
-        ::RegisterClassExA(&windowClass);
-        HWND window = ::CreateWindowExA(0, windowClass.lpszClassName, "", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr,
-                                        nullptr, windowClass.hInstance, this);
-        HDEVNOTIFY registration = nullptr;
-        if (window) {
-            DEV_BROADCAST_DEVICEINTERFACE_A filter{};
-            filter.dbcc_size = sizeof(filter);
-            filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-            filter.dbcc_classguid = BoardInterfaceGuid;
-            registration = ::RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
-        }
-        window_ = registration ? window : nullptr;
-        ::SetEvent(ready_.Get());
-        MSG message;
-        while (window_ && ::GetMessageA(&message, nullptr, 0, 0) > 0) ::DispatchMessageA(&message);
-        if (registration) ::UnregisterDeviceNotification(registration);
-        if (window && ::IsWindow(window)) ::DestroyWindow(window);
-    }
-    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM first, LPARAM second) {
-        if (message == WM_NCCREATE)
-            ::SetWindowLongPtrA(window, GWLP_USERDATA,
-                                reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTA *>(second)->lpCreateParams));
-        auto *counter = reinterpret_cast<ArrivalCounter *>(::GetWindowLongPtrA(window, GWLP_USERDATA));
-        if (message == WM_DEVICECHANGE && first == DBT_DEVICEARRIVAL && counter) ++counter->arrivals_;
-        if (message == WM_DESTROY) ::PostQuitMessage(0);
-        return ::DefWindowProcA(window, message, first, second);
-    }
-
-    UniqueHandle ready_;
-    Thread thread_;
-    std::atomic<HWND> window_{nullptr};
-    std::atomic<int> arrivals_{0};
-};
-
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -218,8 +160,9 @@ int main(int argc, char **argv) {
     // One board after another into a running station: arrival to the host's open.
     Station station;
     if (!station.Make(64 * 1024)) return 1;
-    ArrivalCounter counter;
-    const bool counting = counter.Start();
+    UniqueHandle wake = MakeEvent(false, false);
+    BoardNotices notices(wake.Get());
+    const bool counting = wake && notices.Start();
     ToolRun watch;
     if (!watch.Start(station.folder.File("ImageTool.exe"),
                      "watch firmware.img --quiet --count " + std::to_string(kArrivals), station.folder.Path()))
@@ -238,6 +181,6 @@ int main(int argc, char **argv) {
                 latencies.size(), kArrivals, Median(latencies),
                 latencies.empty() ? -1.0 : *std::max_element(latencies.begin(), latencies.end()), exitCode);
     std::printf("arrival reports of the board interface to a registered window: %s\n",
-                counting ? std::to_string(counter.Arrivals()).c_str() : "no window could register");
+                counting ? std::to_string(notices.Arrivals()).c_str() : "no window could register");
     return 0;
 }
