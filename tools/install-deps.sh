@@ -28,6 +28,8 @@ have ip                     || need+=(iproute2)
 have unshare                || need+=(util-linux)
 have as                     || need+=(binutils)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
+# The header-only JSON library ImageTool's records are written with.
+[ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
 have clang++                || need+=(clang)
 ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
 # A mirror caught mid-sync fails one index now and then ("File has unexpected size");

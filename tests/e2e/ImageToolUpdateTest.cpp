@@ -6,6 +6,7 @@
 #include "InstallationTest.h"
 #include "Payloads.h"
 #include "TextChecks.h"
+#include <nlohmann/json.hpp>
 #include <windows.h>
 #include <algorithm>
 #include <chrono>
@@ -27,14 +28,58 @@ constexpr int kExitDone = 0, kExitNotAccepted = 1, kExitBadInput = 2, kExitNoBoa
 const char kSucceeded[] = "Succeeded updating the firmware.";
 
 // Ctrl+C as a user presses it in the tool's console: attach to that console, raise
-// the event for the processes on it (this one ignores it), detach again.
+// the event for the processes on it (this one ignores it meanwhile), detach again. Under Wine
+// a later press misses its tool while this process still ignores the event.
 bool PressCtrlC(DWORD processId) {
     ::FreeConsole();
     if (!::AttachConsole(processId)) return false;
     ::SetConsoleCtrlHandler(nullptr, TRUE);
     const BOOL sent = ::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
     ::FreeConsole();
+    ::SetConsoleCtrlHandler(nullptr, FALSE);
     return sent != FALSE;
+}
+
+// The JSON records of `--json` or `--log`, one per line; a line that is no JSON object fails the test.
+std::vector<nlohmann::json> Records(const std::string &lines) {
+    std::vector<nlohmann::json> records;
+    size_t start = 0;
+    for (size_t end = lines.find('\n'); end != std::string::npos; start = end + 1, end = lines.find('\n', start)) {
+        nlohmann::json record = nlohmann::json::parse(lines.substr(start, end - start), nullptr, false);
+        EXPECT_TRUE(record.is_object()) << lines.substr(start, end - start);
+        records.push_back(record);
+    }
+    EXPECT_EQ(start, lines.size()) << "a record without its line end";
+    return records;
+}
+
+// The record whose path is the board's.
+const nlohmann::json *RecordOf(const std::vector<nlohmann::json> &records, const SimulatedBoard &board) {
+    for (const nlohmann::json &record : records)
+        if (record.value("path", std::string()) == board.InterfacePath()) return &record;
+    return nullptr;
+}
+
+// Waits until the file holds `lines` lines, woken by the folder's change notices.
+bool WaitFileLines(const std::string &folder, const std::string &path, size_t lines, DWORD timeoutMs) {
+    struct ChangeNotice {
+        HANDLE handle;
+        ~ChangeNotice() {
+            if (handle != INVALID_HANDLE_VALUE) ::FindCloseChangeNotification(handle);
+        }
+    } notice{::FindFirstChangeNotificationA(folder.c_str(), FALSE,
+                                            FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE |
+                                                FILE_NOTIFY_CHANGE_FILE_NAME)};
+    if (notice.handle == INVALID_HANDLE_VALUE) return false;
+    const DWORD start = ::GetTickCount();
+    for (;;) {
+        const std::string text = ReadWholeFile(path);
+        if (static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) >= lines) return true;
+        const DWORD spent = ::GetTickCount() - start;
+        if (spent >= timeoutMs || ::WaitForSingleObject(notice.handle, timeoutMs - spent) != WAIT_OBJECT_0 ||
+            !::FindNextChangeNotification(notice.handle))
+            return false;
+    }
 }
 
 size_t CountOf(const std::string &text, const std::string &part) {
@@ -253,4 +298,142 @@ TEST_F(ImageToolUpdate, CtrlCInTheMiddleDisconnectsAndTheNextUpdateSucceeds) {
     EXPECT_EQ(1u, board.FlashWrites());
     EXPECT_TRUE(board.FlashImage() == payload);
     EXPECT_EQ(1u, CountOf(again.out, kSucceeded));
+}
+
+// --- several boards at once, and the station ----------------------------------
+
+TEST_F(ImageToolUpdate, ParallelFlashesEveryBoardButTheRefusingOneAndNamesIt) {
+    const std::vector<uint8_t> payload = PatternPayload(400000, 17);
+    const std::string image = MakeImage(payload);
+    BoardConfig refusing;
+    refusing.faults.rules.push_back({FaultPoint::UpdateChunk, 3, 1, FaultAction::RejectChunk, 0, 0x0201});
+    AddBoard();
+    SimulatedBoard &refuser = AddBoard(refusing);
+    AddBoard();
+
+    ToolRun run;
+    ASSERT_EQ(kExitBoardRefused, Tool("update " + image + " --all --parallel --json", run)) << run.err;
+    const std::vector<nlohmann::json> records = Records(run.out);
+    ASSERT_EQ(3u, records.size()) << run.out;
+    for (auto &board : boards_) {
+        const nlohmann::json *record = RecordOf(records, *board);
+        ASSERT_NE(nullptr, record) << board->InterfacePath() << "\n" << run.out;
+        if (board.get() == &refuser) {
+            EXPECT_EQ("refused", (*record)["result"]);
+            EXPECT_EQ(kExitBoardRefused, (*record)["exit_code"]);
+            EXPECT_EQ(0x0201, (*record)["board_code"]);
+            EXPECT_FALSE(record->contains("link_code"));
+            EXPECT_LT((*record)["bytes"].get<uint64_t>(), payload.size());
+            EXPECT_EQ(0u, board->FlashWrites());
+            EXPECT_TRUE(Contains(run.err, "ImageTool: board " + std::to_string((*record)["number"].get<unsigned>()) +
+                                              " (" + board->InterfacePath() +
+                                              "): Failed to download image file to the board. Error code is 513\n"))
+                << run.err;
+        } else {
+            EXPECT_EQ("done", (*record)["result"]);
+            EXPECT_EQ(kExitDone, (*record)["exit_code"]);
+            EXPECT_EQ(payload.size(), (*record)["bytes"].get<uint64_t>());
+            EXPECT_FALSE(record->contains("board_code") || record->contains("link_code"));
+            EXPECT_EQ(1u, board->FlashWrites());
+            EXPECT_TRUE(board->FlashImage() == payload);
+        }
+        EXPECT_GT((*record)["seconds"].get<double>(), 0.0);
+        EXPECT_EQ(24u, (*record)["start"].get<std::string>().size()) << *record;
+    }
+    // Plain progress lines start with the board's number; the summary goes to stderr beside --json.
+    EXPECT_TRUE(Contains(run.err, "\n1: Connecting target ...\n")) << run.err;
+    EXPECT_TRUE(Contains(run.err, "\n3: 100%  390 / 390 KiB")) << run.err;
+    EXPECT_TRUE(Contains(run.err, "Summary:\n  1  ")) << run.err;
+    EXPECT_TRUE(Contains(run.err, "  refused (board code 513)  ")) << run.err;
+}
+
+TEST_F(ImageToolUpdate, CtrlCDuringAParallelUpdateDisconnectsEveryBoard) {
+    const std::vector<uint8_t> payload = PatternPayload(1024 * 1024, 19);
+    const std::string image = MakeImage(payload);
+    BoardConfig holding;  // holds the 10th chunk for the interrupt to find every update waiting
+    holding.faults.rules.push_back({FaultPoint::UpdateChunk, 10, 1, FaultAction::Stall, 5000, 0});
+    for (int i = 0; i < 3; ++i) AddBoard(holding);
+
+    ToolRun run;
+    ASSERT_TRUE(StartTool("update " + image + " --all --parallel --json --log station.log", run));
+    for (auto &board : boards_) ASSERT_TRUE(board->WaitUpdateReplies(9, kRunWaitMs));
+    ASSERT_TRUE(PressCtrlC(run.ProcessId())) << ::GetLastError();
+    EXPECT_EQ(kExitInterrupted, run.Finish(30000)) << run.err;
+    const std::vector<nlohmann::json> records = Records(run.out);
+    EXPECT_EQ(3u, records.size()) << run.out;
+    for (const nlohmann::json &record : records) EXPECT_EQ("interrupted", record["result"]) << record;
+    EXPECT_EQ(run.out, ReadWholeFile(folder_.File("station.log")));
+    EXPECT_FALSE(Contains(run.err, kSucceeded));
+    for (auto &board : boards_) {
+        ASSERT_TRUE(board->WaitListening(20000));
+        const std::vector<boardsim::BoardEvent> events = board->Events();
+        EXPECT_TRUE(std::any_of(events.begin(), events.end(),
+                                [](const boardsim::BoardEvent &e) { return e.kind == BoardEventKind::SessionEnded; }));
+        EXPECT_EQ(0u, board->FlashWrites());
+    }
+}
+
+TEST_F(ImageToolUpdate, TheLogKeepsEveryFinishedBoardWhenTheToolIsKilled) {
+    const std::vector<uint8_t> payload = PatternPayload(100000, 23);
+    const std::string image = MakeImage(payload);
+    ASSERT_TRUE(WriteWholeFile(folder_.File("station.log"), std::string("{\"earlier\":1}\n").data(), 14));
+    SimulatedBoard &quick = AddBoard();
+    BoardConfig silent;  // takes the second chunk, then says nothing for a minute
+    silent.faults.rules.push_back({FaultPoint::UpdateChunk, 2, 1, FaultAction::Stall, 60000, 0});
+    AddBoard(silent);
+
+    ToolRun run;
+    ASSERT_TRUE(StartTool("update " + image + " --all --parallel --log station.log", run));
+    ASSERT_TRUE(WaitFileLines(folder_.Path(), folder_.File("station.log"), 2, kRunWaitMs));
+    EXPECT_EQ(-1, run.Finish(0)) << "killed while the silent board is still waited for";
+    const std::vector<nlohmann::json> records = Records(ReadWholeFile(folder_.File("station.log")));
+    ASSERT_EQ(2u, records.size());
+    EXPECT_EQ(1, records[0]["earlier"]) << "the log is appended to";
+    EXPECT_EQ(quick.InterfacePath(), records[1]["path"]);
+    EXPECT_EQ("done", records[1]["result"]);
+    EXPECT_EQ(payload.size(), records[1]["bytes"].get<uint64_t>());
+    EXPECT_TRUE(quick.FlashImage() == payload);
+}
+
+TEST_F(ImageToolUpdate, WatchUpdatesEachArrivalOnceAndAReplugAgain) {
+    const std::vector<uint8_t> payload = PatternPayload(200000, 29);
+    const std::string image = MakeImage(payload);
+    ToolRun run;
+    ASSERT_TRUE(StartTool("watch " + image + " --count 5 --json --log station.log", run));
+
+    // One at a time.
+    SimulatedBoard &first = AddBoard();
+    ASSERT_TRUE(first.WaitFlashWrites(1, kRunWaitMs));
+    SimulatedBoard &second = AddBoard();
+    ASSERT_TRUE(second.WaitFlashWrites(1, kRunWaitMs));
+    // Two at once: the slow one holds a packet while the other is flashed beside it.
+    BoardConfig slow;
+    slow.faults.rules.push_back({FaultPoint::UpdateChunk, 3, 1, FaultAction::Stall, 3000, 0});
+    SimulatedBoard &third = AddBoard(slow);
+    SimulatedBoard &fourth = AddBoard();
+    ASSERT_TRUE(fourth.WaitFlashWrites(1, kRunWaitMs));
+    EXPECT_EQ(0u, third.FlashWrites()) << "the two boards were not updated at the same time";
+    ASSERT_TRUE(third.WaitFlashWrites(1, kRunWaitMs));
+    // The first board stayed plugged in all along: not updated again until it is replugged.
+    EXPECT_EQ(1u, first.FlashWrites());
+    ASSERT_TRUE(first.WaitListening(20000));
+    ASSERT_EQ(0u, first.Unplug());
+    ASSERT_EQ(0u, first.Replug());
+
+    EXPECT_EQ(kExitDone, run.Finish(kRunWaitMs)) << run.err;
+    EXPECT_EQ(2u, first.FlashWrites());
+    for (auto &board : boards_) EXPECT_TRUE(board->FlashImage() == payload);
+    for (SimulatedBoard *once : {&second, &third, &fourth}) EXPECT_EQ(1u, once->FlashWrites());
+    const std::vector<nlohmann::json> records = Records(run.out);
+    ASSERT_EQ(5u, records.size()) << run.out;
+    std::vector<unsigned> numbers;
+    for (const nlohmann::json &record : records) {
+        EXPECT_EQ("done", record["result"]) << record;
+        numbers.push_back(record["number"].get<unsigned>());
+    }
+    std::sort(numbers.begin(), numbers.end());
+    EXPECT_EQ((std::vector<unsigned>{1, 2, 3, 4, 5}), numbers);
+    EXPECT_EQ(first.InterfacePath(), records.back()["path"]);
+    EXPECT_EQ(run.out, ReadWholeFile(folder_.File("station.log")));
+    EXPECT_TRUE(Contains(run.err, "Boards done: 5, failed: 0.\n")) << run.err;
 }

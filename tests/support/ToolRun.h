@@ -69,6 +69,15 @@ public:
     }
 
     DWORD ProcessId() const { return processId_; }
+    // Seconds of processor time (user and kernel) the program has used; after Finish, in all.
+    double ProcessorSeconds() const {
+        FILETIME created{}, exited{}, kernel{}, user{};
+        if (!::GetProcessTimes(process_.Get(), &created, &exited, &kernel, &user)) return -1;
+        const auto ticks = [](const FILETIME &time) {
+            return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+        };
+        return static_cast<double>(ticks(kernel) + ticks(user)) / 1e7;
+    }
 
     int exitCode = -1;
     // What the program wrote, its text-mode line ends ("\r\n") as "\n"; a lone "\r" stays.

@@ -1,67 +1,19 @@
 #include "BoardUpdate.h"
-#include "CommApi.h"
+#include "BoardLines.h"
+#include "BoardRecord.h"
+#include "BoardRun.h"
 #include "ConsoleUpdateView.h"
-#include "ImageFile.h"
-#include "ImageHeader.h"
 #include "ImageToolExit.h"
-#include "SystemMessage.h"
+#include "Thread.h"
 #include "UpdateSession.h"
 #include <windows.h>
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 namespace {
-
-// The Comm API as Communicator.dll exports it, as Flashwell drives it.
-const CommFunctions kCommunicator = {&CommOpen,       &CommClose,    &CommConnect,    &CommDisconnect,
-                                     &CommGetOption, &CommSendData, &CommReceiveData};
-
-// The console's control handler runs on a thread of its own, at any time until the process is
-// gone: also while the program's static objects are destroyed after main. It reaches the running
-// session through this one interrupt, which is therefore never destroyed.
-SessionInterrupt &TheInterrupt() {
-    static SessionInterrupt *const interrupt = new SessionInterrupt;
-    return *interrupt;
-}
-
-BOOL WINAPI OnConsoleControl(DWORD event) {
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
-    TheInterrupt().Interrupt();
-    return TRUE;  // the session ends itself, the board disconnected and closed
-}
-
-// Ctrl+C and Ctrl+Break end the update instead of the process while this lives.
-class ConsoleControlHandler {
-public:
-    ConsoleControlHandler() {
-        TheInterrupt();  // made before the handler can ask for it
-        // A program started in a new process group begins with Ctrl+C ignored.
-        ::SetConsoleCtrlHandler(nullptr, FALSE);
-        installed_ = ::SetConsoleCtrlHandler(&OnConsoleControl, TRUE) != FALSE;
-    }
-    ~ConsoleControlHandler() {
-        if (installed_) ::SetConsoleCtrlHandler(&OnConsoleControl, FALSE);
-    }
-    ConsoleControlHandler(const ConsoleControlHandler &) = delete;
-    ConsoleControlHandler &operator=(const ConsoleControlHandler &) = delete;
-
-private:
-    bool installed_ = false;
-};
-
-int Fail(int exitCode, const std::string &reason) {
-    std::fprintf(stderr, "ImageTool: %s\n", reason.c_str());
-    std::fflush(stderr);
-    return exitCode;
-}
-
-struct Board {
-    unsigned number = 0;  // as `list` shows it
-    std::string path;
-};
-
-std::string Describe(const Board &board) { return "board " + std::to_string(board.number) + " (" + board.path + ")"; }
 
 // The boards `command` names, or an exit code and a message when it names none.
 int ChooseBoards(const ImageToolCommand &command, std::vector<Board> &chosen) {
@@ -89,58 +41,83 @@ int ChooseBoards(const ImageToolCommand &command, std::vector<Board> &chosen) {
     return kExitDone;
 }
 
-// Flashwell's checks with the version Flashwell compares against: this program
-// carries Flashwell's version resource.
-int CheckImage(const ImageToolCommand &command, bool quiet) {
-    const ImageCheckResult check = CheckImageFile(command.imagePath, ReadProgramVersion());
-    switch (check.outcome) {
-    case ImageCheckOutcome::Accepted: break;
-    case ImageCheckOutcome::FileError:
-        return Fail(kExitBadInput, "cannot read '" + command.imagePath + "': " + SystemMessage(check.systemError));
-    default: return Fail(kExitNotAccepted, command.imagePath + ": " + ImageCheckMessage(check.outcome));
+// One board after another, as Flashwell would update each.
+int UpdateOneByOne(const ImageToolCommand &command, const std::vector<Board> &boards, BoardReports &reports) {
+    const ProgressStyle style = ChooseProgressStyle(command.quiet);
+    int exitCode = kExitDone;
+    for (const Board &board : boards) {
+        if (style != ProgressStyle::Quiet) {
+            std::fprintf(stderr, "Updating %s\n", Describe(board).c_str());
+            std::fflush(stderr);
+        }
+        EnrolledInterrupt interrupt;
+        BoardResult result;
+        {
+            ConsoleUpdateView view(command.imagePath, style);
+            result = RunBoard(command, board, view, interrupt.Get());
+        }
+        reports.Report(result);
+        if (exitCode == kExitDone) exitCode = ExitCodeForOutcome(result.outcome);
+        // The remaining boards are not touched once the user has asked to stop.
+        if (result.outcome == UpdateOutcome::Interrupted || TheInterrupts().Interrupted()) return kExitInterrupted;
     }
-    WIN32_FILE_ATTRIBUTE_DATA attributes{};
-    if (::GetFileAttributesExA(command.imagePath.c_str(), GetFileExInfoStandard, &attributes) &&
-        attributes.nFileSizeHigh == 0 && attributes.nFileSizeLow == kImageHeaderSize)
-        return Fail(kExitNotAccepted, command.imagePath + ": the image's payload is empty; there is nothing to write");
-    if (!quiet) {
-        std::fprintf(stderr, "Image %s: model \"%s\", version \"%s\"\n", command.imagePath.c_str(), check.model.c_str(),
-                     check.versionText.c_str());
-        std::fflush(stderr);
-    }
-    return kExitDone;
+    return exitCode;
 }
 
-int UpdateOne(const ImageToolCommand &command, const Board &board, ProgressStyle style) {
-    if (style != ProgressStyle::Quiet) {
-        std::fprintf(stderr, "Updating %s\n", Describe(board).c_str());
-        std::fflush(stderr);
+// Up to command.jobs sessions at the same time, each on a thread and a Communicator handle of
+// its own; a summary line per board at the end.
+int UpdateTogether(const ImageToolCommand &command, const std::vector<Board> &boards, BoardReports &reports) {
+    const ProgressStyle style = ChooseProgressStyle(command.quiet);
+    std::vector<BoardResult> results(boards.size());
+    {
+        std::vector<unsigned> numbers;
+        for (const Board &board : boards) numbers.push_back(board.number);
+        BoardLines lines(style, numbers);
+        std::atomic<size_t> next{0};
+        // A worker takes the next board not yet taken until none is left.
+        const auto work = [&] {
+            for (size_t i = next++; i < boards.size(); i = next++) {
+                EnrolledInterrupt interrupt;
+                BoardLineView view(lines, i, boards[i].number, command.imagePath);
+                results[i] = RunBoard(command, boards[i], view, interrupt.Get());
+                // On a console the block of lines is still being redrawn; the closing lines follow it.
+                if (style == ProgressStyle::Bar)
+                    reports.Log(results[i]);
+                else
+                    reports.Report(results[i]);
+            }
+        };
+        const size_t workers = std::min<size_t>(command.jobs, boards.size());
+        std::vector<Thread> threads(workers > 0 ? workers - 1 : 0);
+        for (Thread &thread : threads)
+            if (!thread.Start(work)) break;  // fewer workers: the others take more boards
+        work();
+        // Every session ends: a silent board is given up after its reply deadline.
+        for (Thread &thread : threads) thread.Join();
     }
-    ConsoleUpdateView view(command.imagePath, style);
-    // The session takes the first board its finder lists: here, the chosen one.
-    const TargetFinder chosen = [&board](std::vector<std::string> &paths) {
-        paths.push_back(board.path);
-        return size_t{1};
-    };
-    const UpdateResult result = RunUpdateSession(view, kCommunicator, chosen, &TheInterrupt(), command.replyTimeouts);
-    if (result.outcome == UpdateOutcome::Succeeded) {
-        if (!command.quiet) {
-            std::printf("%s: %s\n", Describe(board).c_str(), result.message.c_str());
-            std::fflush(stdout);
-        }
-        return kExitDone;
+    if (style == ProgressStyle::Bar)
+        for (const BoardResult &result : results) reports.Tell(result);
+    if (!command.quiet) {
+        std::FILE *summary = command.json ? stderr : stdout;
+        std::fprintf(summary, "Summary:\n");
+        for (const BoardResult &result : results) std::fprintf(summary, "  %s\n", FormatSummaryLine(result).c_str());
+        std::fflush(summary);
     }
-    std::string message = result.message;
-    if (result.outcome == UpdateOutcome::CannotOpen || result.outcome == UpdateOutcome::CannotConnect)
-        message += " Error code is " + std::to_string(result.code) + ".";
-    return Fail(ExitCodeForOutcome(result.outcome), Describe(board) + ": " + message);
+    if (TheInterrupts().Interrupted()) return kExitInterrupted;
+    return FirstFailureExitCode(results);
 }
 
 }  // namespace
 
-int ListBoards() {
+int ListBoards(const ImageToolCommand &command) {
     std::vector<std::string> present;
     FindTargets(present);
+    if (command.json) {
+        // An empty array is an answer too; the exit code still says no board was found.
+        std::printf("%s\n", FormatJsonBoardList(present).c_str());
+        std::fflush(stdout);
+        return present.empty() ? kExitNoBoard : kExitDone;
+    }
     if (present.empty()) return Fail(kExitNoBoard, "No target found.");
     for (size_t i = 0; i < present.size(); ++i) std::printf("%u  %s\n", static_cast<unsigned>(i + 1), present[i].c_str());
     std::fflush(stdout);
@@ -150,18 +127,14 @@ int ListBoards() {
 int UpdateBoards(const ImageToolCommand &command) {
     const int checked = CheckImage(command, command.quiet);
     if (checked != kExitDone) return checked;
+    BoardReports reports(command);
+    const int opened = reports.Open();
+    if (opened != kExitDone) return opened;
     std::vector<Board> boards;
     const int chosen = ChooseBoards(command, boards);
     if (chosen != kExitDone) return chosen;
 
-    const ProgressStyle style = ChooseProgressStyle(command.quiet);
     ConsoleControlHandler controlHandler;
-    int exitCode = kExitDone;
-    for (const Board &board : boards) {
-        const int result = UpdateOne(command, board, style);
-        if (exitCode == kExitDone) exitCode = result;
-        // The remaining boards are not touched once the user has asked to stop.
-        if (result == kExitInterrupted || TheInterrupt().Interrupted()) return kExitInterrupted;
-    }
-    return exitCode;
+    if (command.jobs > 1 && boards.size() > 1) return UpdateTogether(command, boards, reports);
+    return UpdateOneByOne(command, boards, reports);
 }

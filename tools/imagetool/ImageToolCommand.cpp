@@ -1,6 +1,7 @@
 #include "ImageToolCommand.h"
 #include "ImageHeader.h"
 #include "ProgramVersion.h"
+#include <algorithm>
 
 namespace {
 
@@ -66,12 +67,43 @@ bool TakeSeconds(const std::vector<std::string> &arguments, size_t &index, DWORD
     return true;
 }
 
+// A count of boards, 1 to 9999.
+bool TakeCount(const std::vector<std::string> &arguments, size_t &index, unsigned &count, std::string &error) {
+    std::string text;
+    if (!TakeValue(arguments, index, text, error)) return false;
+    if (!ParseSmallNumber(text, count) || count == 0) {
+        error = "bad number '" + text + "' for " + arguments[index - 1] + " (expected 1 to 9999)";
+        return false;
+    }
+    return true;
+}
+
+// update and watch share their options; watch takes no board choice and no --parallel (it
+// takes every board that arrives at once), update no --count.
 bool ParseUpdate(const std::vector<std::string> &arguments, ImageToolCommand &command, std::string &error) {
+    const bool watch = command.action == ImageToolAction::Watch;
+    const char *verb = watch ? "watch" : "update";
+    if (watch) command.jobs = kEveryBoardAtOnce;
     std::vector<std::string> files;
     int choices = 0;
+    bool parallel = false, jobsGiven = false;
     for (size_t i = 1; i < arguments.size(); ++i) {
         const std::string &argument = arguments[i];
-        if (argument == "--board") {
+        if (argument == "--json") {
+            command.json = true;
+        } else if (argument == "--log") {
+            if (!TakeValue(arguments, i, command.logPath, error)) return false;
+        } else if (argument == "--jobs") {
+            if (!TakeCount(arguments, i, command.jobs, error)) return false;
+            jobsGiven = true;
+        } else if (!watch && argument == "--parallel") {
+            parallel = true;
+        } else if (watch && argument == "--count") {
+            if (!TakeCount(arguments, i, command.count, error)) return false;
+        } else if (watch && (argument == "--board" || argument == "--path" || argument == "--all")) {
+            error = "watch takes every board that arrives; " + argument + " is for update";
+            return false;
+        } else if (argument == "--board") {
             if (!TakeBoardNumber(arguments, i, command.boardNumber, error)) return false;
             command.board = BoardChoice::ByNumber;
             ++choices;
@@ -92,7 +124,7 @@ bool ParseUpdate(const std::vector<std::string> &arguments, ImageToolCommand &co
             files.insert(files.end(), arguments.begin() + static_cast<std::ptrdiff_t>(i) + 1, arguments.end());
             break;
         } else if (argument.size() > 1 && argument[0] == '-') {
-            error = "unknown option '" + argument + "' for update";
+            error = "unknown option '" + argument + "' for " + verb;
             return false;
         } else {
             files.push_back(argument);
@@ -102,8 +134,21 @@ bool ParseUpdate(const std::vector<std::string> &arguments, ImageToolCommand &co
         error = "update takes one of --board, --path and --all";
         return false;
     }
+    if (parallel && jobsGiven) {
+        error = "update takes --parallel or --jobs, not both";
+        return false;
+    }
+    if ((parallel || jobsGiven) && !watch && command.board != BoardChoice::All) {
+        error = (parallel ? std::string("--parallel") : std::string("--jobs")) + " updates several boards: add --all";
+        return false;
+    }
+    if (parallel) command.jobs = kEveryBoardAtOnce;
+    if (command.logPath.empty() && std::find(arguments.begin(), arguments.end(), "--log") != arguments.end()) {
+        error = "--log needs a file name";
+        return false;
+    }
     if (files.size() != 1) {
-        error = "update takes exactly one image file";
+        error = std::string(verb) + " takes exactly one image file";
         return false;
     }
     command.imagePath = files[0];
@@ -127,12 +172,13 @@ bool ParseImageToolCommand(const std::vector<std::string> &arguments, ImageToolC
     }
     if (verb == "list") {
         command.action = ImageToolAction::List;
-        if (arguments.size() == 1) return true;
-        error = "list takes no arguments";
+        command.json = arguments.size() == 2 && arguments[1] == "--json";
+        if (arguments.size() == 1 || command.json) return true;
+        error = "list takes no arguments but --json";
         return false;
     }
-    if (verb == "update") {
-        command.action = ImageToolAction::Update;
+    if (verb == "update" || verb == "watch") {
+        command.action = verb == "update" ? ImageToolAction::Update : ImageToolAction::Watch;
         return ParseUpdate(arguments, command, error);
     }
     if (verb != "make" && verb != "show") {
@@ -199,19 +245,32 @@ const char *ImageToolUsage() {
            "  ImageTool show [--program-version X.Y.Z.W] FILE.img\n"
            "      Prints the header and whether Flashwell (default: this release's version)\n"
            "      accepts the file.\n"
-           "  ImageTool list\n"
+           "  ImageTool list [--json]\n"
            "      Lists the boards present on USB, numbered in the order Flashwell takes\n"
-           "      them, with their device paths.\n"
-           "  ImageTool update FILE.img [--board N | --path PATH | --all] [--quiet]\n"
-           "                   [--reply-timeout S] [--flash-timeout S]\n"
+           "      them, with their device paths; --json prints one JSON array instead.\n"
+           "  ImageTool update FILE.img [--board N | --path PATH | --all [--parallel | --jobs N]]\n"
+           "                   [--quiet] [--json] [--log FILE] [--reply-timeout S] [--flash-timeout S]\n"
            "      Checks FILE.img as Flashwell does and writes it into the first board\n"
            "      (as Flashwell), board N of the list, the board at PATH, or every board\n"
-           "      one after another. Progress goes to stderr: a bar on a console, plain\n"
-           "      lines otherwise, nothing with --quiet (which also keeps the closing\n"
-           "      message of a success off stdout). Ctrl+C disconnects the board and ends.\n"
+           "      one after another; with --parallel every board at the same time, with\n"
+           "      --jobs N at most N at a time, and a summary at the end. Progress goes to\n"
+           "      stderr: a bar (one per board) on a console, plain lines otherwise (each\n"
+           "      starting with the board's number when several run at once), nothing\n"
+           "      with --quiet (which also keeps the closing message of a success off\n"
+           "      stdout). Ctrl+C disconnects every board and ends.\n"
            "      A board that does not answer a packet within --reply-timeout seconds\n"
            "      (default 30), or the last one, after which it writes its flash, within\n"
            "      --flash-timeout seconds (default 90), is disconnected and given up (code 4).\n"
+           "  ImageTool watch FILE.img [--count N] [--jobs N] [--quiet] [--json] [--log FILE]\n"
+           "                  [--reply-timeout S] [--flash-timeout S]\n"
+           "      A production-line station: updates each board that is plugged in, once,\n"
+           "      boards that arrive together at the same time (at most N with --jobs);\n"
+           "      a board is updated again only after it was unplugged. Runs until Ctrl+C\n"
+           "      or until --count N boards are done, then prints a summary.\n"
+           "  --json prints one JSON object per board result on a line of its own (path,\n"
+           "  result, exit_code, board_code or link_code, bytes, seconds, start) instead of\n"
+           "  the closing messages; --log FILE appends the same lines to FILE, each written\n"
+           "  through to the disk as its board finishes.\n"
            "Exit codes:\n"
            "  0  done (show: the image is accepted; update: every board updated)\n"
            "  1  the image is not accepted (corrupted, needs a newer Flashwell, empty)\n"
@@ -221,5 +280,6 @@ const char *ImageToolUsage() {
            "     the board stopped answering\n"
            "  5  the board refused the image (the message carries its error code)\n"
            "  6  interrupted by Ctrl+C: the update did not finish\n"
-           "With --all the code is that of the first board that failed.\n";
+           "With --all the code is that of the first board (in list order) that failed;\n"
+           "watch's is that of the first board that failed.\n";
 }

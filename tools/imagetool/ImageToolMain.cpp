@@ -137,8 +137,9 @@ int main(int argc, char **argv) {
     switch (command.action) {
     case ImageToolAction::Make: return MakeImage(command);
     case ImageToolAction::Show: return ShowImage(command);
-    case ImageToolAction::List: return ListBoards();
+    case ImageToolAction::List: return ListBoards(command);
     case ImageToolAction::Update: return UpdateBoards(command);
+    case ImageToolAction::Watch: return WatchBoards(command);
     case ImageToolAction::Help: break;
     }
     std::printf("%s", ImageToolUsage());
