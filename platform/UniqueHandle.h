@@ -17,8 +17,6 @@ inline UniqueHandle MakeEvent(bool manualReset, bool initiallySet) {
     return UniqueHandle(::CreateEventA(nullptr, manualReset ? TRUE : FALSE, initiallySet ? TRUE : FALSE, nullptr));
 }
 
-inline UniqueHandle MakeMutex() { return UniqueHandle(::CreateMutexA(nullptr, FALSE, nullptr)); }
-
 inline UniqueHandle MakeSemaphore(LONG initial, LONG maximum) {
     return UniqueHandle(::CreateSemaphoreA(nullptr, initial, maximum, nullptr));
 }

@@ -4,6 +4,7 @@
 // implementation (Communicator's exports in Flashwell, scripted boards in tests).
 #pragma once
 #include "CommApi.h"
+#include "Mutex.h"
 #include "UniqueHandle.h"
 #include <atomic>
 #include <cstdint>
@@ -104,7 +105,7 @@ public:
 
 private:
     std::atomic<bool> interrupted_{false};
-    UniqueHandle lock_;  // over comm_ and handle_
+    Mutex lock_;  // over comm_ and handle_
     UniqueHandle closed_;
     const CommFunctions *comm_ = nullptr;
     HCOMM handle_ = nullptr;
