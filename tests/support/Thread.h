@@ -1,5 +1,7 @@
-// Owner of one Win32 thread running a callable. The destructor does not wait:
-// owners decide how long to wait (Join) before letting go of the handle.
+// Owner of one Win32 thread running a callable, for tests and stand-ins; the product's threads
+// are PinnedThread (Wirrow's, safe to stop under the loader lock) and CWinThread (Flashwell's
+// update worker, through the framework). The destructor does not wait: owners decide how long to
+// wait (Join) before letting go of the handle.
 #pragma once
 #include "UniqueHandle.h"
 #include <functional>
