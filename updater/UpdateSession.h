@@ -4,6 +4,7 @@
 // implementation (Communicator's exports in Flashwell, scripted boards in tests).
 #pragma once
 #include "CommApi.h"
+#include "CommFunctions.h"
 #include "Mutex.h"
 #include "UniqueHandle.h"
 #include <atomic>
@@ -11,17 +12,6 @@
 #include <functional>
 #include <string>
 #include <vector>
-
-// The seven Comm API calls the session makes.
-struct CommFunctions {
-    PFN_CommOpen open;
-    PFN_CommClose close;
-    PFN_CommConnect connect;
-    PFN_CommDisconnect disconnect;
-    PFN_CommGetOption getOption;
-    PFN_CommSendData sendData;
-    PFN_CommReceiveData receiveData;
-};
 
 // What the session needs of the main dialog. Calls come from the worker thread.
 class UpdateView {

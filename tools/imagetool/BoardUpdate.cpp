@@ -13,10 +13,6 @@
 
 namespace {
 
-// The Comm API as Communicator.dll exports it, as Flashwell drives it.
-const CommFunctions kCommunicator = {&CommOpen,       &CommClose,    &CommConnect,    &CommDisconnect,
-                                     &CommGetOption, &CommSendData, &CommReceiveData};
-
 // The console's control handler runs on a thread of its own, at any time until the process is
 // gone: also while the program's static objects are destroyed after main. It reaches the running
 // session through this one interrupt, which is therefore never destroyed.
@@ -122,7 +118,7 @@ int UpdateOne(const ImageToolCommand &command, const Board &board, ProgressStyle
         paths.push_back(board.path);
         return size_t{1};
     };
-    const UpdateResult result = RunUpdateSession(view, kCommunicator, chosen, &TheInterrupt(), command.replyTimeouts);
+    const UpdateResult result = RunUpdateSession(view, LinkedCommunicator(), chosen, &TheInterrupt(), command.replyTimeouts);
     if (result.outcome == UpdateOutcome::Succeeded) {
         if (!command.quiet) {
             std::printf("%s: %s\n", Describe(board).c_str(), result.message.c_str());
