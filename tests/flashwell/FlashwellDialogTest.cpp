@@ -1,9 +1,9 @@
 // Flashwell.exe as a user sees it: started as its own process from a folder with
 // Communicator.dll and the "updateboard" test transport (as Wirrow.dll), and
-// driven through its windows. The board is played by PipeBoard behind a
+// driven through its windows. The board is played by UpdateBoardPipe behind a
 // simulated USB interface of the board class.
 #include "FlashwellDriver.h"
-#include "PipeBoard.h"
+#include "UpdateBoardPipe.h"
 #include "ProgramFolder.h"
 #include <gtest/gtest.h>
 #include <cstring>
@@ -14,7 +14,7 @@
 
 using flashwelltest::BoardRequest;
 using flashwelltest::FlashwellDriver;
-using flashwelltest::PipeBoard;
+using flashwelltest::UpdateBoardPipe;
 using flashwelltest::WaitUntil;
 
 namespace {
@@ -261,7 +261,7 @@ TEST_F(FlashwellDialog, CancellingTheFileDialogChangesNothing) {
 // ---- Update ----
 
 TEST_F(FlashwellDialog, UpdateSendsTheImageAndReportsEachStep) {
-    PipeBoard board("fwui0");
+    UpdateBoardPipe board("fwui0");
     ASSERT_TRUE(board.Ready());
     const std::vector<uint8_t> payload = Payload(2000);
     FlashwellDriver &app = StartWithImage(payload);
@@ -338,7 +338,7 @@ TEST_F(FlashwellDialog, UpdateSendsTheImageAndReportsEachStep) {
 }
 
 TEST_F(FlashwellDialog, BoardErrorEndsTheSessionWithItsCodeInTheBoardsByteOrder) {
-    PipeBoard board("fwui1");
+    UpdateBoardPipe board("fwui1");
     ASSERT_TRUE(board.Ready());
     FlashwellDriver &app = StartWithImage(Payload(1000));
     app.Click(IDC_UPDATE);
@@ -385,7 +385,7 @@ TEST_F(FlashwellDialog, NoBoardPresentShowsNoTargetFound) {
 }
 
 TEST_F(FlashwellDialog, RefusedOpenShowsCantOpenTargetAndSendsNothing) {
-    PipeBoard board("fwui2");
+    UpdateBoardPipe board("fwui2");
     ASSERT_TRUE(board.Ready());
     FlashwellDriver &app = StartWithImage(Payload(10));
     app.Click(IDC_UPDATE);
@@ -401,7 +401,7 @@ TEST_F(FlashwellDialog, RefusedOpenShowsCantOpenTargetAndSendsNothing) {
 }
 
 TEST_F(FlashwellDialog, DoubleClickOnUpdateStartsOneSession) {
-    PipeBoard board("fwui3");
+    UpdateBoardPipe board("fwui3");
     ASSERT_TRUE(board.Ready());
     FlashwellDriver &app = StartWithImage(Payload(100));
     // Both clicks are queued before the first one is handled.
@@ -449,7 +449,7 @@ TEST_F(FlashwellDialog, DoubleClickOnUpdateStartsOneSession) {
 TEST_F(FlashwellDialog, ExitOrCloseBoxDuringASessionDisconnectsTheBoardFirst) {
     for (const bool closeBox : {false, true}) {
         SCOPED_TRACE(closeBox ? "close box" : "Exit");
-        PipeBoard board(closeBox ? "fwui4c" : "fwui4");
+        UpdateBoardPipe board(closeBox ? "fwui4c" : "fwui4");
         ASSERT_TRUE(board.Ready());
         FlashwellDriver &app = StartWithImage(Payload(3000));
         app.Click(IDC_UPDATE);
