@@ -401,11 +401,7 @@ TEST_F(BoardLinkTest, LittleEndianBoardIsAnsweredInItsOrder) {
     EXPECT_EQ(0, std::memcmp(&answer, expected, 16));
     ASSERT_TRUE(Board().SendPacket('B', 1, 0xFFFFFFFFu, last));
     EXPECT_TRUE(Board().ExpectAnswer('a', 'B', 1, 0xFFFFFFFFu));
-    std::vector<uint8_t> buffer(100);
-    uint32_t length = 100;
-    ASSERT_EQ(0u, CommReceiveData(handle_, buffer.data(), &length, nullptr, nullptr));
-    buffer.resize(length);
-    EXPECT_EQ(Concat({first, last}), buffer);
+    EXPECT_EQ(Concat({first, last}), ReceiveMessage(100));
 }
 
 TEST_F(BoardLinkTest, DuplicateIsAcknowledgedAgainAndDeliveredOnce) {
@@ -419,11 +415,7 @@ TEST_F(BoardLinkTest, DuplicateIsAcknowledgedAgainAndDeliveredOnce) {
     EXPECT_TRUE(Board().ExpectAnswer('a', 'B', 1, 2));
     ASSERT_TRUE(Board().SendPacket('B', 1, 0xFFFFFFFFu, p3));
     EXPECT_TRUE(Board().ExpectAnswer('a', 'B', 1, 0xFFFFFFFFu));
-    std::vector<uint8_t> buffer(100);
-    uint32_t length = 100;
-    ASSERT_EQ(0u, CommReceiveData(handle_, buffer.data(), &length, nullptr, nullptr));
-    buffer.resize(length);
-    EXPECT_EQ(Concat({p1, p2, p3}), buffer);
+    EXPECT_EQ(Concat({p1, p2, p3}), ReceiveMessage(100));
 }
 
 TEST_F(BoardLinkTest, RepeatedLastPacketIsDeliveredTwice) {
@@ -440,7 +432,8 @@ TEST_F(BoardLinkTest, RepeatedLastPacketIsDeliveredTwice) {
 
 TEST_F(BoardLinkTest, OutOfOrderPacketsAreDroppedWithoutAnswer) {
     ConnectRunning();
-    const auto p1 = PatternPayload(10, 1), p2 = PatternPayload(10, 2), p3 = PatternPayload(10, 3), stray = PatternPayload(10, 9);
+    const auto p1 = PatternPayload(10, 1), p2 = PatternPayload(10, 2), p3 = PatternPayload(10, 3),
+               stray = PatternPayload(10, 9);
     ASSERT_TRUE(Board().SendPacket('B', 1, 1, p1));
     EXPECT_TRUE(Board().ExpectAnswer('a', 'B', 1, 1));
     ASSERT_TRUE(Board().SendPacket('B', 1, 3, stray));  // 3 after 1: dropped
@@ -449,11 +442,7 @@ TEST_F(BoardLinkTest, OutOfOrderPacketsAreDroppedWithoutAnswer) {
     EXPECT_TRUE(Board().ExpectAnswer('a', 'B', 1, 2));  // the first answer after the drops is this one
     ASSERT_TRUE(Board().SendPacket('B', 1, 0xFFFFFFFFu, p3));
     EXPECT_TRUE(Board().ExpectAnswer('a', 'B', 1, 0xFFFFFFFFu));
-    std::vector<uint8_t> buffer(100);
-    uint32_t length = 100;
-    ASSERT_EQ(0u, CommReceiveData(handle_, buffer.data(), &length, nullptr, nullptr));
-    buffer.resize(length);
-    EXPECT_EQ(Concat({p1, p2, p3}), buffer);
+    EXPECT_EQ(Concat({p1, p2, p3}), ReceiveMessage(100));
 }
 
 TEST_F(BoardLinkTest, UnansweredChannelGetsNoAnswers) {
@@ -570,8 +559,9 @@ TEST_F(BoardLinkTest, RingOfOneSlotHoldsTheBoardBack) {
 
 TEST_F(BoardLinkTest, FilterTakesOwnAddressAndBroadcastSubchannelOnly) {
     ConnectRunning({}, 'B', 1);
-    const auto broadcast = PatternPayload(10, 1), otherSub = PatternPayload(10, 2), otherChannel = PatternPayload(10, 3),
-               own = PatternPayload(10, 4), largeForeign = PatternPayload(50, 5), last = PatternPayload(5, 6);
+    const auto broadcast = PatternPayload(10, 1), otherSub = PatternPayload(10, 2),
+               otherChannel = PatternPayload(10, 3), own = PatternPayload(10, 4),
+               largeForeign = PatternPayload(50, 5), last = PatternPayload(5, 6);
     ASSERT_TRUE(Board().SendPacket('B', 0xFF, 0xFFFFFFFFu, broadcast));
     ASSERT_TRUE(Board().SendPacket('B', 2, 0xFFFFFFFFu, otherSub));
     ASSERT_TRUE(Board().SendPacket('C', 1, 0xFFFFFFFFu, otherChannel));
