@@ -17,8 +17,6 @@ constexpr char kFeaturesValue[] = "Features";
 constexpr const char *kSerialSettings[] = {"BaudRate", "ByteBits", "Parity", "StopBits"};
 constexpr char kSerialAddress[] = "COM";
 
-bool IsLeadByte(unsigned char byte) { return ::IsDBCSLeadByte(byte) != FALSE; }
-
 std::string ValuePath(const std::string &key, const char *value) { return key + '\\' + value; }
 
 std::string DeviceKeyOf(const char *keyName) { return std::string(store::kDevicesKey) + '\\' + keyName; }
@@ -48,7 +46,7 @@ bool StoredDeviceMatches(CHivekey &base, const std::string &key, const std::stri
 // an existing key, so the search ends after at most one more than there are keys.
 std::string NewDeviceKey(CHivekey &base, const std::string &displayName, const char *kind, std::uint16_t port) {
     for (unsigned suffix = 0;; ++suffix) {
-        std::string key = store::DeviceKeyPath(displayName, kind, port, suffix, IsLeadByte);
+        std::string key = store::DeviceKeyPath(displayName, kind, port, suffix, IsAnsiLeadByte);
         DWORD taken = 0;
         if (base.Read(taken, ValuePath(key, kPortValue).c_str()) != 0) return key;
     }
@@ -129,7 +127,7 @@ CommResult DeviceStore::AddDevice(const DeviceRecord *device, const char *router
     // A key name longer than an enumeration reads (on a double-byte code page a
     // long display name makes one) could never be listed, found or removed.
     const std::size_t keyNameLength = key.size() - std::strlen(store::kDevicesKey) - 1;
-    if (keyNameLength > store::kMaxTextLength) return COMM_ERROR_INVALID_PARAMETER;
+    if (keyNameLength > kMaxTextLength) return COMM_ERROR_INVALID_PARAMETER;
     DWORD written = WriteDevice(base, key, displayName, address, *device);
     if (written != 0) {
         // Half a device would be listed by nobody but take its key name; the

@@ -1,7 +1,6 @@
 #include "HandleTable.h"
 
 #include "MemoryAccess.h"
-#include "MutexLock.h"
 #include "TransportKind.h"
 
 #include <algorithm>
@@ -20,7 +19,7 @@ constexpr DWORD kCallsLeaveAllowanceMs = 3000;
 
 }  // namespace
 
-HandleTable::HandleTable(const TransportTable &table) : transportMutex_(MakeMutex()) {
+HandleTable::HandleTable(const TransportTable &table) {
     transports_.reserve(table.size());
     for (const Transport::Names &names : table) transports_.push_back(std::make_unique<Transport>(names));
 }
@@ -41,7 +40,7 @@ HandleTable::~HandleTable() {
         // Outside the lock: a transport's close may wait for its own threads.
         if (!wrapped) record->transport->close(record->transportHandle);
     }
-    MutexLock lock(transportMutex_.Get());
+    MutexLock lock(transportMutex_);
     while (!transports_.empty()) transports_.pop_back();  // the last first
 }
 
@@ -56,7 +55,7 @@ CommResult HandleTable::Open(const char *address, uint32_t reserved, HCOMM *hand
 
     Transport *transport = nullptr;
     {
-        MutexLock lock(transportMutex_.Get());
+        MutexLock lock(transportMutex_);
         std::array<const char *, kTransportCount> kinds{};
         for (std::size_t index = 0; index < kinds.size(); ++index) kinds[index] = transports_[index]->kind;
         transport = transports_[ChooseTransport(kinds.data(), kinds.size(), address, routerHost, routerPort)].get();

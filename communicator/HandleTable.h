@@ -5,6 +5,7 @@
 #pragma once
 #include "CommApi.h"
 #include "CommHandle.h"
+#include "Mutex.h"
 #include "SrwLock.h"
 #include "Transport.h"
 #include "UniqueHandle.h"
@@ -91,7 +92,7 @@ private:
     bool CallsHaveLeft(CommHandle &record);
 
     // Member order is teardown order, backwards: the lists go first, then the locks.
-    UniqueHandle transportMutex_;  // guards the transports and the loading of one
+    Mutex transportMutex_;  // guards the transports and the loading of one
     // Guards records_ and closing_; every call on a handle holds it shared to find its record and
     // count itself on it, a close holds it exclusive to take a record off the list. In user space:
     // the data path touches no kernel object here.

@@ -1,6 +1,10 @@
 #include "LibraryPath.h"
 
+#include <windows.h>
+
 #include <cstring>
+
+bool IsAnsiLeadByte(unsigned char byte) { return ::IsDBCSLeadByte(byte) != FALSE; }
 
 bool PathBesideModule(const char *modulePath, const char *libraryName, LeadBytePredicate isLeadByte, char *out,
                       std::size_t outSize) {

@@ -5,6 +5,8 @@
 
 // Tells whether a byte of the ANSI code page begins a double-byte character.
 using LeadBytePredicate = bool (*)(unsigned char byte);
+// The predicate of the process's ANSI code page, which the product passes.
+bool IsAnsiLeadByte(unsigned char byte);
 
 // Writes to out the module path up to and including its last backslash, followed
 // by libraryName; a module path without a backslash contributes nothing. The

@@ -22,6 +22,7 @@
 #include "MemoryAccess.h"
 #include "RouterLists.h"
 #include "RouterSocket.h"
+#include "ScopeExit.h"
 #include "ServicePort.h"
 
 #include <algorithm>
@@ -58,20 +59,6 @@ RouterRecord LocalServiceRecord(const char *computerName, std::uint16_t serviceP
     local.port = servicePort;
     return local;
 }
-
-// Every receive still pending on the slots is cancelled on every way out.
-class CancelOnExit {
-public:
-    explicit CancelOnExit(std::array<ReceiveSlot, RouterClient::kReceiveSlotCount> &slots) : slots_(slots) {}
-    CancelOnExit(const CancelOnExit &) = delete;
-    CancelOnExit &operator=(const CancelOnExit &) = delete;
-    ~CancelOnExit() {
-        for (ReceiveSlot &slot : slots_) slot.Cancel();
-    }
-
-private:
-    std::array<ReceiveSlot, RouterClient::kReceiveSlotCount> &slots_;
-};
 
 // The destination of CommGetConnections and CommCloseConnection.
 bool ConnectionsDestination(const char *host, std::uint32_t port, sockaddr_in *destination) {
@@ -257,7 +244,10 @@ void RouterClient::DiscoverRouters(std::vector<RouterRecord> *routers) {
         destination.sin_addr.s_addr = INADDR_BROADCAST;
         destination.sin_port = ::htons(servicePort);
         const router::Request request = router::EncodePlainRequest(router::kDiscoveryRequest);
-        CancelOnExit cancel(receiveSlots);
+        // Every receive still pending on the slots is cancelled on every way out.
+        ScopeExit cancelPending([this] {
+            for (ReceiveSlot &slot : receiveSlots) slot.Cancel();
+        });
         DropQueuedDatagrams(socket);  // late answers to an earlier discovery
 
         // Waits until a slot has something to take (a datagram, or a failure such

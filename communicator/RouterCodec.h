@@ -11,6 +11,7 @@
 // the first entry that does not lie wholly inside it.
 #pragma once
 #include "CommRecords.h"
+#include "CopyText.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -20,8 +21,6 @@ namespace router {
 
 // Every reply is received into a buffer of this size: one Ethernet frame.
 constexpr std::size_t kDatagramCapacity = 1518;
-// The longest text of a record field, without its NUL.
-constexpr std::size_t kMaxTextLength = COMM_TEXT_FIELD_SIZE - 1;
 
 enum RequestType : std::uint8_t {
     kDeviceListRequest = 1,

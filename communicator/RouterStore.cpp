@@ -32,7 +32,7 @@ CommResult RouterStore::AddRouter(const char *host, std::uint32_t port) {
     if (!store::IsRouterValueName(host)) return COMM_ERROR_INVALID_PARAMETER;
     // A value that cannot be read back into a record field would never be listed.
     const std::string text = store::RouterValueText(host, port);
-    if (text.size() > store::kMaxTextLength) return COMM_ERROR_INVALID_PARAMETER;
+    if (text.size() > kMaxTextLength) return COMM_ERROR_INVALID_PARAMETER;
     return CHivekey().Write(text.c_str(), RouterPath(host).c_str(), REG_SZ);
 }
 

@@ -7,6 +7,7 @@
 #include "MessageMap.h"
 #include "RouterCodec.h"
 #include "SelectDialogIds.h"
+#include "ScopeExit.h"
 #include "SelectionText.h"
 #include "ServicePort.h"
 #include "StoreFormat.h"
@@ -407,17 +408,12 @@ LRESULT SelectDeviceDialog::OnTimer(WPARAM timer, LPARAM) {
     ::KillTimer(m_hWnd, kNoticeTimer);
     // Watching again posts at once when notices came meanwhile; on every way
     // out (a refresh that ran out of memory too) but the wait for the pacer.
-    struct WatchAgain {
-        SelectDeviceDialog *dialog;
-        ~WatchAgain() {
-            if (dialog) dialog->WatchNotices(true);
-        }
-    } watchAgain{this};
+    ScopeExit watchAgain([this] { WatchNotices(true); });
     TakeNotices();
     if (!m_routersNoticed && m_devicesNoticedFor.empty()) return 0;
     if (const DWORD wait = m_refreshPacer.WaitMs(::GetTickCount()); wait > 0) {
         ::SetTimer(m_hWnd, kNoticeTimer, wait, nullptr);
-        watchAgain.dialog = nullptr;
+        watchAgain.Dismiss();
         return 0;
     }
     RunNoticedRefreshes();

@@ -4,6 +4,7 @@
 // devices, and the copy of one record into a caller's array.
 #pragma once
 #include "CommRecords.h"
+#include "CopyText.h"
 #include "LibraryPath.h"
 
 #include <cstddef>
@@ -11,9 +12,6 @@
 #include <string>
 
 namespace store {
-
-// The longest text of a record field, without its zero.
-constexpr std::size_t kMaxTextLength = COMM_TEXT_FIELD_SIZE - 1;
 
 // The keys under the store's base key.
 constexpr char kRoutersKey[] = "Routers";

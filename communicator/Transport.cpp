@@ -12,8 +12,6 @@ CommResult LastErrorOr(CommResult fallback) {
     return error != 0 ? error : fallback;
 }
 
-bool IsLeadByte(unsigned char byte) { return ::IsDBCSLeadByte(byte) != FALSE; }
-
 template <typename Fn> bool Bind(const Library &module, Fn &field, const char *functionName) {
     if (!field) field = module.Symbol<Fn>(functionName);
     return field != nullptr;
@@ -53,7 +51,7 @@ CommResult Transport::Load() {
             char modulePath[MAX_PATH];
             GetModuleFolderPath(modulePath);
             char besideModule[2 * MAX_PATH];
-            PathBesideModule(modulePath, libraryName, IsLeadByte, besideModule, sizeof(besideModule));
+            PathBesideModule(modulePath, libraryName, IsAnsiLeadByte, besideModule, sizeof(besideModule));
             loaded = ::LoadLibraryA(besideModule);
             if (!loaded) return LastErrorOr(COMM_ERROR_MOD_NOT_FOUND);
         }

@@ -1,21 +1,15 @@
-// Owner of one SetupAPI device-information set.
+// Owner of one SetupAPI device-information set; SetupAPI reports failure as
+// INVALID_HANDLE_VALUE.
 #pragma once
+#include "UniqueResource.h"
 #include <windows.h>
 #include <setupapi.h>
-#include <utility>
 
-class DeviceInfoSet {
-public:
-    explicit DeviceInfoSet(HDEVINFO set) : set_(set) {}
-    DeviceInfoSet(const DeviceInfoSet &) = delete;
-    DeviceInfoSet &operator=(const DeviceInfoSet &) = delete;
-    DeviceInfoSet(DeviceInfoSet &&other) noexcept : set_(std::exchange(other.set_, INVALID_HANDLE_VALUE)) {}
-    ~DeviceInfoSet() {
-        if (set_ != INVALID_HANDLE_VALUE) ::SetupDiDestroyDeviceInfoList(set_);
-    }
-    HDEVINFO Get() const { return set_; }
-    explicit operator bool() const { return set_ != INVALID_HANDLE_VALUE; }
-
-private:
-    HDEVINFO set_;
+struct DeviceInfoSetTraits {
+    using Native = HDEVINFO;
+    static HDEVINFO None() { return INVALID_HANDLE_VALUE; }
+    static bool IsValid(HDEVINFO set) { return set != INVALID_HANDLE_VALUE; }
+    static void Close(HDEVINFO set) { ::SetupDiDestroyDeviceInfoList(set); }
 };
+
+using DeviceInfoSet = UniqueResource<DeviceInfoSetTraits>;

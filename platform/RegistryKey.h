@@ -1,29 +1,13 @@
 // Owner of one open registry key.
 #pragma once
+#include "UniqueResource.h"
 #include <windows.h>
-#include <utility>
 
-class RegistryKey {
-public:
-    RegistryKey() = default;
-    explicit RegistryKey(HKEY key) : key_(key) {}
-    RegistryKey(const RegistryKey &) = delete;
-    RegistryKey &operator=(const RegistryKey &) = delete;
-    RegistryKey(RegistryKey &&other) noexcept : key_(other.Release()) {}
-    RegistryKey &operator=(RegistryKey &&other) noexcept {
-        if (this != &other) Reset(other.Release());
-        return *this;
-    }
-    ~RegistryKey() { Reset(); }
-
-    HKEY Get() const { return key_; }
-    explicit operator bool() const { return key_ != nullptr; }
-    HKEY Release() { return std::exchange(key_, nullptr); }
-    void Reset(HKEY key = nullptr) {
-        HKEY old = std::exchange(key_, key);
-        if (old) ::RegCloseKey(old);
-    }
-
-private:
-    HKEY key_ = nullptr;
+struct RegistryKeyTraits {
+    using Native = HKEY;
+    static HKEY None() { return nullptr; }
+    static bool IsValid(HKEY key) { return key != nullptr; }
+    static void Close(HKEY key) { ::RegCloseKey(key); }
 };
+
+using RegistryKey = UniqueResource<RegistryKeyTraits>;

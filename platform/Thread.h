@@ -1,5 +1,7 @@
-// Owner of one Win32 thread running a callable. The destructor does not wait:
-// owners decide how long to wait (Join) before letting go of the handle.
+// Owner of one Win32 thread running a callable: ImageTool's sessions and notice window, the
+// stand-ins' and the tests' threads. Wirrow's threads are PinnedThread (safe to stop under the
+// loader lock), Flashwell's update worker a CWinThread (through the framework). The destructor
+// does not wait: owners decide how long to wait (Join) before letting go of the handle.
 #pragma once
 #include "UniqueHandle.h"
 #include <functional>

@@ -1,4 +1,6 @@
-// Worker threads. AfxBeginThread runs `procedure(parameter)` on a new thread and
+// Worker threads of the framework's programs: Flashwell's update worker. (Wirrow's
+// threads are PinnedThread, the tests' and stand-ins' tests/support/Thread.h.)
+// AfxBeginThread runs `procedure(parameter)` on a new thread and
 // returns its CWinThread. With m_bAutoDelete (the default) the object deletes
 // itself, closing its thread handle, when the procedure returns: the pointer is
 // then only good while the thread runs, so callers that do not start it

@@ -5,38 +5,38 @@
 DialogSessionLink::DialogSessionLink() = default;
 
 void DialogSessionLink::Attach(const SessionControls &controls) {
-    SectionHold hold(m_lock);
-    m_controls = controls;
-    m_attached = true;
+    SectionHold hold(lock_);
+    controls_ = controls;
+    attached_ = true;
 }
 
 void DialogSessionLink::Detach() {
-    SectionHold hold(m_lock);
-    m_controls = SessionControls{};
-    m_attached = false;
+    SectionHold hold(lock_);
+    controls_ = SessionControls{};
+    attached_ = false;
 }
 
 unsigned DialogSessionLink::BeginSession(std::shared_ptr<SessionInterrupt> interrupt) {
-    SectionHold hold(m_lock);
-    if (m_running != 0) return 0;
-    if (++m_lastSession == 0) ++m_lastSession;  // 0 means "none"
-    m_running = m_lastSession;
-    m_interrupt = std::move(interrupt);
-    return m_running;
+    SectionHold hold(lock_);
+    if (running_ != 0) return 0;
+    if (++lastSession_ == 0) ++lastSession_;  // 0 means "none"
+    running_ = lastSession_;
+    interrupt_ = std::move(interrupt);
+    return running_;
 }
 
 void DialogSessionLink::EndSession(unsigned session) {
-    SectionHold hold(m_lock);
-    if (m_running != session) return;
-    m_running = 0;
-    m_interrupt.reset();
+    SectionHold hold(lock_);
+    if (running_ != session) return;
+    running_ = 0;
+    interrupt_.reset();
 }
 
 void DialogSessionLink::InterruptSession(DWORD waitMs) {
     std::shared_ptr<SessionInterrupt> interrupt;
     {
-        SectionHold hold(m_lock);
-        interrupt = m_interrupt;
+        SectionHold hold(lock_);
+        interrupt = interrupt_;
     }
     if (!interrupt) return;
     interrupt->Interrupt();
@@ -55,52 +55,52 @@ void DialogSessionLink::InterruptSession(DWORD waitMs) {
 }
 
 bool DialogSessionLink::SessionRunning() const {
-    SectionHold hold(m_lock);
-    return m_running != 0;
+    SectionHold hold(lock_);
+    return running_ != 0;
 }
 
 bool DialogSessionLink::Controls(SessionControls &controls) const {
-    SectionHold hold(m_lock);
-    if (!m_attached) return false;
-    controls = m_controls;
+    SectionHold hold(lock_);
+    if (!attached_) return false;
+    controls = controls_;
     return true;
 }
 
 DialogUpdateView::DialogUpdateView(std::shared_ptr<DialogSessionLink> link, unsigned session, std::string imagePath,
                                    std::string messageTitle, std::shared_ptr<SessionInterrupt> interrupt)
-    : m_link(std::move(link)), m_session(session), m_imagePath(std::move(imagePath)),
-      m_messageTitle(std::move(messageTitle)), m_interrupt(std::move(interrupt)) {}
+    : link_(std::move(link)), session_(session), imagePath_(std::move(imagePath)),
+      messageTitle_(std::move(messageTitle)), interrupt_(std::move(interrupt)) {}
 
-DialogUpdateView::~DialogUpdateView() { m_link->EndSession(m_session); }
+DialogUpdateView::~DialogUpdateView() { link_->EndSession(session_); }
 
-std::string DialogUpdateView::ImagePath() { return m_imagePath; }
+std::string DialogUpdateView::ImagePath() { return imagePath_; }
 
 void DialogUpdateView::EnableButtons(bool enabled) {
     // Enabling them again is the session's end: a click on the enabled Update must start the next one.
-    if (enabled) m_link->EndSession(m_session);
+    if (enabled) link_->EndSession(session_);
     SessionControls controls;
-    if (!m_link->Controls(controls)) return;
+    if (!link_->Controls(controls)) return;
     ::EnableWindow(controls.selectImage, enabled ? TRUE : FALSE);
     ::EnableWindow(controls.update, enabled ? TRUE : FALSE);
 }
 
 void DialogUpdateView::ShowStatus(const std::string &text) {
     SessionControls controls;
-    if (m_link->Controls(controls)) ::SetWindowTextA(controls.status, text.c_str());
+    if (link_->Controls(controls)) ::SetWindowTextA(controls.status, text.c_str());
 }
 
 void DialogUpdateView::SetProgress(unsigned position) {
-    if (position == m_shownProgress) return;
+    if (position == shownProgress_) return;
     SessionControls controls;
-    if (!m_link->Controls(controls)) return;
+    if (!link_->Controls(controls)) return;
     // Queued among the messages sent to the dialog's thread, without waiting for that thread: a
     // status text sent after it reaches the dialog after it, so the bar is full when the closing
     // message says the update succeeded.
-    if (::SendNotifyMessageA(controls.progress, PBM_SETPOS, position, 0)) m_shownProgress = position;
+    if (::SendNotifyMessageA(controls.progress, PBM_SETPOS, position, 0)) shownProgress_ = position;
 }
 
 void DialogUpdateView::ShowMessage(const std::string &text) {
     SessionControls controls;
-    if (!m_link->Controls(controls)) return;
-    ::MessageBoxA(nullptr, text.c_str(), m_messageTitle.c_str(), MB_OK | MB_SETFOREGROUND);
+    if (!link_->Controls(controls)) return;
+    ::MessageBoxA(nullptr, text.c_str(), messageTitle_.c_str(), MB_OK | MB_SETFOREGROUND);
 }

@@ -51,12 +51,12 @@ public:
     bool Controls(SessionControls &controls) const;
 
 private:
-    mutable CriticalSection m_lock;
-    SessionControls m_controls;
-    bool m_attached = false;
-    unsigned m_running = 0;
-    unsigned m_lastSession = 0;
-    std::shared_ptr<SessionInterrupt> m_interrupt;  // the running session's
+    mutable CriticalSection lock_;
+    SessionControls controls_;
+    bool attached_ = false;
+    unsigned running_ = 0;
+    unsigned lastSession_ = 0;
+    std::shared_ptr<SessionInterrupt> interrupt_;  // the running session's
 };
 
 // The UpdateView of one session. Made on the dialog's thread when Update is
@@ -70,7 +70,7 @@ public:
     ~DialogUpdateView() override;
 
     // The session's interrupt, which the dialog reaches through the link; null when it has none.
-    SessionInterrupt *Interrupt() { return m_interrupt.get(); }
+    SessionInterrupt *Interrupt() { return interrupt_.get(); }
 
     std::string ImagePath() override;
     void EnableButtons(bool enabled) override;
@@ -84,11 +84,11 @@ public:
     void ShowMessage(const std::string &text) override;
 
 private:
-    std::shared_ptr<DialogSessionLink> m_link;
-    unsigned m_session;
-    std::string m_imagePath;
-    std::string m_messageTitle;
-    std::shared_ptr<SessionInterrupt> m_interrupt;
+    std::shared_ptr<DialogSessionLink> link_;
+    unsigned session_;
+    std::string imagePath_;
+    std::string messageTitle_;
+    std::shared_ptr<SessionInterrupt> interrupt_;
     static constexpr unsigned kNoProgressShown = ~0u;
-    unsigned m_shownProgress = kNoProgressShown;
+    unsigned shownProgress_ = kNoProgressShown;
 };

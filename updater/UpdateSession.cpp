@@ -3,7 +3,7 @@
 #include "DeviceInfoSet.h"
 #include "ImageHeader.h"
 #include "FileRead.h"
-#include "MutexLock.h"
+#include "Mutex.h"
 #include "ReplyDeadline.h"
 #include "UniqueHandle.h"
 #include "UpdatePacket.h"
@@ -275,7 +275,7 @@ size_t FindTargets(std::vector<std::string> &paths) {
     return appended;
 }
 
-SessionInterrupt::SessionInterrupt() : lock_(MakeMutex()), closed_(MakeEvent(true, true)) {}
+SessionInterrupt::SessionInterrupt() : closed_(MakeEvent(true, true)) {}
 
 void SessionInterrupt::Interrupt() {
     interrupted_.store(true);
@@ -283,20 +283,20 @@ void SessionInterrupt::Interrupt() {
 }
 
 void SessionInterrupt::CutConnection() {
-    MutexLock hold(lock_.Get());
+    MutexLock hold(lock_);
     // Ends a connect, send or receive that waits for the board; the session closes the handle.
     if (handle_) comm_->disconnect(handle_);
 }
 
 void SessionInterrupt::Attach(const CommFunctions &comm, HCOMM handle) {
-    MutexLock hold(lock_.Get());
+    MutexLock hold(lock_);
     comm_ = &comm;
     handle_ = handle;
     ::ResetEvent(closed_.Get());
 }
 
 void SessionInterrupt::CloseConnection() {
-    MutexLock hold(lock_.Get());
+    MutexLock hold(lock_);
     if (handle_) {
         comm_->disconnect(handle_);
         comm_->close(handle_);

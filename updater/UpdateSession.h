@@ -4,23 +4,14 @@
 // implementation (Communicator's exports in Flashwell, scripted boards in tests).
 #pragma once
 #include "CommApi.h"
+#include "CommFunctions.h"
+#include "Mutex.h"
 #include "UniqueHandle.h"
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
-
-// The seven Comm API calls the session makes.
-struct CommFunctions {
-    PFN_CommOpen open;
-    PFN_CommClose close;
-    PFN_CommConnect connect;
-    PFN_CommDisconnect disconnect;
-    PFN_CommGetOption getOption;
-    PFN_CommSendData sendData;
-    PFN_CommReceiveData receiveData;
-};
 
 // What the session needs of the main dialog. Calls come from the worker thread.
 class UpdateView {
@@ -104,7 +95,7 @@ public:
 
 private:
     std::atomic<bool> interrupted_{false};
-    UniqueHandle lock_;  // over comm_ and handle_
+    Mutex lock_;  // over comm_ and handle_
     UniqueHandle closed_;
     const CommFunctions *comm_ = nullptr;
     HCOMM handle_ = nullptr;

@@ -17,16 +17,12 @@ constexpr char kProgramName[] = "Flashwell";
 constexpr DWORD kSessionReleaseWaitMs = 10000;
 constexpr char kImageFilter[] = "Image file(*.img)|*.img|All file(*.*)|*.*|";
 
-// The Comm API as Communicator.dll exports it.
-const CommFunctions kCommunicator = {&CommOpen,       &CommClose,    &CommConnect,    &CommDisconnect,
-                                     &CommGetOption, &CommSendData, &CommReceiveData};
-
 // The worker thread's procedure: one update session, then the view (and with it
 // the session) ends. Its parameter is the session's view of the dialog, never the
 // dialog itself, which may be gone before the session ends.
 UINT UpdateSession(LPVOID parameter) {
     std::unique_ptr<DialogUpdateView> view(static_cast<DialogUpdateView *>(parameter));
-    RunUpdateSession(*view, kCommunicator, FindTargets, view->Interrupt());
+    RunUpdateSession(*view, LinkedCommunicator(), FindTargets, view->Interrupt());
     return 0;
 }
 

@@ -6,7 +6,7 @@ DWORD DeviceFile::Open(const std::string &path) {
     path_ = path;
     HANDLE handle = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_OVERLAPPED, nullptr);
-    if (!UniqueHandle::IsValid(handle)) {
+    if (!KernelHandleTraits::IsValid(handle)) {
         DWORD error = ::GetLastError();
         return error ? error : ERROR_OPEN_FAILED;
     }

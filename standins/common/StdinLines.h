@@ -2,6 +2,7 @@
 // programs that take commands there: wait on Available() and Closed() beside
 // anything else, then take the lines with Next().
 #pragma once
+#include "LineReader.h"
 #include "Thread.h"
 #include "UniqueHandle.h"
 
@@ -40,21 +41,12 @@ public:
 private:
     void Run() {
         HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
-        std::string pending;
-        char buffer[512];
-        DWORD got = 0;
-        while (input && input != INVALID_HANDLE_VALUE && ::ReadFile(input, buffer, sizeof(buffer), &got, nullptr) &&
-               got > 0) {
-            pending.append(buffer, got);
-            std::size_t newline;
-            while ((newline = pending.find('\n')) != std::string::npos) {
-                std::string line = pending.substr(0, newline);
-                if (!line.empty() && line.back() == '\r') line.pop_back();
-                pending.erase(0, newline + 1);
+        if (input && input != INVALID_HANDLE_VALUE) {
+            ReadLines(input, [this](std::string line) {
                 std::lock_guard<std::mutex> lock(mutex_);
-                lines_.push_back(line);
+                lines_.push_back(std::move(line));
                 ::SetEvent(available_.Get());
-            }
+            });
         }
         ::SetEvent(closed_.Get());
     }

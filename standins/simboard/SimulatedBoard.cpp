@@ -1,5 +1,5 @@
 #include "SimulatedBoard.h"
-#include "MutexLock.h"
+#include "Mutex.h"
 #include <chrono>
 #include <cstdio>
 
@@ -88,7 +88,7 @@ DWORD SimulatedBoard::Start() {
     answerEvent_ = MakeEvent(false, false);
     readEvent_ = MakeEvent(true, false);
     writeEvent_ = MakeEvent(true, false);
-    writeLock_ = MakeMutex();
+    writeLock_ = Mutex();
     DWORD error = ERROR_SUCCESS;
     if (!stopEvent_ || !controlEvent_ || !linkUpEvent_ || !connectedEvent_ || !listeningEvent_ ||
         !outgoingEvent_ || !answerEvent_ || !readEvent_ || !writeEvent_ || !writeLock_)
@@ -189,7 +189,7 @@ DWORD SimulatedBoard::WriteAll(const std::uint8_t *bytes, std::size_t count) {
 
 DWORD SimulatedBoard::WritePacket(const std::uint8_t *header, const std::uint8_t *payload,
                                   std::size_t payloadLength, DWORD payloadDelayMs, std::uint32_t session) {
-    MutexLock lock(writeLock_.Get());
+    MutexLock lock(writeLock_);
     if (SessionGone(session)) return ERROR_PIPE_NOT_CONNECTED;
     DWORD error = WriteAll(header, kLinkHeaderSize);
     if (error || !payload || payloadLength == 0) return error;
@@ -276,7 +276,7 @@ bool SimulatedBoard::AwaitClient() {
 
 void SimulatedBoard::EndSession() {
     {
-        MutexLock lock(writeLock_.Get());
+        MutexLock lock(writeLock_);
         ::DisconnectNamedPipe(pipe_.Get());
     }
     ::ResetEvent(linkUpEvent_.Get());

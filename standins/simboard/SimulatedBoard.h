@@ -8,6 +8,7 @@
 #include "BoardInterface.h"
 #include "FaultPlan.h"
 #include "LinkCodec.h"
+#include "Mutex.h"
 #include "Thread.h"
 #include "UniqueHandle.h"
 #include "UpdateReceiver.h"
@@ -208,7 +209,7 @@ private:
     UniqueHandle answerEvent_;    // auto: an answer for the packet in flight (or the session ended)
     UniqueHandle readEvent_;      // reader's overlapped reads and connects
     UniqueHandle writeEvent_;     // overlapped writes, under writeLock_
-    UniqueHandle writeLock_;      // mutex: one packet (header + payload) at a time
+    Mutex writeLock_;             // one packet (header + payload) at a time
 
     Thread reader_;
     Thread sender_;

@@ -5,6 +5,7 @@
 
 #include "CloseRace.h"
 #include "ProgramFolder.h"
+#include "ProtectedPage.h"
 #include "TextChecks.h"
 #include "Thread.h"
 #include "ToolRun.h"
@@ -412,23 +413,6 @@ TEST_F(CommunicatorDll, OpenWithoutAnOutParameterOrAnAddressGivesEPointerAndLoad
 
 // --- The address check of CommConnect -------------------------------------------------
 
-// One committed page with the given protection, released by the destructor.
-class Page {
-public:
-    explicit Page(DWORD protection)
-        : base_(static_cast<uint8_t *>(VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE))) {
-        DWORD old = 0;
-        if (base_) VirtualProtect(base_, 4096, protection, &old);
-    }
-    ~Page() {
-        if (base_) VirtualFree(base_, 0, MEM_RELEASE);
-    }
-    uint8_t *Base() const { return base_; }
-
-private:
-    uint8_t *base_;
-};
-
 TEST_F(CommunicatorDll, ConnectWithNullBlocksReachesTheTransport) {
     InstallAll();
     Load();
@@ -446,8 +430,8 @@ TEST_F(CommunicatorDll, ConnectAcceptsAReadOnlyRequestAndAWritableReply) {
     InstallAll();
     Load();
     HCOMM handle = Open(kUsbPath);
-    Page readOnly(PAGE_READONLY);
-    Page writable(PAGE_READWRITE);
+    ProtectedPage readOnly(PAGE_READONLY);
+    ProtectedPage writable(PAGE_READWRITE);
     ASSERT_NE(nullptr, readOnly.Base());
     ASSERT_NE(nullptr, writable.Base());
     // Blocks that end exactly at the end of their pages.
@@ -459,8 +443,8 @@ TEST_F(CommunicatorDll, ConnectRefusesUnusableBlocksWith87WithoutCallingTheTrans
     InstallAll();
     Load();
     HCOMM handle = Open(kUsbPath);
-    Page readOnly(PAGE_READONLY);
-    Page noAccess(PAGE_NOACCESS);
+    ProtectedPage readOnly(PAGE_READONLY);
+    ProtectedPage noAccess(PAGE_NOACCESS);
     std::array<uint8_t, 16> block{};
     ASSERT_NE(nullptr, readOnly.Base());
     EXPECT_EQ(COMM_ERROR_INVALID_PARAMETER, communicator.connect(handle, 66, nullptr, nullptr, readOnly.Base()));

@@ -1,20 +1,20 @@
 // Flashwell.exe as a user sees it: started as its own process from a folder with
 // Communicator.dll and the "updateboard" test transport (as Wirrow.dll), and
-// driven through its windows. The board is played by PipeBoard behind a
+// driven through its windows. The board is played by UpdateBoardPipe behind a
 // simulated USB interface of the board class.
 #include "FlashwellDriver.h"
-#include "PipeBoard.h"
 #include "ProgramFolder.h"
+#include "TempFolder.h"
+#include "UpdateBoardPipe.h"
 #include <gtest/gtest.h>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 using flashwelltest::BoardRequest;
 using flashwelltest::FlashwellDriver;
-using flashwelltest::PipeBoard;
+using flashwelltest::UpdateBoardPipe;
 using flashwelltest::WaitUntil;
 
 namespace {
@@ -84,42 +84,17 @@ std::vector<uint8_t> Reply(uint8_t status0, uint8_t status1) {
 class FlashwellDialog : public ::testing::Test {
 protected:
     void SetUp() override {
-        char temp[MAX_PATH] = {};
-        ::GetTempPathA(MAX_PATH, temp);
-        static int run = 0;
-        folder_ = std::string(temp) + "flashwell-ui-" + std::to_string(::GetCurrentProcessId()) + "-" +
-                  std::to_string(++run);
-        ASSERT_TRUE(::CreateDirectoryA(folder_.c_str(), nullptr));
+        ASSERT_TRUE(folder_.Made());
         const std::string bin = ProgramFolder();
-        ASSERT_TRUE(Copy(bin + "\\Flashwell.exe", "Flashwell.exe"));
-        ASSERT_TRUE(Copy(bin + "\\Communicator.dll", "Communicator.dll"));
-        ASSERT_TRUE(Copy(bin + "\\Hivekey.dll", "Hivekey.dll"));
-        ASSERT_TRUE(Copy(bin + "\\testtransports\\updateboard\\Wirrow.dll", "Wirrow.dll"));
+        for (const char *name : {"Flashwell.exe", "Communicator.dll", "Hivekey.dll"}) ASSERT_TRUE(folder_.CopyIn(bin, name));
+        ASSERT_TRUE(folder_.CopyIn(bin + "\\testtransports\\updateboard", "Wirrow.dll"));
     }
 
-    void TearDown() override {
-        flashwell_.reset();
-        for (const std::string &file : files_) ::DeleteFileA(file.c_str());
-        ::RemoveDirectoryA(folder_.c_str());
-    }
-
-    bool Copy(const std::string &from, const std::string &name) {
-        std::string to = folder_ + "\\" + name;
-        files_.push_back(to);
-        return ::CopyFileA(from.c_str(), to.c_str(), FALSE) != FALSE;
-    }
-
-    std::string WriteFile(const std::string &name, const std::vector<uint8_t> &bytes) {
-        std::string path = folder_ + "\\" + name;
-        files_.push_back(path);
-        std::ofstream out(path, std::ios::binary);
-        out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        return path;
-    }
+    std::string WriteFile(const std::string &name, const std::vector<uint8_t> &bytes) { return folder_.Write(name, bytes); }
 
     FlashwellDriver &Start() {
         flashwell_ = std::make_unique<FlashwellDriver>();
-        EXPECT_TRUE(flashwell_->Start(folder_));
+        EXPECT_TRUE(flashwell_->Start(folder_.Path()));
         return *flashwell_;
     }
 
@@ -132,10 +107,40 @@ protected:
         return app;
     }
 
-    std::string folder_;
-    std::vector<std::string> files_;
-    std::unique_ptr<FlashwellDriver> flashwell_;
+    TempFolder folder_{"flashwell-ui-"};
+    std::unique_ptr<FlashwellDriver> flashwell_;  // ends before its folder goes
 };
+
+// The board's part from Open to the first packet: accepts the open and the connect,
+// answering it with these link parameters.
+testing::AssertionResult AcceptOpenAndConnect(UpdateBoardPipe &board, uint32_t maxPayload, uint32_t hostOrder) {
+    BoardRequest request;
+    if (!board.AwaitRequest(request) || request.kind != updateboard::Open || !board.Answer(0))
+        return testing::AssertionFailure() << "no open";
+    if (!board.AwaitRequest(request) || request.kind != updateboard::Connect ||
+        !board.Answer(0, LinkParameters(maxPayload, hostOrder)))
+        return testing::AssertionFailure() << "no connect";
+    return testing::AssertionSuccess();
+}
+
+// The board's part of one packet: accepts the send, then answers the receive with `reply`.
+testing::AssertionResult AcceptPacket(UpdateBoardPipe &board, const std::vector<uint8_t> &reply) {
+    BoardRequest request;
+    if (!board.AwaitRequest(request) || request.kind != updateboard::Send || !board.Answer(0))
+        return testing::AssertionFailure() << "no send";
+    if (!board.AwaitRequest(request) || request.kind != updateboard::Receive || !board.Answer(0, reply))
+        return testing::AssertionFailure() << "no receive";
+    return testing::AssertionSuccess();
+}
+
+// The board's part at the end of a session: accepts the disconnect, then sees the path closed.
+testing::AssertionResult AcceptDisconnectAndClose(UpdateBoardPipe &board) {
+    BoardRequest request;
+    if (!board.AwaitRequest(request) || request.kind != updateboard::Disconnect || !board.Answer(0))
+        return testing::AssertionFailure() << "no disconnect";
+    if (!board.AwaitClosed()) return testing::AssertionFailure() << "not closed";
+    return testing::AssertionSuccess();
+}
 
 bool ButtonsEnabled(const FlashwellDriver &app) { return app.Enabled(IDC_UPDATE) && app.Enabled(IDC_SELECT_IMAGE); }
 bool ButtonsDisabled(const FlashwellDriver &app) {
@@ -233,7 +238,7 @@ TEST_F(FlashwellDialog, SelectImageTakesAGoodFileAndKeepsItThroughBadOnes) {
     EXPECT_EQ("This file is corrupted or not an image file!", text);
     expectGoodStillSelected();
 
-    const std::string missing = folder_ + "\\missing.img";
+    const std::string missing = folder_.File("missing.img");
     ASSERT_TRUE(app.ChooseImage(missing));
     ASSERT_TRUE(app.AnswerMessageBox(text));
     EXPECT_EQ(missing + "\nCannot open the file.", text);
@@ -261,7 +266,7 @@ TEST_F(FlashwellDialog, CancellingTheFileDialogChangesNothing) {
 // ---- Update ----
 
 TEST_F(FlashwellDialog, UpdateSendsTheImageAndReportsEachStep) {
-    PipeBoard board("fwui0");
+    UpdateBoardPipe board("fwui0");
     ASSERT_TRUE(board.Ready());
     const std::vector<uint8_t> payload = Payload(2000);
     FlashwellDriver &app = StartWithImage(payload);
@@ -320,11 +325,7 @@ TEST_F(FlashwellDialog, UpdateSendsTheImageAndReportsEachStep) {
     ASSERT_EQ(updateboard::Receive, request.kind);
     EXPECT_TRUE(ButtonsDisabled(app));
     ASSERT_TRUE(board.Answer(0, Reply(0, 0)));
-
-    ASSERT_TRUE(board.AwaitRequest(request));
-    EXPECT_EQ(updateboard::Disconnect, request.kind);
-    ASSERT_TRUE(board.Answer(0));
-    EXPECT_TRUE(board.AwaitClosed());
+    EXPECT_TRUE(AcceptDisconnectAndClose(board));
 
     std::string text;
     ASSERT_NE(nullptr, app.WaitForWindow("", 0xFFFF));
@@ -338,18 +339,14 @@ TEST_F(FlashwellDialog, UpdateSendsTheImageAndReportsEachStep) {
 }
 
 TEST_F(FlashwellDialog, BoardErrorEndsTheSessionWithItsCodeInTheBoardsByteOrder) {
-    PipeBoard board("fwui1");
+    UpdateBoardPipe board("fwui1");
     ASSERT_TRUE(board.Ready());
     FlashwellDriver &app = StartWithImage(Payload(1000));
     app.Click(IDC_UPDATE);
 
-    BoardRequest request;
-    ASSERT_TRUE(board.AwaitRequest(request));
-    ASSERT_TRUE(board.Answer(0));
-    ASSERT_TRUE(board.AwaitRequest(request));
-    ASSERT_EQ(updateboard::Connect, request.kind);
-    ASSERT_TRUE(board.Answer(0, LinkParameters(1024, 0)));  // big-endian board
+    ASSERT_TRUE(AcceptOpenAndConnect(board, 1024, 0));  // big-endian board
 
+    BoardRequest request;
     ASSERT_TRUE(board.AwaitRequest(request));
     ASSERT_EQ(updateboard::Send, request.kind);
     ASSERT_EQ(16u + 1000u + 8u, request.payload.size());
@@ -360,11 +357,7 @@ TEST_F(FlashwellDialog, BoardErrorEndsTheSessionWithItsCodeInTheBoardsByteOrder)
     ASSERT_TRUE(board.AwaitRequest(request));
     ASSERT_EQ(updateboard::Receive, request.kind);
     ASSERT_TRUE(board.Answer(0, Reply(0x01, 0x02)));
-
-    ASSERT_TRUE(board.AwaitRequest(request));
-    EXPECT_EQ(updateboard::Disconnect, request.kind);
-    ASSERT_TRUE(board.Answer(0));
-    EXPECT_TRUE(board.AwaitClosed());
+    EXPECT_TRUE(AcceptDisconnectAndClose(board));
 
     std::string text;
     ASSERT_TRUE(app.AnswerMessageBox(text));
@@ -385,7 +378,7 @@ TEST_F(FlashwellDialog, NoBoardPresentShowsNoTargetFound) {
 }
 
 TEST_F(FlashwellDialog, RefusedOpenShowsCantOpenTargetAndSendsNothing) {
-    PipeBoard board("fwui2");
+    UpdateBoardPipe board("fwui2");
     ASSERT_TRUE(board.Ready());
     FlashwellDriver &app = StartWithImage(Payload(10));
     app.Click(IDC_UPDATE);
@@ -401,7 +394,7 @@ TEST_F(FlashwellDialog, RefusedOpenShowsCantOpenTargetAndSendsNothing) {
 }
 
 TEST_F(FlashwellDialog, DoubleClickOnUpdateStartsOneSession) {
-    PipeBoard board("fwui3");
+    UpdateBoardPipe board("fwui3");
     ASSERT_TRUE(board.Ready());
     FlashwellDriver &app = StartWithImage(Payload(100));
     // Both clicks are queued before the first one is handled.
@@ -409,21 +402,9 @@ TEST_F(FlashwellDialog, DoubleClickOnUpdateStartsOneSession) {
     app.Click(IDC_UPDATE);
     ASSERT_TRUE(app.Sync());
 
-    BoardRequest request;
-    ASSERT_TRUE(board.AwaitRequest(request));
-    ASSERT_EQ(updateboard::Open, request.kind);
-    ASSERT_TRUE(board.Answer(0));
-    ASSERT_TRUE(board.AwaitRequest(request));
-    ASSERT_TRUE(board.Answer(0, LinkParameters(1024, 1)));
-    ASSERT_TRUE(board.AwaitRequest(request));
-    ASSERT_EQ(updateboard::Send, request.kind);
-    ASSERT_TRUE(board.Answer(0));
-    ASSERT_TRUE(board.AwaitRequest(request));
-    ASSERT_TRUE(board.Answer(0, Reply(0, 0)));
-    ASSERT_TRUE(board.AwaitRequest(request));
-    ASSERT_EQ(updateboard::Disconnect, request.kind);
-    ASSERT_TRUE(board.Answer(0));
-    ASSERT_TRUE(board.AwaitClosed());
+    ASSERT_TRUE(AcceptOpenAndConnect(board, 1024, 1));
+    ASSERT_TRUE(AcceptPacket(board, Reply(0, 0)));
+    ASSERT_TRUE(AcceptDisconnectAndClose(board));
 
     // A second session would have found the board's one path busy long before
     // now and shown its own message.
@@ -437,6 +418,7 @@ TEST_F(FlashwellDialog, DoubleClickOnUpdateStartsOneSession) {
 
     // Once it has ended, Update starts the next session at once.
     app.Click(IDC_UPDATE);
+    BoardRequest request;
     ASSERT_TRUE(board.AwaitRequest(request));
     EXPECT_EQ(updateboard::Open, request.kind);
     ASSERT_TRUE(board.Answer(ERROR_ACCESS_DENIED));
@@ -449,15 +431,12 @@ TEST_F(FlashwellDialog, DoubleClickOnUpdateStartsOneSession) {
 TEST_F(FlashwellDialog, ExitOrCloseBoxDuringASessionDisconnectsTheBoardFirst) {
     for (const bool closeBox : {false, true}) {
         SCOPED_TRACE(closeBox ? "close box" : "Exit");
-        PipeBoard board(closeBox ? "fwui4c" : "fwui4");
+        UpdateBoardPipe board(closeBox ? "fwui4c" : "fwui4");
         ASSERT_TRUE(board.Ready());
         FlashwellDriver &app = StartWithImage(Payload(3000));
         app.Click(IDC_UPDATE);
+        ASSERT_TRUE(AcceptOpenAndConnect(board, 1024, 1));
         BoardRequest request;
-        ASSERT_TRUE(board.AwaitRequest(request));
-        ASSERT_TRUE(board.Answer(0));
-        ASSERT_TRUE(board.AwaitRequest(request));
-        ASSERT_TRUE(board.Answer(0, LinkParameters(1024, 1)));
         ASSERT_TRUE(board.AwaitRequest(request));
         ASSERT_EQ(updateboard::Send, request.kind);
         ASSERT_TRUE(board.Answer(0));

@@ -11,7 +11,7 @@
 namespace {
 
 void CheckText(const char *field) {
-    if (::strnlen(field, COMM_TEXT_FIELD_SIZE) > router::kMaxTextLength) std::abort();
+    if (::strnlen(field, COMM_TEXT_FIELD_SIZE) > kMaxTextLength) std::abort();
 }
 
 }  // namespace

@@ -16,8 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     router::AppendDeviceList(datagram.data(), datagram.size(), &devices);
     if (devices.size() != count) std::abort();
     for (const DeviceRecord &device : devices) {
-        if (::strnlen(device.displayName, sizeof(device.displayName)) > router::kMaxTextLength) std::abort();
-        if (::strnlen(device.address, sizeof(device.address)) > router::kMaxTextLength) std::abort();
+        if (::strnlen(device.displayName, sizeof(device.displayName)) > kMaxTextLength) std::abort();
+        if (::strnlen(device.address, sizeof(device.address)) > kMaxTextLength) std::abort();
     }
     return 0;
 }

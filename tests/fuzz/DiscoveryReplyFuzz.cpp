@@ -16,8 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         if (size >= 6) std::abort();
         return 0;
     }
-    if (::strnlen(router.name, sizeof(router.name)) > router::kMaxTextLength) std::abort();
-    if (::strnlen(router.address, sizeof(router.address)) > router::kMaxTextLength) std::abort();
+    if (::strnlen(router.name, sizeof(router.name)) > kMaxTextLength) std::abort();
+    if (::strnlen(router.address, sizeof(router.address)) > kMaxTextLength) std::abort();
     if (router.port != router::ReadLe16(datagram.data() + 4)) std::abort();
     return 0;
 }

@@ -34,11 +34,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     Check(listed == (textUpToZero.find(':') != std::string::npos));
     if (listed) {
         const std::size_t addressLength = ::strnlen(router.address, sizeof(router.address));
-        Check(::strnlen(router.name, sizeof(router.name)) <= store::kMaxTextLength);
-        Check(addressLength <= store::kMaxTextLength);
+        Check(::strnlen(router.name, sizeof(router.name)) <= kMaxTextLength);
+        Check(addressLength <= kMaxTextLength);
         if (addressLength > 0) {
             Check(!IsWhiteSpace(router.address[0]));
-            Check(addressLength == store::kMaxTextLength || !IsWhiteSpace(router.address[addressLength - 1]));
+            Check(addressLength == kMaxTextLength || !IsWhiteSpace(router.address[addressLength - 1]));
         }
         Check(router.name[sizeof(router.name) - 1] == '\0' && router.address[sizeof(router.address) - 1] == '\0');
     }
@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (store::IsRouterValueName(name.c_str()) && name.find(':') == std::string::npos && size >= 2) {
         const std::uint32_t port = static_cast<std::uint32_t>(data[size - 1]) << 8 | data[size - 2];
         const std::string stored = store::RouterValueText(name.c_str(), port);
-        if (stored.size() <= store::kMaxTextLength) {
+        if (stored.size() <= kMaxTextLength) {
             Check(store::ParseRouterValue(name.c_str(), stored.c_str(), &router));
             Check(router.port == port);
             Check(std::strcmp(router.name, name.c_str()) == 0);

@@ -282,8 +282,8 @@ private:
         if (OpenBoard(&probe) == 0) CommClose(probe);
         ++figures_.updates;
         SoakView view(imagePath);
-        CommFunctions comm{&CommOpen,       &CommClose,      &CommConnect,  &CommDisconnect,
-                           &CommGetOption,  &CommSendData,   &WatchedReceive};
+        CommFunctions comm = LinkedCommunicator();
+        comm.receiveData = &WatchedReceive;
         const std::string path = board_->InterfacePath();
         RunUpdateSession(view, comm, [&](std::vector<std::string> &paths) {
             paths.push_back(path);

@@ -7,6 +7,7 @@
 #include "FlashwellDriver.h"
 #include "Hivekey.h"
 #include "Library.h"
+#include "Records.h"
 #include "SimulatedRouters.h"
 #include "Thread.h"
 
@@ -14,14 +15,6 @@
 #include <string>
 
 namespace {
-
-DeviceRecord Device(const char *name, const char *address, std::uint16_t port) {
-    DeviceRecord device{};
-    std::strcpy(device.displayName, name);
-    std::strcpy(device.address, address);
-    device.port = port;
-    return device;
-}
 
 struct Search {
     const char *caption;

@@ -10,6 +10,7 @@
 #include "SimulatedRouters.h"
 #include "Thread.h"
 #include "ProgramFolder.h"
+#include "Records.h"
 
 #include <gtest/gtest.h>
 
@@ -41,14 +42,6 @@ std::string ComputerName() {
     DWORD length = sizeof(name);
     ::GetComputerNameA(name, &length);
     return name;
-}
-
-DeviceRecord Device(const char *name, const char *address, std::uint16_t port) {
-    DeviceRecord device{};
-    std::strcpy(device.displayName, name);
-    std::strcpy(device.address, address);
-    device.port = port;
-    return device;
 }
 
 std::string RouterEntry(const std::string &name, std::uint16_t port, const char *address = "127.0.0.1") {

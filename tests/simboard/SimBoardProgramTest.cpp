@@ -60,13 +60,13 @@ std::vector<std::uint16_t> Update(Host &host, const std::vector<std::uint8_t> &i
 
 // A hidden top-level window on a thread of its own that records the device-change
 // reports it receives, as a host's notification window would get them.
-class RemovalWatch {
+class DeviceChangeRecorder {
 public:
-    RemovalWatch() : reported_(MakeEvent(true, false)), ready_(MakeEvent(true, false)) {
+    DeviceChangeRecorder() : reported_(MakeEvent(true, false)), ready_(MakeEvent(true, false)) {
         thread_.Start([this] { Run(); });
         ::WaitForSingleObject(ready_.Get(), kWait);
     }
-    ~RemovalWatch() {
+    ~DeviceChangeRecorder() {
         if (window_) ::PostMessageA(window_, WM_CLOSE, 0, 0);
         thread_.Join(kWait);
     }
@@ -85,7 +85,7 @@ private:
     void Run() {
         WNDCLASSEXA windowClass{};
         windowClass.cbSize = sizeof(windowClass);
-        windowClass.lpfnWndProc = &RemovalWatch::Procedure;
+        windowClass.lpfnWndProc = &DeviceChangeRecorder::Procedure;
         windowClass.cbWndExtra = sizeof(LONG_PTR);
         windowClass.hInstance = ::GetModuleHandleA(nullptr);
         windowClass.lpszClassName = "SimBoardRemovalWatch";
@@ -98,7 +98,7 @@ private:
         while (window_ && ::GetMessageA(&message, nullptr, 0, 0) > 0) ::DispatchMessageA(&message);
     }
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM first, LPARAM second) {
-        auto *watch = reinterpret_cast<RemovalWatch *>(::GetWindowLongPtrA(window, 0));
+        auto *watch = reinterpret_cast<DeviceChangeRecorder *>(::GetWindowLongPtrA(window, 0));
         if (message == WM_DEVICECHANGE && watch && second) {
             const auto *broadcast = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_A *>(second);
             std::lock_guard<std::mutex> lock(watch->mutex_);
@@ -126,7 +126,7 @@ private:
 TEST(SimBoardProgram, UnplugReportsTheRemovalToWindowsOfOtherProcesses) {
     const std::string instance = UniqueName("sbnote");
     const std::string path = boardsim::BoardInterfacePath(instance);
-    RemovalWatch watch;
+    DeviceChangeRecorder watch;
     ASSERT_NE(nullptr, watch.Window());
     Child child;
     Host host;

@@ -2,6 +2,7 @@
 // through its standard input and output, as the stand-in programs are.
 #pragma once
 #include "ProgramFolder.h"
+#include "LineReader.h"
 #include "Thread.h"
 #include "UniqueHandle.h"
 
@@ -53,7 +54,7 @@ public:
         process_.Reset(info.hProcess);
         UniqueHandle thread(info.hThread);
         lineEvent_ = MakeEvent(true, false);
-        return reader_.Start([this] { ReadLines(); });
+        return reader_.Start([this] { ReadOutput(); });
     }
 
     // The next line that starts with `prefix` (others are kept in Seen()).
@@ -91,22 +92,12 @@ public:
     }
 
 private:
-    void ReadLines() {
-        std::string pending;
-        char buffer[256];
-        DWORD got = 0;
-        while (::ReadFile(stdout_.Get(), buffer, sizeof(buffer), &got, nullptr) && got > 0) {
-            pending.append(buffer, got);
-            std::size_t newline;
-            while ((newline = pending.find('\n')) != std::string::npos) {
-                std::string line = pending.substr(0, newline);
-                if (!line.empty() && line.back() == '\r') line.pop_back();
-                pending.erase(0, newline + 1);
-                std::lock_guard<std::mutex> lock(mutex_);
-                lines_.push_back(line);
-                ::SetEvent(lineEvent_.Get());
-            }
-        }
+    void ReadOutput() {
+        ReadLines(stdout_.Get(), [this](std::string line) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            lines_.push_back(std::move(line));
+            ::SetEvent(lineEvent_.Get());
+        });
     }
 
     std::string programName_;

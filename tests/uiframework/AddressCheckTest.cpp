@@ -1,23 +1,6 @@
 #include "AddressCheck.h"
+#include "ProtectedPage.h"
 #include <gtest/gtest.h>
-
-namespace {
-
-// Two committed pages: the first with the given protection, the second reserved only.
-struct Pages {
-    explicit Pages(DWORD protect) {
-        SYSTEM_INFO info;
-        ::GetSystemInfo(&info);
-        page = info.dwPageSize;
-        base = static_cast<char *>(::VirtualAlloc(nullptr, 2 * page, MEM_RESERVE, PAGE_NOACCESS));
-        ::VirtualAlloc(base, page, MEM_COMMIT, protect);
-    }
-    ~Pages() { ::VirtualFree(base, 0, MEM_RELEASE); }
-    char *base;
-    DWORD page;
-};
-
-}  // namespace
 
 TEST(AddressCheck, NullAndWrapAroundAreInvalid) {
     EXPECT_FALSE(AfxIsValidAddress(nullptr, 16, FALSE));
@@ -27,17 +10,17 @@ TEST(AddressCheck, NullAndWrapAroundAreInvalid) {
 }
 
 TEST(AddressCheck, ReadOnlyPageIsReadableButNotWritable) {
-    Pages pages(PAGE_READONLY);
-    ASSERT_NE(nullptr, pages.base);
-    EXPECT_TRUE(AfxIsValidAddress(pages.base, 16, FALSE));
-    EXPECT_FALSE(AfxIsValidAddress(pages.base, 16, TRUE));
+    ProtectedPage pages(PAGE_READONLY);
+    ASSERT_NE(nullptr, pages.Base());
+    EXPECT_TRUE(AfxIsValidAddress(pages.Base(), 16, FALSE));
+    EXPECT_FALSE(AfxIsValidAddress(pages.Base(), 16, TRUE));
 }
 
 TEST(AddressCheck, BlockRunningIntoReservedPageIsInvalid) {
-    Pages pages(PAGE_READWRITE);
-    ASSERT_NE(nullptr, pages.base);
-    char *nearEnd = pages.base + pages.page - 8;
+    ProtectedPage pages(PAGE_READWRITE);
+    ASSERT_NE(nullptr, pages.Base());
+    auto *nearEnd = pages.Base() + pages.Size() - 8;
     EXPECT_TRUE(AfxIsValidAddress(nearEnd, 8, TRUE));
     EXPECT_FALSE(AfxIsValidAddress(nearEnd, 16, FALSE));
-    EXPECT_FALSE(AfxIsValidAddress(pages.base + pages.page, 1, FALSE));
+    EXPECT_FALSE(AfxIsValidAddress(pages.Base() + pages.Size(), 1, FALSE));
 }

@@ -65,7 +65,7 @@ class BoardLinkTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(0u, CommStartup());
-        board_ = std::make_unique<PipeBoard>(UniqueInstance("wl"));
+        board_ = std::make_unique<PipeBoard>(UniqueName("wl"));
         ASSERT_TRUE(board_->Ready());
         ASSERT_EQ(0u, CommOpen(board_->Path().c_str(), 0, &handle_, nullptr, 0));
         ASSERT_TRUE(board_->AcceptHost());

@@ -1,12 +1,6 @@
 #include "PipeBoard.h"
 #include <cstring>
 
-std::string UniqueInstance(const char *stem) {
-    static LONG counter = 0;
-    return std::string(stem) + std::to_string(::GetCurrentProcessId()) + "x" +
-           std::to_string(::InterlockedIncrement(&counter));
-}
-
 PipeBoard::PipeBoard(const std::string &instance) : path_(boardsim::BoardInterfacePath(instance)) {
     const std::string pipeName = "wirrow-test-" + instance;
     pipe_.Reset(::CreateNamedPipeA(("\\\\.\\pipe\\" + pipeName).c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,

@@ -5,6 +5,7 @@
 #include "BoardInterface.h"
 #include "LinkHeader.h"
 #include "UniqueHandle.h"
+#include "UniqueName.h"
 #include <windows.h>
 #include <string>
 #include <vector>
@@ -67,6 +68,3 @@ private:
     boardsim::DeviceLink link_;
     bool ready_ = false;
 };
-
-// A unique device interface instance name for one test.
-std::string UniqueInstance(const char *stem);

@@ -1,30 +1,16 @@
 // The Comm API's contract around the link: handle checks, options and their
 // checks, opening and closing, and the calls that need a running link.
 #include "LinkTestSupport.h"
+#include "ProtectedPage.h"
 #include <cstring>
 #include <vector>
-
-namespace {
-
-// Memory that is reserved but not readable: a bad pointer that must not fault.
-class NoAccessPage {
-public:
-    NoAccessPage() : page_(::VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_NOACCESS)) {}
-    ~NoAccessPage() { ::VirtualFree(page_, 0, MEM_RELEASE); }
-    void *Get() const { return page_; }
-
-private:
-    void *page_;
-};
-
-}  // namespace
 
 TEST(WirrowHandles, BadHandlesGiveSixAndSetTheLastError) {
     ASSERT_EQ(0u, CommStartup());
     std::vector<uint8_t> untagged(64, 0x5A);
-    NoAccessPage unreadable;
+    ProtectedPage unreadable(PAGE_NOACCESS);
     const HCOMM bad[] = {nullptr, reinterpret_cast<HCOMM>(~uintptr_t(0)), reinterpret_cast<HCOMM>(uintptr_t(0xFFFFFFFFu)),
-                         untagged.data(), unreadable.Get(), reinterpret_cast<HCOMM>(uintptr_t(16)),
+                         untagged.data(), unreadable.Base(), reinterpret_cast<HCOMM>(uintptr_t(16)),
                          reinterpret_cast<HCOMM>(uintptr_t(0x12345678))};
     for (HCOMM handle : bad) {
         uint32_t value = 0;
@@ -115,11 +101,11 @@ TEST_F(BoardLinkTest, WritableOptionsAreStored) {
 }
 
 TEST_F(BoardLinkTest, GetOptionChecksInOrder) {
-    NoAccessPage unwritable;
+    ProtectedPage unwritable(PAGE_NOACCESS);
     EXPECT_EQ(COMM_E_POINTER, CommGetOption(handle_, COMM_OPT_MAX_PAYLOAD, nullptr));
     EXPECT_EQ(COMM_E_POINTER, CommGetOption(handle_, 9, nullptr));  // null before unknown
-    EXPECT_EQ(87u, CommGetOption(handle_, 9, unwritable.Get()));     // unknown before the width check
-    EXPECT_EQ(COMM_E_POINTER, CommGetOption(handle_, COMM_OPT_MAX_PAYLOAD, unwritable.Get()));
+    EXPECT_EQ(87u, CommGetOption(handle_, 9, unwritable.Base()));     // unknown before the width check
+    EXPECT_EQ(COMM_E_POINTER, CommGetOption(handle_, COMM_OPT_MAX_PAYLOAD, unwritable.Base()));
     // A read-only page cannot take the value either.
     void *readOnly = ::VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READONLY);
     EXPECT_EQ(COMM_E_POINTER, CommGetOption(handle_, COMM_OPT_CHANNEL, readOnly));
@@ -127,10 +113,10 @@ TEST_F(BoardLinkTest, GetOptionChecksInOrder) {
 }
 
 TEST_F(BoardLinkTest, SetOptionChecksInOrder) {
-    NoAccessPage unreadable;
+    ProtectedPage unreadable(PAGE_NOACCESS);
     EXPECT_EQ(COMM_E_POINTER, CommSetOption(handle_, 9, nullptr));                  // null first
-    EXPECT_EQ(87u, CommSetOption(handle_, 9, unreadable.Get()));                    // unknown before readability
-    EXPECT_EQ(COMM_E_POINTER, CommSetOption(handle_, COMM_OPT_FILTER, unreadable.Get()));
+    EXPECT_EQ(87u, CommSetOption(handle_, 9, unreadable.Base()));                    // unknown before readability
+    EXPECT_EQ(COMM_E_POINTER, CommSetOption(handle_, COMM_OPT_FILTER, unreadable.Base()));
     ConnectRunning();
     const uint32_t slots = 2;
     EXPECT_EQ(COMM_E_POINTER, CommSetOption(handle_, COMM_OPT_RING_SLOTS, nullptr));
@@ -152,16 +138,16 @@ TEST_F(BoardLinkTest, DataCallsNeedARunningLink) {
 }
 
 TEST_F(BoardLinkTest, DataCallPointerChecks) {
-    NoAccessPage page;
+    ProtectedPage page(PAGE_NOACCESS);
     ConnectRunning();
     uint8_t buffer[8] = {};
     uint32_t length = sizeof(buffer);
     EXPECT_EQ(0u, CommSendData(handle_, nullptr, 0, 'B', 1));
     EXPECT_EQ(COMM_E_POINTER, CommSendData(handle_, nullptr, 4, 'B', 1));
-    EXPECT_EQ(COMM_E_POINTER, CommSendData(handle_, page.Get(), 4, 'B', 1));
+    EXPECT_EQ(COMM_E_POINTER, CommSendData(handle_, page.Base(), 4, 'B', 1));
     EXPECT_EQ(COMM_E_POINTER, CommReceiveData(handle_, nullptr, &length, nullptr, nullptr));
     EXPECT_EQ(COMM_E_POINTER, CommReceiveData(handle_, buffer, nullptr, nullptr, nullptr));
-    EXPECT_EQ(COMM_E_POINTER, CommReceiveData(handle_, page.Get(), &length, nullptr, nullptr));
+    EXPECT_EQ(COMM_E_POINTER, CommReceiveData(handle_, page.Base(), &length, nullptr, nullptr));
     // The board saw none of it: the next thing it reads is a real message.
     AsyncCall send([&] { return CommSendData(handle_, "ok", 2, 'B', 1); });
     wirrow::LinkHeader header{};
@@ -206,7 +192,7 @@ TEST(WirrowOpen, CleanupClosesEveryOpenHandle) {
     ASSERT_EQ(0u, CommStartup());
     std::vector<std::unique_ptr<PipeBoard>> boards;
     for (int i = 0; i < 3; ++i) {
-        boards.push_back(std::make_unique<PipeBoard>(UniqueInstance("cl")));
+        boards.push_back(std::make_unique<PipeBoard>(UniqueName("cl")));
         ASSERT_TRUE(boards.back()->Ready());
         HCOMM handle = nullptr;
         ASSERT_EQ(0u, CommOpen(boards.back()->Path().c_str(), 0, &handle, nullptr, 0));
@@ -267,10 +253,10 @@ TEST_F(BoardLinkTest, WorkersThatCannotStartLeaveTheLinkNegotiated) {
 }
 
 TEST_F(BoardLinkTest, ConnectChecksItsOptionalPointers) {
-    NoAccessPage page;
-    EXPECT_EQ(COMM_E_POINTER, CommConnect(handle_, 'B', static_cast<const uint8_t *>(page.Get()), nullptr, nullptr));
-    EXPECT_EQ(COMM_E_POINTER, CommConnect(handle_, 'B', nullptr, page.Get(), nullptr));
-    EXPECT_EQ(COMM_E_POINTER, CommConnect(handle_, 'B', nullptr, nullptr, page.Get()));
+    ProtectedPage page(PAGE_NOACCESS);
+    EXPECT_EQ(COMM_E_POINTER, CommConnect(handle_, 'B', static_cast<const uint8_t *>(page.Base()), nullptr, nullptr));
+    EXPECT_EQ(COMM_E_POINTER, CommConnect(handle_, 'B', nullptr, page.Base(), nullptr));
+    EXPECT_EQ(COMM_E_POINTER, CommConnect(handle_, 'B', nullptr, nullptr, page.Base()));
     EXPECT_TRUE(Board().QuietFor(100));  // nothing was sent
 }
 

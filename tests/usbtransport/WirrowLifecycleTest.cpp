@@ -2,6 +2,7 @@
 // CommStartup/CommCleanup, the removal watch of each handle (its hidden window and
 // what a removal report does), and resource counts over many opens and closes.
 #include "LinkTestSupport.h"
+#include "LinkWindows.h"
 #include "SimulatedBoard.h"
 #include <dbt.h>
 #include <algorithm>
@@ -13,23 +14,6 @@
 namespace {
 
 constexpr DWORD kWait = 10000;
-
-// The "WIRROW" windows of this process.
-BOOL CALLBACK CollectLinkWindow(HWND window, LPARAM found) {
-    DWORD owner = 0;
-    ::GetWindowThreadProcessId(window, &owner);
-    char name[16] = {};
-    ::GetClassNameA(window, name, sizeof(name));
-    if (owner == ::GetCurrentProcessId() && std::strcmp(name, "WIRROW") == 0)
-        reinterpret_cast<std::vector<HWND> *>(found)->push_back(window);
-    return TRUE;
-}
-
-std::vector<HWND> LinkWindows() {
-    std::vector<HWND> found;
-    ::EnumWindows(&CollectLinkWindow, reinterpret_cast<LPARAM>(&found));
-    return found;
-}
 
 // A window asked to close by another thread goes on its own thread, a moment later: waits (bounded).
 bool LinkWindowsGone(DWORD timeoutMs = kWait) {
@@ -89,7 +73,7 @@ protected:
 
     boardsim::SimulatedBoard &StartBoard() {
         boardsim::BoardConfig config;
-        config.instance = UniqueInstance("lc");
+        config.instance = UniqueName("lc");
         config.updateMode = false;
         config.link.replyTimeoutSeconds = 1;
         boards_.push_back(std::make_unique<boardsim::SimulatedBoard>(config));

@@ -1,6 +1,7 @@
 // The link protocol between the host and a scripted board: the connect exchange,
 // packets, byte order, answers and retries, and putting received messages together.
 #include "LinkTestSupport.h"
+#include "Payloads.h"
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -10,12 +11,6 @@
 using wirrow::LinkHeader;
 
 namespace {
-
-std::vector<uint8_t> Pattern(size_t size, uint8_t seed) {
-    std::vector<uint8_t> bytes(size);
-    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 8));
-    return bytes;
-}
 
 std::vector<uint8_t> Concat(std::initializer_list<std::vector<uint8_t>> parts) {
     std::vector<uint8_t> all;
@@ -206,7 +201,7 @@ TEST_F(BoardLinkTest, TricklingBoardCannotStretchTheConnect) {
 
 TEST_F(BoardLinkTest, FortyThousandBytesGoOutAsThreePackets) {
     ConnectRunning();
-    const std::vector<uint8_t> message = Pattern(40000, 3);
+    const std::vector<uint8_t> message = PatternPayload(40000, 3);
     AsyncCall send([&] { return CommSendData(handle_, message.data(), 40000, 0x42, 0x01); });
     std::vector<uint8_t> received;
     const uint32_t expectedSizes[] = {16384, 16384, 7232};
@@ -230,7 +225,7 @@ TEST_F(BoardLinkTest, FortyThousandBytesGoOutAsThreePackets) {
 
 TEST_F(BoardLinkTest, SmallMessageIsOnePacketWithTheLastSequence) {
     ConnectRunning();
-    const std::vector<uint8_t> message = Pattern(100, 9);
+    const std::vector<uint8_t> message = PatternPayload(100, 9);
     AsyncCall send([&] { return CommSendData(handle_, message.data(), 100, 'B', 1); });
     LinkHeader header{};
     std::vector<uint8_t> payload;
@@ -249,7 +244,7 @@ TEST_F(BoardLinkTest, SequenceBytesOnTheWireFollowTheLinkFlags) {
         p.flags = flags;
         p.maxPayload = 8;
         ConnectRunning(p);
-        const std::vector<uint8_t> message = Pattern(12, 1);
+        const std::vector<uint8_t> message = PatternPayload(12, 1);
         AsyncCall send([&] { return CommSendData(handle_, message.data(), 12, 'B', 1); });
         LinkHeader header{};
         std::vector<uint8_t> payload;
@@ -273,7 +268,7 @@ TEST_F(BoardLinkTest, UnansweredPacketIsSentSixTimesThenTimesOut) {
     LinkParametersForTest p;
     p.replyTimeout = 0;  // every answer wait ends at once
     ConnectRunning(p);
-    const std::vector<uint8_t> message = Pattern(30, 2);
+    const std::vector<uint8_t> message = PatternPayload(30, 2);
     AsyncCall send([&] { return CommSendData(handle_, message.data(), 30, 'B', 1); });
     for (int i = 0; i < 6; ++i) {
         LinkHeader header{};
@@ -289,7 +284,7 @@ TEST_F(BoardLinkTest, UnansweredPacketIsSentSixTimesThenTimesOut) {
 
 TEST_F(BoardLinkTest, RefusalsAreRepeatedUntilTaken) {
     ConnectRunning();
-    const std::vector<uint8_t> message = Pattern(50, 4);
+    const std::vector<uint8_t> message = PatternPayload(50, 4);
     AsyncCall send([&] { return CommSendData(handle_, message.data(), 50, 'B', 1); });
     LinkHeader header{};
     std::vector<uint8_t> payload;
@@ -304,7 +299,7 @@ TEST_F(BoardLinkTest, RefusalsAreRepeatedUntilTaken) {
 
 TEST_F(BoardLinkTest, SixRefusalsEndTheSend) {
     ConnectRunning();
-    const std::vector<uint8_t> message = Pattern(50, 4);
+    const std::vector<uint8_t> message = PatternPayload(50, 4);
     AsyncCall send([&] { return CommSendData(handle_, message.data(), 50, 'B', 1); });
     LinkHeader header{};
     std::vector<uint8_t> payload;
@@ -321,7 +316,7 @@ TEST_F(BoardLinkTest, WithoutTimeoutsOneRefusalEndsTheSend) {
     p.flags = 0x01;
     ConnectRunning(p);
     EXPECT_EQ(1u, Option<uint32_t>(COMM_OPT_NO_TIMEOUTS));
-    const std::vector<uint8_t> message = Pattern(20, 5);
+    const std::vector<uint8_t> message = PatternPayload(20, 5);
     AsyncCall send([&] { return CommSendData(handle_, message.data(), 20, 'B', 1); });
     LinkHeader header{};
     std::vector<uint8_t> payload;
@@ -372,7 +367,7 @@ TEST_F(BoardLinkTest, RepeatRequestWhileSendingCountsAsARefusal) {
 
 TEST_F(BoardLinkTest, ReceivedPacketIsAcknowledgedAndDelivered) {
     ConnectRunning();
-    const std::vector<uint8_t> message = Pattern(300, 6);
+    const std::vector<uint8_t> message = PatternPayload(300, 6);
     ASSERT_TRUE(Board().SendPacket('B', 1, 0xFFFFFFFFu, message));
     EXPECT_TRUE(Board().ExpectAnswer('a', 'B', 1, 0xFFFFFFFFu));
     std::vector<uint8_t> buffer(1000);
@@ -388,7 +383,7 @@ TEST_F(BoardLinkTest, ReceivedPacketIsAcknowledgedAndDelivered) {
 
 TEST_F(BoardLinkTest, RepeatRequestRepeatsTheLastAnswer) {
     ConnectRunning();
-    ASSERT_TRUE(Board().SendPacket('B', 1, 0xFFFFFFFFu, Pattern(10, 1)));
+    ASSERT_TRUE(Board().SendPacket('B', 1, 0xFFFFFFFFu, PatternPayload(10, 1)));
     EXPECT_TRUE(Board().ExpectAnswer('a', 'B', 1, 0xFFFFFFFFu));
     ASSERT_TRUE(Board().WriteHeader(RepeatRequest()));
     EXPECT_TRUE(Board().ExpectAnswer('a', 'B', 1, 0xFFFFFFFFu));
@@ -398,7 +393,7 @@ TEST_F(BoardLinkTest, LittleEndianBoardIsAnsweredInItsOrder) {
     LinkParametersForTest p;
     p.flags = 0x10;
     ConnectRunning(p);
-    const std::vector<uint8_t> first = Pattern(40, 1), last = Pattern(20, 2);
+    const std::vector<uint8_t> first = PatternPayload(40, 1), last = PatternPayload(20, 2);
     ASSERT_TRUE(Board().SendPacket('B', 1, 1, first));
     LinkHeader answer{};
     ASSERT_TRUE(Board().ReadHeader(answer));
@@ -406,16 +401,12 @@ TEST_F(BoardLinkTest, LittleEndianBoardIsAnsweredInItsOrder) {
     EXPECT_EQ(0, std::memcmp(&answer, expected, 16));
     ASSERT_TRUE(Board().SendPacket('B', 1, 0xFFFFFFFFu, last));
     EXPECT_TRUE(Board().ExpectAnswer('a', 'B', 1, 0xFFFFFFFFu));
-    std::vector<uint8_t> buffer(100);
-    uint32_t length = 100;
-    ASSERT_EQ(0u, CommReceiveData(handle_, buffer.data(), &length, nullptr, nullptr));
-    buffer.resize(length);
-    EXPECT_EQ(Concat({first, last}), buffer);
+    EXPECT_EQ(Concat({first, last}), ReceiveMessage(100));
 }
 
 TEST_F(BoardLinkTest, DuplicateIsAcknowledgedAgainAndDeliveredOnce) {
     ConnectRunning();
-    const auto p1 = Pattern(10, 1), p2 = Pattern(10, 2), p3 = Pattern(10, 3);
+    const auto p1 = PatternPayload(10, 1), p2 = PatternPayload(10, 2), p3 = PatternPayload(10, 3);
     ASSERT_TRUE(Board().SendPacket('B', 1, 1, p1));
     EXPECT_TRUE(Board().ExpectAnswer('a', 'B', 1, 1));
     ASSERT_TRUE(Board().SendPacket('B', 1, 2, p2));
@@ -424,16 +415,12 @@ TEST_F(BoardLinkTest, DuplicateIsAcknowledgedAgainAndDeliveredOnce) {
     EXPECT_TRUE(Board().ExpectAnswer('a', 'B', 1, 2));
     ASSERT_TRUE(Board().SendPacket('B', 1, 0xFFFFFFFFu, p3));
     EXPECT_TRUE(Board().ExpectAnswer('a', 'B', 1, 0xFFFFFFFFu));
-    std::vector<uint8_t> buffer(100);
-    uint32_t length = 100;
-    ASSERT_EQ(0u, CommReceiveData(handle_, buffer.data(), &length, nullptr, nullptr));
-    buffer.resize(length);
-    EXPECT_EQ(Concat({p1, p2, p3}), buffer);
+    EXPECT_EQ(Concat({p1, p2, p3}), ReceiveMessage(100));
 }
 
 TEST_F(BoardLinkTest, RepeatedLastPacketIsDeliveredTwice) {
     ConnectRunning();
-    const auto p = Pattern(10, 1);
+    const auto p = PatternPayload(10, 1);
     for (int i = 0; i < 2; ++i) {
         ASSERT_TRUE(Board().SendPacket('B', 1, 0xFFFFFFFFu, p));
         EXPECT_TRUE(Board().ExpectAnswer('a', 'B', 1, 0xFFFFFFFFu));
@@ -445,7 +432,8 @@ TEST_F(BoardLinkTest, RepeatedLastPacketIsDeliveredTwice) {
 
 TEST_F(BoardLinkTest, OutOfOrderPacketsAreDroppedWithoutAnswer) {
     ConnectRunning();
-    const auto p1 = Pattern(10, 1), p2 = Pattern(10, 2), p3 = Pattern(10, 3), stray = Pattern(10, 9);
+    const auto p1 = PatternPayload(10, 1), p2 = PatternPayload(10, 2), p3 = PatternPayload(10, 3),
+               stray = PatternPayload(10, 9);
     ASSERT_TRUE(Board().SendPacket('B', 1, 1, p1));
     EXPECT_TRUE(Board().ExpectAnswer('a', 'B', 1, 1));
     ASSERT_TRUE(Board().SendPacket('B', 1, 3, stray));  // 3 after 1: dropped
@@ -454,16 +442,12 @@ TEST_F(BoardLinkTest, OutOfOrderPacketsAreDroppedWithoutAnswer) {
     EXPECT_TRUE(Board().ExpectAnswer('a', 'B', 1, 2));  // the first answer after the drops is this one
     ASSERT_TRUE(Board().SendPacket('B', 1, 0xFFFFFFFFu, p3));
     EXPECT_TRUE(Board().ExpectAnswer('a', 'B', 1, 0xFFFFFFFFu));
-    std::vector<uint8_t> buffer(100);
-    uint32_t length = 100;
-    ASSERT_EQ(0u, CommReceiveData(handle_, buffer.data(), &length, nullptr, nullptr));
-    buffer.resize(length);
-    EXPECT_EQ(Concat({p1, p2, p3}), buffer);
+    EXPECT_EQ(Concat({p1, p2, p3}), ReceiveMessage(100));
 }
 
 TEST_F(BoardLinkTest, UnansweredChannelGetsNoAnswers) {
     ConnectRunning({}, 'L', 1);
-    const auto p = Pattern(10, 1);
+    const auto p = PatternPayload(10, 1);
     ASSERT_TRUE(Board().SendPacket('L', 1, 0xFFFFFFFFu, p));
     ASSERT_TRUE(Board().SendPacket('B', 1, 0xFFFFFFFFu, p));
     EXPECT_TRUE(Board().ExpectAnswer('a', 'B', 1, 0xFFFFFFFFu));  // the only answer on the wire
@@ -480,7 +464,7 @@ TEST_F(BoardLinkTest, LatePayloadIsRefused) {
     ASSERT_TRUE(Board().WriteHeader(Board().Header('A', 'B', 1, 0xFFFFFFFFu, 10)));  // the payload never comes
     EXPECT_TRUE(Board().ExpectAnswer('n', 'B', 1, 0xFFFFFFFFu, 5000));
     // The board sends the packet again and it is taken.
-    const auto payload = Pattern(10, 3);
+    const auto payload = PatternPayload(10, 3);
     ASSERT_TRUE(Board().SendPacket('B', 1, 0xFFFFFFFFu, payload));
     EXPECT_TRUE(Board().ExpectAnswer('a', 'B', 1, 0xFFFFFFFFu));
     ASSERT_EQ(payload, ReceiveMessage(100));
@@ -488,7 +472,7 @@ TEST_F(BoardLinkTest, LatePayloadIsRefused) {
 
 TEST_F(BoardLinkTest, TooSmallBufferGivesTheNeededSizeAndKeepsTheMessage) {
     ConnectRunning();
-    const auto message = Pattern(20, 8);
+    const auto message = PatternPayload(20, 8);
     ASSERT_TRUE(Board().SendPacket('B', 1, 0xFFFFFFFFu, message));
     EXPECT_TRUE(Board().ExpectAnswer('a', 'B', 1, 0xFFFFFFFFu));
     std::vector<uint8_t> buffer(20);
@@ -503,7 +487,7 @@ TEST_F(BoardLinkTest, TooSmallBufferGivesTheNeededSizeAndKeepsTheMessage) {
 
 TEST_F(BoardLinkTest, MessageThatFitsOnlyPartlyIsDeliveredInParts) {
     ConnectRunning();
-    const auto first = Pattern(60, 1), second = Pattern(60, 2);
+    const auto first = PatternPayload(60, 1), second = PatternPayload(60, 2);
     ASSERT_TRUE(Board().SendPacket('B', 1, 1, first));
     EXPECT_TRUE(Board().ExpectAnswer('a', 'B', 1, 1));
     ASSERT_TRUE(Board().SendPacket('B', 1, 0xFFFFFFFFu, second));
@@ -525,7 +509,7 @@ TEST_F(BoardLinkTest, MessageThatFitsOnlyPartlyIsDeliveredInParts) {
 // and starts the next message.
 TEST_F(BoardLinkTest, NewMessageBeforeTheLastEndedGivesTimeout) {
     ConnectRunning();
-    const auto a = Pattern(10, 1), b = Pattern(10, 2);
+    const auto a = PatternPayload(10, 1), b = PatternPayload(10, 2);
     struct Case {
         const char *what;
         std::vector<uint32_t> nextSequences;  // the B/FF packets after B/1's first one
@@ -555,7 +539,7 @@ TEST_F(BoardLinkTest, RingOfOneSlotHoldsTheBoardBack) {
     const uint32_t one = 1;
     ASSERT_EQ(0u, CommSetOption(handle_, COMM_OPT_RING_SLOTS, &one));
     ConnectRunning();
-    const auto m1 = Pattern(10, 1), m2 = Pattern(10, 2), m3 = Pattern(10, 3);
+    const auto m1 = PatternPayload(10, 1), m2 = PatternPayload(10, 2), m3 = PatternPayload(10, 3);
     ASSERT_TRUE(Board().SendPacket('B', 1, 0xFFFFFFFFu, m1));
     EXPECT_TRUE(Board().ExpectAnswer('a', 'B', 1, 0xFFFFFFFFu));
     ASSERT_TRUE(Board().SendPacket('B', 1, 0xFFFFFFFFu, m2));
@@ -575,8 +559,9 @@ TEST_F(BoardLinkTest, RingOfOneSlotHoldsTheBoardBack) {
 
 TEST_F(BoardLinkTest, FilterTakesOwnAddressAndBroadcastSubchannelOnly) {
     ConnectRunning({}, 'B', 1);
-    const auto broadcast = Pattern(10, 1), otherSub = Pattern(10, 2), otherChannel = Pattern(10, 3),
-               own = Pattern(10, 4), largeForeign = Pattern(50, 5), last = Pattern(5, 6);
+    const auto broadcast = PatternPayload(10, 1), otherSub = PatternPayload(10, 2),
+               otherChannel = PatternPayload(10, 3), own = PatternPayload(10, 4),
+               largeForeign = PatternPayload(50, 5), last = PatternPayload(5, 6);
     ASSERT_TRUE(Board().SendPacket('B', 0xFF, 0xFFFFFFFFu, broadcast));
     ASSERT_TRUE(Board().SendPacket('B', 2, 0xFFFFFFFFu, otherSub));
     ASSERT_TRUE(Board().SendPacket('C', 1, 0xFFFFFFFFu, otherChannel));
@@ -608,7 +593,7 @@ TEST_F(BoardLinkTest, FilterOffTakesEveryMessage) {
     const uint32_t off = 0;
     ASSERT_EQ(0u, CommSetOption(handle_, COMM_OPT_FILTER, &off));
     ConnectRunning({}, 'B', 1);
-    ASSERT_TRUE(Board().SendPacket('Z', 9, 0xFFFFFFFFu, Pattern(10, 1)));
+    ASSERT_TRUE(Board().SendPacket('Z', 9, 0xFFFFFFFFu, PatternPayload(10, 1)));
     EXPECT_TRUE(Board().ExpectAnswer('a', 'Z', 9, 0xFFFFFFFFu));
     std::vector<uint8_t> buffer(16);
     uint32_t length = 16;
@@ -629,7 +614,7 @@ TEST_F(BoardLinkTest, HeaderSentAgainBeforeItsPayloadIsNotTakenForPayload) {
     const Case cases[] = {{300, 2}, {40, 2}, {16, 2}, {15, 2}, {5, 2}, {1, 2}, {7, 3}, {64, 3}};
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << c.size << " bytes after " << c.headers << " headers");
-        const std::vector<uint8_t> payload = Pattern(c.size, static_cast<uint8_t>(c.size));
+        const std::vector<uint8_t> payload = PatternPayload(c.size, static_cast<uint8_t>(c.size));
         const LinkHeader header = Board().Header('A', 'B', 1, 0xFFFFFFFFu, c.size);
         for (int copy = 1; copy < c.headers; ++copy) ASSERT_TRUE(Board().WriteHeader(header));
         ASSERT_TRUE(Board().SendPacket('B', 1, 0xFFFFFFFFu, payload));
@@ -652,7 +637,7 @@ TEST_F(BoardLinkTest, ShortPayloadThatReadsLikeItsHeaderIsDelivered) {
         const LinkHeader header = Board().Header('A', 'B', 1, 0xFFFFFFFFu, c.size);
         const auto *headerBytes = reinterpret_cast<const uint8_t *>(&header);
         const std::vector<uint8_t> first(headerBytes, headerBytes + c.size);
-        const std::vector<uint8_t> next = Pattern(20, 4);
+        const std::vector<uint8_t> next = PatternPayload(20, 4);
         std::vector<uint8_t> stream(headerBytes, headerBytes + sizeof header);
         stream.insert(stream.end(), first.begin(), first.end());
         if (c.nextFollows) {

@@ -2,6 +2,7 @@
 // the board's faults (refusals, lost answers, duplicated and broken packets, stale
 // packets before the connect reply), the board leaving, and an update exchange.
 #include "LinkTestSupport.h"
+#include "Payloads.h"
 #include "SimulatedBoard.h"
 #include "UpdateReceiver.h"
 #include <vector>
@@ -12,12 +13,6 @@ using boardsim::FaultPoint;
 using boardsim::FaultRule;
 
 namespace {
-
-std::vector<uint8_t> Pattern(size_t size, uint8_t seed) {
-    std::vector<uint8_t> bytes(size);
-    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(seed + i * 13 + (i >> 9));
-    return bytes;
-}
 
 class SimBoardLinkTest : public ::testing::Test {
 protected:
@@ -37,7 +32,7 @@ protected:
     }
 
     void StartAndConnect(BoardConfig config) {
-        config.instance = UniqueInstance("sb");
+        config.instance = UniqueName("sb");
         board_ = std::make_unique<boardsim::SimulatedBoard>(config);
         ASSERT_EQ(0u, board_->Start());
         ASSERT_EQ(0u, CommOpen(board_->InterfacePath().c_str(), 0, &handle_, nullptr, 0));
@@ -74,7 +69,7 @@ TEST_F(SimBoardLinkTest, LargeMessageReachesTheBoardInBothByteOrders) {
             CommGetOption(handle_, COMM_OPT_HOST_ORDER, &order);
             return order;
         }());
-        const auto message = Pattern(40000, flags);
+        const auto message = PatternPayload(40000, flags);
         ASSERT_EQ(0u, CommSendData(handle_, message.data(), 40000, 'B', 1));
         boardsim::HostMessage taken;
         ASSERT_TRUE(board_->WaitHostMessage(&taken, 5000));
@@ -93,7 +88,7 @@ TEST_F(SimBoardLinkTest, LargeMessageReachesTheBoardInBothByteOrders) {
 
 TEST_F(SimBoardLinkTest, BoardMessagesAreReceivedWhole) {
     StartAndConnect(Config(0x00, 4096));
-    const auto first = Pattern(40000, 1), second = Pattern(17, 2);
+    const auto first = PatternPayload(40000, 1), second = PatternPayload(17, 2);
     const uint32_t ticket1 = board_->QueueMessage('B', 1, first);
     const uint32_t ticket2 = board_->QueueMessage('B', 0xFF, second);
     EXPECT_EQ(first, Receive());
@@ -107,7 +102,7 @@ TEST_F(SimBoardLinkTest, RefusedAndRepeatRequestedPacketsAreSentAgain) {
     config.faults.rules.push_back(FaultRule{FaultPoint::HostPacket, 1, 2, FaultAction::Refuse, 0, 0});
     config.faults.rules.push_back(FaultRule{FaultPoint::HostPacket, 3, 1, FaultAction::RepeatRequest, 0, 0});
     StartAndConnect(config);
-    const auto message = Pattern(500, 3);
+    const auto message = PatternPayload(500, 3);
     ASSERT_EQ(0u, CommSendData(handle_, message.data(), 500, 'B', 1));
     boardsim::HostMessage taken;
     ASSERT_TRUE(board_->WaitHostMessage(&taken, 5000));
@@ -120,7 +115,7 @@ TEST_F(SimBoardLinkTest, LostAnswerMakesADuplicateThatIsTakenOnce) {
     BoardConfig config = Config(0x10, 1024);
     config.faults.rules.push_back(FaultRule{FaultPoint::HostPacket, 2, 1, FaultAction::DropAnswer, 0, 0});
     StartAndConnect(config);
-    const auto message = Pattern(3000, 4);
+    const auto message = PatternPayload(3000, 4);
     ASSERT_EQ(0u, CommSendData(handle_, message.data(), 3000, 'B', 1));
     boardsim::HostMessage taken;
     ASSERT_TRUE(board_->WaitHostMessage(&taken, 5000));
@@ -139,7 +134,7 @@ TEST_F(SimBoardLinkTest, DoubledAnswersAndRefusalsKeepMessagesWhole) {
     config.faults.randomFaults.push_back(boardsim::RandomFault{FaultPoint::HostPacket, FaultAction::Refuse, 200, 0, 0});
     StartAndConnect(config);
     for (int round = 0; round < 5; ++round) {
-        const auto message = Pattern(256 * 20 + round, uint8_t(round));
+        const auto message = PatternPayload(256 * 20 + round, uint8_t(round));
         ASSERT_EQ(0u, CommSendData(handle_, message.data(), uint32_t(message.size()), 'B', 1));
         boardsim::HostMessage taken;
         ASSERT_TRUE(board_->WaitHostMessage(&taken, 5000));
@@ -154,7 +149,7 @@ TEST_F(SimBoardLinkTest, DuplicatedBoardPacketIsDeliveredOnce) {
     BoardConfig config = Config(0x10, 1024);
     config.faults.rules.push_back(FaultRule{FaultPoint::BoardPacket, 2, 1, FaultAction::DuplicatePacket, 0, 0});
     StartAndConnect(config);
-    const auto message = Pattern(3000, 5);
+    const auto message = PatternPayload(3000, 5);
     const uint32_t ticket = board_->QueueMessage('B', 1, message);
     EXPECT_EQ(message, Receive());
     EXPECT_EQ(0u, board_->WaitMessageSent(ticket, 5000));
@@ -167,7 +162,7 @@ TEST_F(SimBoardLinkTest, LostPayloadIsRefusedAndSentAgain) {
     // before the refusal would be read as the missing payload, the stream carrying no marks.
     config.answerTimeoutMs = 4000;
     StartAndConnect(config);
-    const auto message = Pattern(700, 6);
+    const auto message = PatternPayload(700, 6);
     const uint32_t ticket = board_->QueueMessage('B', 1, message);
     EXPECT_EQ(message, Receive());
     EXPECT_EQ(0u, board_->WaitMessageSent(ticket, 5000));
@@ -180,7 +175,7 @@ TEST_F(SimBoardLinkTest, StalePacketsBeforeTheConnectReplyAreSkipped) {
     BoardConfig config = Config();
     config.faults.rules.push_back(FaultRule{FaultPoint::ConnectRequest, 1, 1, FaultAction::StalePackets, 0, 8});
     StartAndConnect(config);
-    const auto message = Pattern(100, 7);
+    const auto message = PatternPayload(100, 7);
     ASSERT_EQ(0u, CommSendData(handle_, message.data(), 100, 'B', 1));
     boardsim::HostMessage taken;
     ASSERT_TRUE(board_->WaitHostMessage(&taken, 5000));
@@ -207,7 +202,7 @@ TEST_F(SimBoardLinkTest, UpdateExchangeGetsOneReplyPerChunk) {
     uint32_t maxPayload = 0, hostOrder = 0;
     ASSERT_EQ(0u, CommGetOption(handle_, COMM_OPT_MAX_PAYLOAD, &maxPayload));
     ASSERT_EQ(0u, CommGetOption(handle_, COMM_OPT_HOST_ORDER, &hostOrder));
-    const auto image = Pattern(20000, 8);
+    const auto image = PatternPayload(20000, 8);
     const size_t chunk = maxPayload - boardsim::kUpdateHeaderSize;
     for (size_t offset = 0; offset < image.size(); offset += chunk) {
         const size_t size = std::min(chunk, image.size() - offset);

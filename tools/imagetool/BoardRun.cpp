@@ -1,5 +1,6 @@
 #include "BoardRun.h"
 #include "CommApi.h"
+#include "CommFunctions.h"
 #include "ImageFile.h"
 #include "ImageHeader.h"
 #include "ImageToolExit.h"
@@ -10,10 +11,6 @@
 #include <cstdio>
 
 namespace {
-
-// The Comm API as Communicator.dll exports it, as Flashwell drives it.
-const CommFunctions kCommunicator = {&CommOpen,       &CommClose,    &CommConnect,    &CommDisconnect,
-                                     &CommGetOption, &CommSendData, &CommReceiveData};
 
 BOOL WINAPI OnConsoleControl(DWORD event) {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
@@ -132,7 +129,7 @@ BoardResult RunBoard(const ImageToolCommand &command, const Board &board, Update
         paths.push_back(board.path);
         return size_t{1};
     };
-    const UpdateResult session = RunUpdateSession(counted, kCommunicator, chosen, &interrupt, command.replyTimeouts);
+    const UpdateResult session = RunUpdateSession(counted, LinkedCommunicator(), chosen, &interrupt, command.replyTimeouts);
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     result.outcome = session.outcome;
     result.code = session.code;

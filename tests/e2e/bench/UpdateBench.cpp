@@ -68,19 +68,6 @@ uint32_t PacketsFor(size_t payload) {
     return static_cast<uint32_t>((payload + chunk - 1) / chunk);
 }
 
-// The Comm API of one loaded library, in the session's table.
-bool BindComm(const Library &library, CommFunctions &comm) {
-    comm.open = library.Symbol<PFN_CommOpen>("CommOpen");
-    comm.close = library.Symbol<PFN_CommClose>("CommClose");
-    comm.connect = library.Symbol<PFN_CommConnect>("CommConnect");
-    comm.disconnect = library.Symbol<PFN_CommDisconnect>("CommDisconnect");
-    comm.getOption = library.Symbol<PFN_CommGetOption>("CommGetOption");
-    comm.sendData = library.Symbol<PFN_CommSendData>("CommSendData");
-    comm.receiveData = library.Symbol<PFN_CommReceiveData>("CommReceiveData");
-    return comm.open && comm.close && comm.connect && comm.disconnect && comm.getOption && comm.sendData &&
-           comm.receiveData;
-}
-
 // One image: its payload, the .img file around it and a folder with the shipped programs.
 struct Workspace {
     TempFolder folder{"update-bench-"};
@@ -342,8 +329,8 @@ int main(int argc, char **argv) {
     Library wirrowLibrary(::LoadLibraryA("Wirrow.dll"));
     Library communicatorLibrary(::LoadLibraryA("Communicator.dll"));
     CommFunctions wirrow{}, front{};
-    if (!wirrowLibrary || !communicatorLibrary || !BindComm(wirrowLibrary, wirrow) ||
-        !BindComm(communicatorLibrary, front)) {
+    if (!wirrowLibrary || !communicatorLibrary || !LoadCommFunctions(wirrowLibrary, wirrow) ||
+        !LoadCommFunctions(communicatorLibrary, front)) {
         std::printf("cannot load Wirrow.dll and Communicator.dll beside the benchmark\n");
         return 1;
     }

@@ -17,61 +17,76 @@
 
 namespace {
 
-struct BoardLink {
-    UniqueHandle pipe;
-    UniqueHandle ioEvent = MakeEvent(true, false);
-    UniqueHandle abort = MakeEvent(true, false);  // set by a disconnect: the waiting call gives up
-    CriticalSection turn;                          // one call at a time on the pipe
-    uint32_t maxPayload = 0;
-    uint32_t hostOrder = 1;
-};
-
-// Whole transfers on the overlapped pipe; false when the pipe failed or a disconnect came.
-bool Transfer(BoardLink &link, bool write, void *data, DWORD length) {
-    auto *at = static_cast<uint8_t *>(data);
-    while (length > 0) {
-        OVERLAPPED block{};
-        block.hEvent = link.ioEvent.Get();
-        ::ResetEvent(block.hEvent);
-        const BOOL started = write ? ::WriteFile(link.pipe.Get(), at, length, nullptr, &block)
-                                   : ::ReadFile(link.pipe.Get(), at, length, nullptr, &block);
-        if (!started && ::GetLastError() != ERROR_IO_PENDING) return false;
-        const HANDLE waits[2] = {link.ioEvent.Get(), link.abort.Get()};
-        const bool aborted = ::WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0;
-        if (aborted) ::CancelIoEx(link.pipe.Get(), &block);
-        DWORD moved = 0;
-        if (!::GetOverlappedResult(link.pipe.Get(), &block, &moved, TRUE) || moved == 0 || aborted) return false;
-        at += moved;
-        length -= moved;
-    }
-    return true;
-}
-
-bool WriteAll(BoardLink &link, const void *data, DWORD length) {
-    return Transfer(link, true, const_cast<void *>(data), length);
-}
-
-bool ReadAll(BoardLink &link, void *data, DWORD length) { return Transfer(link, false, data, length); }
-
-bool Request(BoardLink &link, uint8_t kind, const std::vector<uint8_t> &payload) {
-    std::vector<uint8_t> record(5 + payload.size());
-    record[0] = kind;
-    uint32_t length = static_cast<uint32_t>(payload.size());
-    std::memcpy(&record[1], &length, 4);
-    if (!payload.empty()) std::memcpy(&record[5], payload.data(), payload.size());
-    return WriteAll(link, record.data(), static_cast<DWORD>(record.size()));
-}
-
-// The board's result, or ERROR_DEVICE_NOT_CONNECTED when the test has gone or a disconnect came.
-uint32_t Result(BoardLink &link) {
-    uint32_t result = 0;
-    return ReadAll(link, &result, 4) ? result : COMM_ERROR_DEVICE_NOT_CONNECTED;
-}
-
 void Append(std::vector<uint8_t> &bytes, const void *data, size_t length) {
     const auto *at = static_cast<const uint8_t *>(data);
     bytes.insert(bytes.end(), at, at + length);
 }
+
+// One opened device path. Calls hold Turn() while they talk to the board.
+class BoardLink {
+public:
+    bool Open(const char *address) {
+        pipe_.Reset(::CreateFileA(address, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_OVERLAPPED, nullptr));
+        return static_cast<bool>(pipe_);
+    }
+    CriticalSection &Turn() { return turn_; }
+    // Ends the transfer a call waits in; the disconnect takes its turn after it.
+    void Abort() { ::SetEvent(abort_.Get()); }
+    void AbortDone() { ::ResetEvent(abort_.Get()); }
+
+    bool ReadAll(void *data, DWORD length) { return Transfer(false, data, length); }
+    bool Request(uint8_t kind, const std::vector<uint8_t> &payload) {
+        std::vector<uint8_t> record{kind};
+        const uint32_t length = static_cast<uint32_t>(payload.size());
+        Append(record, &length, 4);
+        record.insert(record.end(), payload.begin(), payload.end());
+        return Transfer(true, record.data(), static_cast<DWORD>(record.size()));
+    }
+    // The board's result, or ERROR_DEVICE_NOT_CONNECTED when the test has gone or a disconnect came.
+    uint32_t Result() {
+        uint32_t result = 0;
+        return ReadAll(&result, 4) ? result : COMM_ERROR_DEVICE_NOT_CONNECTED;
+    }
+
+    // The link parameters of the last accepted connect: set under Turn(), read without it (a
+    // session asks for them after its connect, never while a call waits for the board).
+    void SetParameters(uint32_t maxPayload, uint32_t hostOrder) {
+        maxPayload_ = maxPayload;
+        hostOrder_ = hostOrder;
+    }
+    uint32_t MaxPayload() const { return maxPayload_; }
+    uint32_t HostOrder() const { return hostOrder_; }
+
+private:
+    // Whole transfers on the overlapped pipe; false when the pipe failed or a disconnect came.
+    bool Transfer(bool write, void *data, DWORD length) {
+        auto *at = static_cast<uint8_t *>(data);
+        while (length > 0) {
+            OVERLAPPED block{};
+            block.hEvent = ioEvent_.Get();
+            ::ResetEvent(block.hEvent);
+            const BOOL started = write ? ::WriteFile(pipe_.Get(), at, length, nullptr, &block)
+                                       : ::ReadFile(pipe_.Get(), at, length, nullptr, &block);
+            if (!started && ::GetLastError() != ERROR_IO_PENDING) return false;
+            const HANDLE waits[2] = {ioEvent_.Get(), abort_.Get()};
+            const bool aborted = ::WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0;
+            if (aborted) ::CancelIoEx(pipe_.Get(), &block);
+            DWORD moved = 0;
+            if (!::GetOverlappedResult(pipe_.Get(), &block, &moved, TRUE) || moved == 0 || aborted) return false;
+            at += moved;
+            length -= moved;
+        }
+        return true;
+    }
+
+    UniqueHandle pipe_;
+    UniqueHandle ioEvent_ = MakeEvent(true, false);
+    UniqueHandle abort_ = MakeEvent(true, false);  // set by a disconnect: the waiting call gives up
+    CriticalSection turn_;                          // one call at a time on the pipe
+    uint32_t maxPayload_ = 0;
+    uint32_t hostOrder_ = 1;
+};
 
 BoardLink *LinkOf(HCOMM handle) { return static_cast<BoardLink *>(handle); }
 
@@ -86,12 +101,10 @@ CommResult COMM_CALL CommOpen(const char *address, uint32_t, HCOMM *handle, cons
     if (!address || !handle) return COMM_ERROR_INVALID_PARAMETER;
     std::unique_ptr<BoardLink> link(new (std::nothrow) BoardLink);
     if (!link) return COMM_ERROR_NOT_ENOUGH_MEMORY;
-    link->pipe.Reset(::CreateFileA(address, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                   FILE_FLAG_OVERLAPPED, nullptr));
-    if (!link->pipe) return ::GetLastError();
+    if (!link->Open(address)) return ::GetLastError();
     std::vector<uint8_t> payload;
     Append(payload, address, std::strlen(address));
-    uint32_t result = Request(*link, updateboard::Open, payload) ? Result(*link) : COMM_ERROR_DEVICE_NOT_CONNECTED;
+    uint32_t result = link->Request(updateboard::Open, payload) ? link->Result() : COMM_ERROR_DEVICE_NOT_CONNECTED;
     if (result != COMM_SUCCESS) return result;
     *handle = link.release();
     return COMM_SUCCESS;
@@ -110,40 +123,32 @@ CommResult COMM_CALL CommConnect(HCOMM handle, uint32_t channel, const uint8_t *
     std::vector<uint8_t> payload;
     Append(payload, &channel, 4);
     Append(payload, subchannel, 1);
-    SectionHold turn(link->turn);
-    if (!Request(*link, updateboard::Connect, payload)) return COMM_ERROR_DEVICE_NOT_CONNECTED;
-    uint32_t result = Result(*link);
+    SectionHold turn(link->Turn());
+    if (!link->Request(updateboard::Connect, payload)) return COMM_ERROR_DEVICE_NOT_CONNECTED;
+    uint32_t result = link->Result();
     uint32_t parameters[2] = {};
-    if (!ReadAll(*link, parameters, sizeof(parameters))) return COMM_ERROR_DEVICE_NOT_CONNECTED;
-    if (result == COMM_SUCCESS) {
-        link->maxPayload = parameters[0];
-        link->hostOrder = parameters[1];
-    }
+    if (!link->ReadAll(parameters, sizeof(parameters))) return COMM_ERROR_DEVICE_NOT_CONNECTED;
+    if (result == COMM_SUCCESS) link->SetParameters(parameters[0], parameters[1]);
     return result;
 }
 
 CommResult COMM_CALL CommDisconnect(HCOMM handle) {
     BoardLink *link = LinkOf(handle);
     if (!link) return COMM_ERROR_INVALID_HANDLE;
-    ::SetEvent(link->abort.Get());
-    SectionHold turn(link->turn);
-    ::ResetEvent(link->abort.Get());
-    if (!Request(*link, updateboard::Disconnect, {})) return COMM_ERROR_DEVICE_NOT_CONNECTED;
-    return Result(*link);
+    link->Abort();
+    SectionHold turn(link->Turn());
+    link->AbortDone();
+    if (!link->Request(updateboard::Disconnect, {})) return COMM_ERROR_DEVICE_NOT_CONNECTED;
+    return link->Result();
 }
 
 CommResult COMM_CALL CommGetOption(HCOMM handle, uint32_t option, void *value) {
     BoardLink *link = LinkOf(handle);
     if (!link || !value) return COMM_ERROR_INVALID_PARAMETER;
-    if (option == COMM_OPT_MAX_PAYLOAD) {
-        std::memcpy(value, &link->maxPayload, 4);
-        return COMM_SUCCESS;
-    }
-    if (option == COMM_OPT_HOST_ORDER) {
-        std::memcpy(value, &link->hostOrder, 4);
-        return COMM_SUCCESS;
-    }
-    return COMM_ERROR_INVALID_PARAMETER;
+    if (option != COMM_OPT_MAX_PAYLOAD && option != COMM_OPT_HOST_ORDER) return COMM_ERROR_INVALID_PARAMETER;
+    const uint32_t parameter = option == COMM_OPT_MAX_PAYLOAD ? link->MaxPayload() : link->HostOrder();
+    std::memcpy(value, &parameter, 4);
+    return COMM_SUCCESS;
 }
 
 CommResult COMM_CALL CommSetOption(HCOMM, uint32_t, const void *) { return COMM_ERROR_INVALID_PARAMETER; }
@@ -156,9 +161,9 @@ CommResult COMM_CALL CommSendData(HCOMM handle, const void *data, uint32_t lengt
     Append(payload, data, length);
     Append(payload, &channel, 4);
     Append(payload, &subchannel, 4);
-    SectionHold turn(link->turn);
-    if (!Request(*link, updateboard::Send, payload)) return COMM_ERROR_DEVICE_NOT_CONNECTED;
-    return Result(*link);
+    SectionHold turn(link->Turn());
+    if (!link->Request(updateboard::Send, payload)) return COMM_ERROR_DEVICE_NOT_CONNECTED;
+    return link->Result();
 }
 
 CommResult COMM_CALL CommReceiveData(HCOMM handle, void *buffer, uint32_t *length, uint8_t *channel,
@@ -167,13 +172,13 @@ CommResult COMM_CALL CommReceiveData(HCOMM handle, void *buffer, uint32_t *lengt
     if (!link || !buffer || !length) return COMM_ERROR_INVALID_PARAMETER;
     std::vector<uint8_t> payload;
     Append(payload, length, 4);
-    SectionHold turn(link->turn);
-    if (!Request(*link, updateboard::Receive, payload)) return COMM_ERROR_DEVICE_NOT_CONNECTED;
-    uint32_t result = Result(*link);
+    SectionHold turn(link->Turn());
+    if (!link->Request(updateboard::Receive, payload)) return COMM_ERROR_DEVICE_NOT_CONNECTED;
+    uint32_t result = link->Result();
     uint32_t replyLength = 0;
-    if (!ReadAll(*link, &replyLength, 4)) return COMM_ERROR_DEVICE_NOT_CONNECTED;
+    if (!link->ReadAll(&replyLength, 4)) return COMM_ERROR_DEVICE_NOT_CONNECTED;
     std::vector<uint8_t> reply(replyLength);
-    if (replyLength && !ReadAll(*link, reply.data(), replyLength)) return COMM_ERROR_DEVICE_NOT_CONNECTED;
+    if (replyLength && !link->ReadAll(reply.data(), replyLength)) return COMM_ERROR_DEVICE_NOT_CONNECTED;
     if (result != COMM_SUCCESS) return result;
     if (replyLength > *length) return COMM_ERROR_MORE_DATA;
     std::memcpy(buffer, reply.data(), replyLength);

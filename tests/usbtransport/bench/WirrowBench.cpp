@@ -42,7 +42,7 @@ LARGE_INTEGER Now() {
 // The raw pipe: the host end opened like the device, the board end a PipeBoard.
 class RawPipe {
 public:
-    RawPipe() : board_(UniqueInstance("bench")) {
+    RawPipe() : board_(UniqueName("bench")) {
         host_.Reset(::CreateFileA(board_.Path().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_OVERLAPPED, nullptr));
         event_ = MakeEvent(true, false);
@@ -125,7 +125,7 @@ double RawSeconds(bool updateShape, int packets) {
 // Wirrow against the same minimal board: 1 MiB messages, or update-shaped packets each
 // followed by a CommReceiveData of the 16-byte reply.
 double WirrowMinimalSeconds(bool updateShape, int packets) {
-    PipeBoard board(UniqueInstance("benchmin"));
+    PipeBoard board(UniqueName("benchmin"));
     HCOMM handle = nullptr;
     if (!board.Ready() || CommOpen(board.Path().c_str(), 0, &handle, nullptr, 0) != 0 || !board.AcceptHost())
         return -1;
@@ -150,7 +150,7 @@ double WirrowMinimalSeconds(bool updateShape, int packets) {
 
 bool StartSimBoard(std::unique_ptr<boardsim::SimulatedBoard> &board, bool updateMode, HCOMM &handle) {
     boardsim::BoardConfig config;
-    config.instance = UniqueInstance("benchsim");
+    config.instance = UniqueName("benchsim");
     config.updateMode = updateMode;
     config.maxPayload = kMaxPayload;
     board = std::make_unique<boardsim::SimulatedBoard>(config);
@@ -225,7 +225,7 @@ double CpuSeconds() {
 // An idle connected link on a board that has no threads of its own: whatever CPU the
 // process uses in ten seconds is the link's.
 bool IdleCpuSeconds(double &used) {
-    PipeBoard board(UniqueInstance("idle"));
+    PipeBoard board(UniqueName("idle"));
     HCOMM handle = nullptr;
     if (!board.Ready() || CommOpen(board.Path().c_str(), 0, &handle, nullptr, 0) != 0 || !board.AcceptHost())
         return false;

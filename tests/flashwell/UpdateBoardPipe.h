@@ -17,13 +17,13 @@ struct BoardRequest {
     std::vector<uint8_t> payload;
 };
 
-class PipeBoard {
+class UpdateBoardPipe {
 public:
     // `instance` names the simulated interface ("sim0" ...).
-    explicit PipeBoard(const std::string &instance);
-    ~PipeBoard();
-    PipeBoard(const PipeBoard &) = delete;
-    PipeBoard &operator=(const PipeBoard &) = delete;
+    explicit UpdateBoardPipe(const std::string &instance);
+    ~UpdateBoardPipe();
+    UpdateBoardPipe(const UpdateBoardPipe &) = delete;
+    UpdateBoardPipe &operator=(const UpdateBoardPipe &) = delete;
 
     // Registered, present and linked to the pipe.
     bool Ready() const { return ready_; }

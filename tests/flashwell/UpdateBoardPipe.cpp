@@ -1,9 +1,9 @@
-#include "PipeBoard.h"
+#include "UpdateBoardPipe.h"
 #include <cstring>
 
 namespace flashwelltest {
 
-PipeBoard::PipeBoard(const std::string &instance)
+UpdateBoardPipe::UpdateBoardPipe(const std::string &instance)
     : instance_(instance), pipeName_("flashwell-test-board-" + instance + "-" + std::to_string(::GetCurrentProcessId())) {
     pipe_.Reset(::CreateNamedPipeA(("\\\\.\\pipe\\" + pipeName_).c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
                                    PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 65536, 65536, 0, nullptr));
@@ -12,14 +12,14 @@ PipeBoard::PipeBoard(const std::string &instance)
              link_.Create(Path(), pipeName_) == 0;
 }
 
-PipeBoard::~PipeBoard() {
+UpdateBoardPipe::~UpdateBoardPipe() {
     link_.Remove();
     boardsim::RemoveBoardInterface(instance_);
 }
 
-std::string PipeBoard::Path() const { return boardsim::BoardInterfacePath(instance_); }
+std::string UpdateBoardPipe::Path() const { return boardsim::BoardInterfacePath(instance_); }
 
-bool PipeBoard::AwaitClient(DWORD timeoutMs) {
+bool UpdateBoardPipe::AwaitClient(DWORD timeoutMs) {
     if (connected_) return true;
     OVERLAPPED overlapped{};
     overlapped.hEvent = ioEvent_.Get();
@@ -45,7 +45,7 @@ bool PipeBoard::AwaitClient(DWORD timeoutMs) {
     return connected_;
 }
 
-bool PipeBoard::ReadExactly(void *data, DWORD length, DWORD timeoutMs) {
+bool UpdateBoardPipe::ReadExactly(void *data, DWORD length, DWORD timeoutMs) {
     auto *at = static_cast<uint8_t *>(data);
     DWORD start = ::GetTickCount();
     while (length > 0) {
@@ -71,7 +71,7 @@ bool PipeBoard::ReadExactly(void *data, DWORD length, DWORD timeoutMs) {
     return true;
 }
 
-bool PipeBoard::AwaitRequest(BoardRequest &request, DWORD timeoutMs) {
+bool UpdateBoardPipe::AwaitRequest(BoardRequest &request, DWORD timeoutMs) {
     if (!AwaitClient(timeoutMs)) return false;
     uint8_t head[5];
     if (!ReadExactly(head, sizeof(head), timeoutMs)) return false;
@@ -82,7 +82,7 @@ bool PipeBoard::AwaitRequest(BoardRequest &request, DWORD timeoutMs) {
     return length == 0 || ReadExactly(request.payload.data(), length, timeoutMs);
 }
 
-bool PipeBoard::Answer(uint32_t result, const std::vector<uint8_t> &extra) {
+bool UpdateBoardPipe::Answer(uint32_t result, const std::vector<uint8_t> &extra) {
     std::vector<uint8_t> record(4 + extra.size());
     std::memcpy(record.data(), &result, 4);
     if (!extra.empty()) std::memcpy(record.data() + 4, extra.data(), extra.size());
@@ -97,7 +97,7 @@ bool PipeBoard::Answer(uint32_t result, const std::vector<uint8_t> &extra) {
     return written == record.size();
 }
 
-bool PipeBoard::AwaitClosed(DWORD timeoutMs) {
+bool UpdateBoardPipe::AwaitClosed(DWORD timeoutMs) {
     if (!connected_) return true;
     uint8_t byte = 0;
     // A read that fails (not by time-out) means the other end has gone.

@@ -3,6 +3,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include "UniqueResource.h"
 #include <utility>
 
 // One started use of the sockets library; stopped again by the destructor.
@@ -30,27 +31,11 @@ private:
     bool started_ = false;
 };
 
-class UniqueSocket {
-public:
-    UniqueSocket() = default;
-    explicit UniqueSocket(SOCKET socket) : socket_(socket) {}
-    UniqueSocket(const UniqueSocket &) = delete;
-    UniqueSocket &operator=(const UniqueSocket &) = delete;
-    UniqueSocket(UniqueSocket &&other) noexcept : socket_(other.Release()) {}
-    UniqueSocket &operator=(UniqueSocket &&other) noexcept {
-        if (this != &other) Reset(other.Release());
-        return *this;
-    }
-    ~UniqueSocket() { Reset(); }
-
-    SOCKET Get() const { return socket_; }
-    explicit operator bool() const { return socket_ != INVALID_SOCKET; }
-    SOCKET Release() { return std::exchange(socket_, INVALID_SOCKET); }
-    void Reset(SOCKET socket = INVALID_SOCKET) {
-        SOCKET old = std::exchange(socket_, socket);
-        if (old != INVALID_SOCKET) ::closesocket(old);
-    }
-
-private:
-    SOCKET socket_ = INVALID_SOCKET;
+struct SocketTraits {
+    using Native = SOCKET;
+    static SOCKET None() { return INVALID_SOCKET; }
+    static bool IsValid(SOCKET socket) { return socket != INVALID_SOCKET; }
+    static void Close(SOCKET socket) { ::closesocket(socket); }
 };
+
+using UniqueSocket = UniqueResource<SocketTraits>;
