@@ -53,9 +53,14 @@ bool RemovalWatch::Start(const std::string &path, const void *owner, std::functi
     path_ = path;
     owner_ = owner;
     onRemoved_ = std::move(onRemoved);
+    {
+        SectionHold hold(guard_);
+        phase_ = Phase::Requested;
+    }
+    // Not under guard_: the worker's lock is never taken while a watch's is held.
+    const bool requested = TheNotifyWorker().Request(this);
     SectionHold hold(guard_);
-    phase_ = Phase::Requested;
-    if (!TheNotifyWorker().Request(this)) {
+    if (!requested) {
         phase_ = Phase::Settled;
         return false;
     }

@@ -27,7 +27,8 @@
 // startStopSerial_ (starts and stops one at a time), deviceGuard_ (closing the device once),
 // requestGate_ (state checks against a stop), then a hand-off's or the removal watch's own
 // lock, which are never held while anything else is taken. The registry's lock (the list of open
-// links, and the count of a call as it enters) is never held together with any of them.
+// links, and the count of a call as it enters) and the NotifyWorker's (its requests and count of
+// windows) are never held together with any of them.
 #pragma once
 #include "CommApi.h"
 #include "CriticalSection.h"
