@@ -1,6 +1,7 @@
 #include "HandleRegistry.h"
 #include "Library.h"
 #include "MemoryAccess.h"
+#include "NotifyWorker.h"
 #include "UsbLink.h"
 #include <mbstring.h>
 #include <algorithm>
@@ -37,6 +38,8 @@ CommResult HandleRegistry::Cleanup() {
         }
         Destroy(link);
     }
+    // The windows have gone with their links: the NotifyWorker need not wait for its idle end.
+    TheNotifyWorker().Shutdown(kWorkerStopAllowanceMs);
     started_ = false;
     return COMM_SUCCESS;
 }

@@ -37,6 +37,8 @@ public:
     // Set once the body has returned; for waits on the end together with other objects.
     HANDLE EndedEvent() const { return ended_.Get(); }
     bool IsCurrent() const { return ended_ && ::GetCurrentThreadId() == id_; }
+    // The thread's id while started, for messages posted to it; 0 otherwise.
+    DWORD Id() const { return id_; }
     // Lets go of the ended event; only after WaitEnded has reported the end.
     void Reset() {
         ended_.Reset();

@@ -1,5 +1,6 @@
 #include "RemovalWatch.h"
 #include "BoardInterfaceGuid.h"
+#include "NotifyWorker.h"
 #include <cstddef>
 #include <cstring>
 #include <utility>
@@ -52,16 +53,18 @@ bool RemovalWatch::Start(const std::string &path, const void *owner, std::functi
     path_ = path;
     owner_ = owner;
     onRemoved_ = std::move(onRemoved);
-    ready_ = MakeEvent(true, false);
-    if (!ready_) return false;
-    DWORD started = ERROR_NOT_ENOUGH_MEMORY;
-    try {
-        started = worker_.Start([this] { NotifyWorker(); });
-    } catch (...) {
+    {
+        SectionHold hold(guard_);
+        phase_ = Phase::Requested;
     }
-    if (started != ERROR_SUCCESS) return false;
-    HANDLE readyOrEnded[2] = {ready_.Get(), worker_.EndedEvent()};
-    ::WaitForMultipleObjects(2, readyOrEnded, FALSE, kNotifyReadyWaitMs);
+    // Not under guard_: the worker's lock is never taken while a watch's is held.
+    const bool requested = TheNotifyWorker().Request(this);
+    SectionHold hold(guard_);
+    if (!requested) {
+        phase_ = Phase::Settled;
+        return false;
+    }
+    changed_.Wait(guard_, nullptr, kNotifyReadyWaitMs, [this] { return phase_ != Phase::Requested; });
     return true;
 }
 
@@ -70,8 +73,8 @@ void RemovalWatch::End() {
         SectionHold hold(guard_);
         ending_ = true;
         // A window can only be destroyed by its own thread: on another, the close message asks
-        // the NotifyWorker to let go (WindowProcedure).
-        if (!worker_.IsCurrent()) {
+        // the NotifyWorker to let go (WindowProcedure). A window still to be made is not made.
+        if (!TheNotifyWorker().IsCurrent()) {
             if (window_) ::PostMessageA(window_, WM_CLOSE, 0, 0);
             return;
         }
@@ -81,30 +84,17 @@ void RemovalWatch::End() {
 
 bool RemovalWatch::Watching() {
     SectionHold hold(guard_);
-    return worker_.Started() && !ending_;
+    return (phase_ == Phase::Requested || phase_ == Phase::Watching) && !ending_;
 }
 
 bool RemovalWatch::WaitEnded(DWORD timeoutMs) {
-    if (!worker_.WaitEnded(timeoutMs)) return false;
-    worker_.Reset();
-    return true;
+    SectionHold hold(guard_);
+    return changed_.Wait(guard_, nullptr, timeoutMs, [this] {
+        return phase_ == Phase::Unstarted || phase_ == Phase::Settled;
+    }) == Waited::Ready;
 }
 
-// The one place where the registration and the window go, in that order; on the NotifyWorker.
-// The window's destroy message ends the message loop.
-void RemovalWatch::LetGo() {
-    HWND window;
-    HDEVNOTIFY registration;
-    {
-        SectionHold hold(guard_);
-        window = std::exchange(window_, nullptr);
-        registration = std::exchange(registration_, nullptr);
-    }
-    if (registration) ::UnregisterDeviceNotification(registration);
-    if (window) ::DestroyWindow(window);
-}
-
-void RemovalWatch::NotifyWorker() {
+void RemovalWatch::RegisterWindowClass() {
     WNDCLASSEXA windowClass{};
     windowClass.cbSize = sizeof(WNDCLASSEXA);
     windowClass.style = CS_HREDRAW | CS_VREDRAW;
@@ -115,36 +105,68 @@ void RemovalWatch::NotifyWorker() {
     windowClass.hInstance = NotifyWindowInstance();
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
     windowClass.lpszClassName = kNotifyWindowClass;
-    // Every watch registers; all but the first meet the class already there, which is fine.
     ::RegisterClassExA(&windowClass);
+}
+
+void RemovalWatch::MakeWindow() {
+    {
+        SectionHold hold(guard_);
+        if (ending_) {
+            phase_ = Phase::LettingGo;
+            TheNotifyWorker().LetGoOf(this);
+            return;
+        }
+    }
     HWND window = ::CreateWindowExA(0, kNotifyWindowClass, "", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
                                     CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, NotifyWindowInstance(), nullptr);
-    if (!window) return;  // the link works on without removal reports
-    ::SetWindowLongPtrA(window, 0, reinterpret_cast<LONG_PTR>(owner_));
-    ::SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    DEV_BROADCAST_DEVICEINTERFACE_A filter{};
-    filter.dbcc_size = sizeof(filter);
-    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-    filter.dbcc_reserved = 0;
-    filter.dbcc_classguid = BoardInterfaceGuid;
-    HDEVNOTIFY registration = ::RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
-    bool watch;
+    HDEVNOTIFY registration = nullptr;
+    if (window) {
+        ::SetWindowLongPtrA(window, 0, reinterpret_cast<LONG_PTR>(owner_));
+        ::SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        DEV_BROADCAST_DEVICEINTERFACE_A filter{};
+        filter.dbcc_size = sizeof(filter);
+        filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+        filter.dbcc_reserved = 0;
+        filter.dbcc_classguid = BoardInterfaceGuid;
+        registration = ::RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+    }
     {
         SectionHold hold(guard_);
         window_ = window;
         registration_ = registration;
-        // A link closed while the window was being made has nothing to watch.
-        watch = !ending_;
-    }
-    ::SetEvent(ready_.Get());
-    if (watch) {
-        MSG message;
-        while (::GetMessageA(&message, nullptr, 0, 0) > 0) {
-            ::TranslateMessage(&message);
-            ::DispatchMessageA(&message);
+        // Without a window the link works on without removal reports; a link closed while the
+        // window was being made has nothing to watch.
+        if (window && !ending_) {
+            phase_ = Phase::Watching;
+            changed_.WakeAll();
+            return;
         }
     }
-    LetGo();  // when the loop ended without it (never watched, or the queue failed)
+    LetGo();
+}
+
+// The one place where the registration and the window go, in that order; on the NotifyWorker.
+// The watch is settled once the worker is back from what called this.
+void RemovalWatch::LetGo() {
+    HWND window;
+    HDEVNOTIFY registration;
+    {
+        SectionHold hold(guard_);
+        window = std::exchange(window_, nullptr);
+        registration = std::exchange(registration_, nullptr);
+    }
+    if (registration) ::UnregisterDeviceNotification(registration);
+    if (window) ::DestroyWindow(window);
+    SectionHold hold(guard_);
+    if (phase_ == Phase::LettingGo || phase_ == Phase::Settled) return;
+    phase_ = Phase::LettingGo;
+    TheNotifyWorker().LetGoOf(this);
+}
+
+void RemovalWatch::Settle() {
+    SectionHold hold(guard_);
+    phase_ = Phase::Settled;
+    changed_.WakeAll();
 }
 
 LRESULT CALLBACK RemovalWatch::WindowProcedure(HWND window, UINT message, WPARAM first, LPARAM second) {
@@ -156,7 +178,6 @@ LRESULT CALLBACK RemovalWatch::WindowProcedure(HWND window, UINT message, WPARAM
         return 0;
     case WM_DESTROY:
         ::SetWindowLongPtrA(window, GWLP_USERDATA, 0);
-        ::PostQuitMessage(0);
         return 0;
     case WM_DEVICECHANGE:
         if (watch && IsRemovalOf(first, reinterpret_cast<const DEV_BROADCAST_HDR *>(second), watch->path_)) {

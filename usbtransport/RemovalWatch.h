@@ -1,18 +1,15 @@
-// The removal watch of one link: the NotifyWorker, a thread of this library with a
-// hidden "WIRROW" window registered for the device notifications of the board
-// interface. When the platform reports that the link's board has gone, the watch
-// calls its removal handler on that thread; the link then stops and closes its
-// device, so calls waiting on it return COMM_ERROR_DEVICE_NOT_CONNECTED instead of hanging.
+// The removal watch of one link: a hidden "WIRROW" window registered for the device
+// notifications of the board interface, made and served on the library's NotifyWorker.
+// When the platform reports that the link's board has gone, the watch calls its removal
+// handler on that thread; the link then stops and closes its device, so calls waiting on
+// it return COMM_ERROR_DEVICE_NOT_CONNECTED instead of hanging.
 //
-// The watch owns its thread, its window and its registration. The window and the
-// registration are made and let go of by the NotifyWorker itself (a window can only
-// be destroyed by its own thread), in one place (LetGo): at once when End runs on the
-// NotifyWorker (the removal handler), after a close message when it runs elsewhere.
-// The window's destroy message ends the message loop and with it the thread.
+// The window and the registration are made and let go of on the NotifyWorker (a window
+// can only be destroyed by its own thread), in one place (LetGo): at once when End runs
+// there (the removal handler), after a close message when it runs elsewhere.
 #pragma once
+#include "Condition.h"
 #include "CriticalSection.h"
-#include "PinnedThread.h"
-#include "UniqueHandle.h"
 #include <windows.h>
 #include <dbt.h>
 #include <functional>
@@ -38,38 +35,48 @@ public:
     RemovalWatch(const RemovalWatch &) = delete;
     RemovalWatch &operator=(const RemovalWatch &) = delete;
 
-    // Starts the NotifyWorker for the board at `path`. `owner` goes into the window's extra
-    // bytes (the link's address); `onRemoved` runs on the NotifyWorker when the board goes.
-    // Returns once the window watches, or the worker could not make it and ended, or after
-    // kNotifyReadyWaitMs: a worker still setting up its window needs the loader lock, so a host
-    // that releases the library right after opening would otherwise wait for it forever. False
-    // when no thread could be started: the link then works without removal reports, and the
-    // next transfer notices a lost board through its ERROR_DEVICE_NOT_CONNECTED.
+    // Asks the NotifyWorker for a window watching the board at `path`. `owner` goes into the
+    // window's extra bytes (the link's address); `onRemoved` runs on the NotifyWorker when the
+    // board goes. Returns once the window watches, or the worker could not make it, or after
+    // kNotifyReadyWaitMs: a worker just started needs the loader lock to begin, so a host that
+    // releases the library right after opening would otherwise wait for it forever. False when
+    // no worker could be started: the link then works without removal reports, and the next
+    // transfer notices a lost board through its ERROR_DEVICE_NOT_CONNECTED.
     bool Start(const std::string &path, const void *owner, std::function<void()> onRemoved);
-    // Asks the NotifyWorker to let go of its window and registration and end. Any thread
-    // (the NotifyWorker's own too), any number of times; a watch still being set up ends
-    // instead of watching.
+    // Asks for the window and registration to go. Any thread (the NotifyWorker too), any number
+    // of times; a window still to be made is not made.
     void End();
     // Started and not yet asked to end.
     bool Watching();
-    // True when the NotifyWorker has ended (or never ran) within the time.
+    // True when the watch has let go of its window (or never had one) within the time, and the
+    // NotifyWorker runs nothing of it any more.
     bool WaitEnded(DWORD timeoutMs);
 
+    // The window class, registered by the NotifyWorker as it starts; later registrations meet it
+    // already there, which is fine.
+    static void RegisterWindowClass();
+
 private:
-    void NotifyWorker();
+    friend class NotifyWorker;
+    enum class Phase { Unstarted, Requested, Watching, LettingGo, Settled };
+
+    // On the NotifyWorker.
+    void MakeWindow();
     void LetGo();
+    void Settle();
     static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM first, LPARAM second);
 
     std::string path_;
     const void *owner_ = nullptr;
     std::function<void()> onRemoved_;
-    UniqueHandle ready_;  // set by the NotifyWorker once its window watches
-    PinnedThread worker_;
-    // Over the three below: End and the NotifyWorker's setup and end may meet.
+    // Over the five below: End, the waits and the NotifyWorker may meet.
     CriticalSection guard_;
+    Condition changed_;  // the phase moved on
+    Phase phase_ = Phase::Unstarted;
     HWND window_ = nullptr;
     HDEVNOTIFY registration_ = nullptr;
     bool ending_ = false;
+    RemovalWatch *next_ = nullptr;  // the NotifyWorker's lists (requests, then watches let go of)
 };
 
 }  // namespace wirrow

@@ -17,8 +17,9 @@
 //   (ReadWorker to AssembleWorker), WriteLock (one writer on the device, held through a
 //   WriteLockHold). LinkStop ends them all: its flag ends the hand-off waits, its event the
 //   transfer waits.
-// - RemovalWatch: the NotifyWorker with its window and registration; reports the board's
-//   removal, on which the link stops and closes its device.
+// - RemovalWatch: the link's hidden window and its registration, made and served on the
+//   library's one NotifyWorker (NotifyWorker.*), which stays from one link to the next; reports
+//   the board's removal, on which the link stops and closes its device.
 // - The link itself (UsbLink.cpp): open, connect and StartWorkers, StopWorkers, CloseDevice and
 //   Teardown, each in one commented order; options in LinkOptions.cpp; the library-wide list of
 //   handles in HandleRegistry.
@@ -26,7 +27,8 @@
 // startStopSerial_ (starts and stops one at a time), deviceGuard_ (closing the device once),
 // requestGate_ (state checks against a stop), then a hand-off's or the removal watch's own
 // lock, which are never held while anything else is taken. The registry's lock (the list of open
-// links, and the count of a call as it enters) is never held together with any of them.
+// links, and the count of a call as it enters) and the NotifyWorker's (its requests and count of
+// windows) are never held together with any of them.
 #pragma once
 #include "CommApi.h"
 #include "CriticalSection.h"
@@ -53,7 +55,7 @@ constexpr uint32_t kLinkTag = 0x00425355;  // 'U','S','B',0
 
 enum class LinkState : uint32_t { Closed = 0, Opened = 1, Negotiated = 2, Starting = 3, Running = 4 };
 
-// How long a stop waits for each worker, a teardown for the NotifyWorker and a close for the
+// How long a stop waits for each worker, a teardown for the removal watch and a close for the
 // calls still inside the link. A link whose threads or calls have not let go by then is left
 // unsettled: it is never freed (they run on its memory), and it fails every call.
 constexpr DWORD kWorkerStopAllowanceMs = 3000;
@@ -75,7 +77,7 @@ public:
     // found on the registry's list.
     static UsbLink *FromHandle(HCOMM handle);
 
-    // Opens the device, starts the NotifyWorker and makes the two transfer blocks: state Opened.
+    // Opens the device, starts the removal watch and makes the two transfer blocks: state Opened.
     // 0 or the platform's code (the caller then runs Teardown).
     DWORD Open(const std::string &path);
     // The common end of CommClose and CommCleanup: stops, closes and waits, within the allowances,
@@ -136,7 +138,7 @@ private:
     void StopWorkers();
     void CloseDevice();
     void ReleaseDeviceObjects();
-    // The removal watch's handler, on its NotifyWorker: what CommDisconnect does, then CloseDevice.
+    // The removal watch's handler, on the NotifyWorker: what CommDisconnect does, then CloseDevice.
     void OnBoardRemoved();
 
     void DrainQueues() {
@@ -189,7 +191,7 @@ private:
     PinnedThread readWorker_;
     PinnedThread assembleWorker_;
     volatile uint32_t lastWriteWasReply_ = 1;
-    RemovalWatch removalWatch_;  // the NotifyWorker with its window and registration
+    RemovalWatch removalWatch_;  // the window and registration on the NotifyWorker
 
     // Guards added to the layout above:
     // requestGate_ orders the callers' state check and queueing against a stop, so that no

@@ -10,12 +10,10 @@
 #include <cstring>
 #include <algorithm>
 #include <cstdint>
-#include <vector>
+#include <cstdio>
 
 namespace boardsim {
 namespace {
-
-const char kGuidText[] = "{cb98b0d6-aea0-42cc-bedd-24564f5abcee}";
 
 std::string Lower(std::string text) {
     for (char &c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -27,24 +25,39 @@ std::string Upper(std::string text) {
     return text;
 }
 
-// Key whose "Linked" value decides whether the interface counts as present.
-std::string ControlKey(const std::string &instance) {
-    std::string path = BoardInterfacePath(instance);  // \\?\usb#...
-    std::string symbolic = "##?#" + path.substr(4);
-    return std::string("System\\CurrentControlSet\\Control\\DeviceClasses\\") + kGuidText + "\\" + symbolic +
-           "\\#\\Control";
+// "{cb98b0d6-aea0-42cc-bedd-24564f5abcee}": the form device setup writes into interface paths.
+std::string GuidText(const GUID &guid) {
+    char text[40];
+    std::snprintf(text, sizeof(text), "{%08lx-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x}",
+                  static_cast<unsigned long>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1],
+                  guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
+    return text;
 }
 
-
-std::string DeviceId(const std::string &instance) { return "USB\\VID_1234&PID_5678\\" + Upper(instance); }
+// Key whose "Linked" value decides whether the interface at `path` counts as present: under its
+// class's key (the path's last part), named by the path with "\\?\" turned into "##?#".
+std::string ControlKey(const std::string &path) {
+    return std::string("System\\CurrentControlSet\\Control\\DeviceClasses\\") + path.substr(path.rfind('#') + 1) +
+           "\\##?#" + path.substr(4) + "\\#\\Control";
+}
 
 }  // namespace
 
-std::string BoardInterfacePath(const std::string &instance) {
-    return "\\\\?\\usb#vid_1234&pid_5678#" + Lower(instance) + "#" + kGuidText;
+std::string BoardDeviceId(const std::string &instance) { return "USB\\VID_1234&PID_5678\\" + Upper(instance); }
+
+std::string InterfacePath(const std::string &deviceId, const GUID &interfaceClass) {
+    std::string path = "\\\\?\\" + Lower(deviceId) + "#" + GuidText(interfaceClass);
+    std::replace(path.begin() + 4, path.end(), '\\', '#');
+    return path;
 }
 
-std::vector<std::string> ListPresentBoardInterfaces() {
+std::string BoardInterfacePath(const std::string &instance) {
+    return InterfacePath(BoardDeviceId(instance), BoardInterfaceGuid);
+}
+
+std::vector<std::string> ListPresentBoardInterfaces() { return ListPresentInterfaces(BoardInterfaceGuid); }
+
+std::vector<std::string> ListPresentInterfaces(const GUID &interfaceClass) {
     std::vector<std::string> paths;
     DeviceInfoSet devices(::SetupDiGetClassDevsA(nullptr, nullptr, nullptr,
                                                  DIGCF_PRESENT | DIGCF_ALLCLASSES | DIGCF_DEVICEINTERFACE));
@@ -52,7 +65,7 @@ std::vector<std::string> ListPresentBoardInterfaces() {
     for (DWORD index = 0;; ++index) {
         SP_DEVICE_INTERFACE_DATA iface{};
         iface.cbSize = sizeof(iface);
-        if (!::SetupDiEnumDeviceInterfaces(devices.Get(), nullptr, &BoardInterfaceGuid, index, &iface)) break;
+        if (!::SetupDiEnumDeviceInterfaces(devices.Get(), nullptr, &interfaceClass, index, &iface)) break;
         DWORD needed = 0;
         ::SetupDiGetDeviceInterfaceDetailA(devices.Get(), &iface, nullptr, 0, &needed, nullptr);
         if (needed < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) continue;
@@ -72,29 +85,43 @@ bool IsBoardInterfaceListed(const std::string &path) {
 }
 
 DWORD RegisterBoardInterface(const std::string &instance) {
-    DeviceInfoSet list(::SetupDiCreateDeviceInfoList(&BoardInterfaceGuid, nullptr));
+    return RegisterDeviceInterface(BoardDeviceId(instance), BoardInterfaceGuid);
+}
+
+DWORD SetBoardInterfacePresent(const std::string &instance, bool present) {
+    return SetInterfacePresent(BoardInterfacePath(instance), present);
+}
+
+DWORD RemoveBoardInterface(const std::string &instance) {
+    DWORD result = SetBoardInterfacePresent(instance, false);
+    RemoveDevice(BoardDeviceId(instance));
+    return result;
+}
+
+DWORD RegisterDeviceInterface(const std::string &deviceId, const GUID &interfaceClass) {
+    // A list of no class: the device may exist already, made for an interface of another class.
+    DeviceInfoSet list(::SetupDiCreateDeviceInfoList(nullptr, nullptr));
     if (!list) return ::GetLastError();
     SP_DEVINFO_DATA device{};
     device.cbSize = sizeof(device);
-    std::string id = DeviceId(instance);
-    if (!::SetupDiCreateDeviceInfoA(list.Get(), id.c_str(), &BoardInterfaceGuid, nullptr, nullptr, 0, &device)) {
+    if (!::SetupDiCreateDeviceInfoA(list.Get(), deviceId.c_str(), &interfaceClass, nullptr, nullptr, 0, &device)) {
         DWORD error = ::GetLastError();
         if (error != ERROR_DEVINST_ALREADY_EXISTS) return error;
-        if (!::SetupDiOpenDeviceInfoA(list.Get(), id.c_str(), nullptr, 0, &device)) return ::GetLastError();
+        if (!::SetupDiOpenDeviceInfoA(list.Get(), deviceId.c_str(), nullptr, 0, &device)) return ::GetLastError();
     } else if (!::SetupDiRegisterDeviceInfo(list.Get(), &device, 0, nullptr, nullptr, nullptr)) {
         return ::GetLastError();
     }
     SP_DEVICE_INTERFACE_DATA iface{};
     iface.cbSize = sizeof(iface);
-    if (!::SetupDiCreateDeviceInterfaceA(list.Get(), &device, &BoardInterfaceGuid, nullptr, 0, &iface))
+    if (!::SetupDiCreateDeviceInterfaceA(list.Get(), &device, &interfaceClass, nullptr, 0, &iface))
         return ::GetLastError();
-    return SetBoardInterfacePresent(instance, true);
+    return SetInterfacePresent(InterfacePath(deviceId, interfaceClass), true);
 }
 
-DWORD SetBoardInterfacePresent(const std::string &instance, bool present) {
+DWORD SetInterfacePresent(const std::string &path, bool present) {
     HKEY key = nullptr;
-    LSTATUS status = ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, ControlKey(instance).c_str(), 0, nullptr, 0,
-                                       KEY_SET_VALUE, nullptr, &key, nullptr);
+    LSTATUS status = ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, ControlKey(path).c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                                       nullptr, &key, nullptr);
     if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);
     DWORD linked = present ? 1 : 0;
     status = ::RegSetValueExA(key, "Linked", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&linked), sizeof(linked));
@@ -102,15 +129,13 @@ DWORD SetBoardInterfacePresent(const std::string &instance, bool present) {
     return static_cast<DWORD>(status);
 }
 
-DWORD RemoveBoardInterface(const std::string &instance) {
-    DWORD result = SetBoardInterfacePresent(instance, false);
-    DeviceInfoSet list(::SetupDiCreateDeviceInfoList(&BoardInterfaceGuid, nullptr));
+DWORD RemoveDevice(const std::string &deviceId) {
+    DeviceInfoSet list(::SetupDiCreateDeviceInfoList(nullptr, nullptr));
     if (!list) return ::GetLastError();
     SP_DEVINFO_DATA device{};
     device.cbSize = sizeof(device);
-    if (::SetupDiOpenDeviceInfoA(list.Get(), DeviceId(instance).c_str(), nullptr, 0, &device))
-        ::SetupDiRemoveDevice(list.Get(), &device);
-    return result;
+    if (!::SetupDiOpenDeviceInfoA(list.Get(), deviceId.c_str(), nullptr, 0, &device)) return ::GetLastError();
+    return ::SetupDiRemoveDevice(list.Get(), &device) ? ERROR_SUCCESS : ::GetLastError();
 }
 
 DWORD DeviceLink::Create(const std::string &interfacePath, const std::string &pipeName) {

@@ -20,10 +20,23 @@ DWORD SetBoardInterfacePresent(const std::string &instance, bool present);
 // The present board interfaces' paths, in the order device setup lists them;
 // an independent listing for tests to hold the product's search against.
 std::vector<std::string> ListPresentBoardInterfaces();
+// The same for the interfaces of any class: from the listing of every class, those of this one.
+std::vector<std::string> ListPresentInterfaces(const GUID &interfaceClass);
 bool IsBoardInterfaceListed(const std::string &path);  // ignoring letter case
 
 // Marks absent and deletes the registration.
 DWORD RemoveBoardInterface(const std::string &instance);
+
+// Any device and interface class, for listings with more than boards in them. A board's device is
+// BoardDeviceId(instance); its board interface is the one of class BoardInterfaceGuid.
+std::string BoardDeviceId(const std::string &instance);
+// "\\?\<device id with # for \>#{class}", lower case, as device setup names the interface.
+std::string InterfacePath(const std::string &deviceId, const GUID &interfaceClass);
+// Registers (or re-uses) the device and gives it a present interface of the class.
+DWORD RegisterDeviceInterface(const std::string &deviceId, const GUID &interfaceClass);
+DWORD SetInterfacePresent(const std::string &interfacePath, bool present);
+// Deletes the device's registration; its interfaces stay as they were marked (absent ones are not listed).
+DWORD RemoveDevice(const std::string &deviceId);
 
 // Reports the interface's removal as the platform does once a board has gone: WM_DEVICECHANGE
 // with DBT_DEVICEREMOVECOMPLETE and a DEV_BROADCAST_DEVICEINTERFACE_A naming the path, sent to

@@ -276,6 +276,77 @@ TEST_F(LifecycleTest, RemovalRacingAConnectLeavesAClosedHandleWithoutWorkers) {
     EXPECT_LE(ProbeHandleCount(), handlesBefore + kPlatformHandleSlack) << handlesBefore << " before";
 }
 
+// ---- The NotifyWorker: one thread for the windows of every handle ------------------------------
+
+DWORD WindowThread(HWND window) { return ::GetWindowThreadProcessId(window, nullptr); }
+
+TEST_F(LifecycleTest, WindowsOfHandlesOpenAtOnceShareOneThreadThatEndsWithCleanup) {
+    std::vector<HWND> windows;
+    for (int i = 0; i < 3; ++i) {
+        auto &board = StartBoard();
+        windows.push_back(WindowOf(Open(board.InterfacePath())));
+        ASSERT_NE(nullptr, windows.back());
+    }
+    const DWORD worker = WindowThread(windows[0]);
+    EXPECT_NE(::GetCurrentThreadId(), worker);
+    EXPECT_EQ(worker, WindowThread(windows[1]));
+    EXPECT_EQ(worker, WindowThread(windows[2]));
+    UniqueHandle thread(::OpenThread(SYNCHRONIZE, FALSE, worker));
+    ASSERT_TRUE(thread);
+
+    EXPECT_EQ(0u, CommCleanup());
+    EXPECT_TRUE(LinkWindows().empty());
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(thread.Get(), kWait)) << "the cleanup ends the worker";
+    ASSERT_EQ(0u, CommStartup());
+}
+
+TEST_F(LifecycleTest, AHandleOpenedRightAfterACloseHasItsWindowOnTheSameThread) {
+    auto &board = StartBoard();
+    HCOMM first = Open(board.InterfacePath());
+    HWND firstWindow = WindowOf(first);
+    ASSERT_NE(nullptr, firstWindow);
+    const DWORD worker = WindowThread(firstWindow);
+    EXPECT_EQ(0u, CommClose(first));
+    EXPECT_TRUE(LinkWindows().empty());
+    ASSERT_TRUE(board.WaitListening(kWait));
+
+    HCOMM second = Open(board.InterfacePath());
+    HWND secondWindow = WindowOf(second);
+    ASSERT_NE(nullptr, secondWindow);
+    EXPECT_EQ(worker, WindowThread(secondWindow)) << "the worker stays from one handle to the next";
+    EXPECT_EQ(0u, CommClose(second));
+}
+
+TEST_F(LifecycleTest, ARemovalLeavesTheOtherHandlesWatching) {
+    auto &gone = StartBoard();
+    auto &staying = StartBoard();
+    HCOMM goneHandle = Open(gone.InterfacePath());
+    HCOMM stayingHandle = Open(staying.InterfacePath());
+    HWND stayingWindow = WindowOf(stayingHandle);
+    ASSERT_NE(nullptr, WindowOf(goneHandle));
+    ASSERT_NE(nullptr, stayingWindow);
+    ASSERT_EQ(0u, Connect(goneHandle));
+    ASSERT_EQ(0u, Connect(stayingHandle));
+    uint8_t buffers[2][16];
+    uint32_t lengths[2] = {16, 16};
+    AsyncCall goneReceive([&] { return CommReceiveData(goneHandle, buffers[0], &lengths[0], nullptr, nullptr); });
+    AsyncCall stayingReceive([&] { return CommReceiveData(stayingHandle, buffers[1], &lengths[1], nullptr, nullptr); });
+
+    ASSERT_EQ(0u, gone.Unplug());
+    ASSERT_TRUE(goneReceive.Finished(kWait));
+    EXPECT_EQ(1167u, goneReceive.Result());
+    EXPECT_FALSE(stayingReceive.Finished(0)) << "the other link still waits for its board";
+    EXPECT_TRUE(::IsWindow(stayingWindow));
+    EXPECT_EQ(stayingWindow, WindowOf(stayingHandle));
+
+    ASSERT_EQ(0u, staying.Unplug());
+    ASSERT_TRUE(stayingReceive.Finished(kWait)) << "the other window still hears of its board's removal";
+    EXPECT_EQ(1167u, stayingReceive.Result());
+    EXPECT_TRUE(LinkWindowsGone());
+    EXPECT_EQ(0u, CommClose(goneHandle));
+    EXPECT_EQ(0u, CommClose(stayingHandle));
+}
+
 // ---- The registry ----------------------------------------------------------------------------
 
 TEST_F(LifecycleTest, StartupTwiceAndCleanupWithoutStartupMakeNoKernelObject) {
