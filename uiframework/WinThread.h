@@ -1,5 +1,5 @@
 // Worker threads of the framework's programs: Flashwell's update worker. (Wirrow's
-// threads are PinnedThread, the tests' and stand-ins' tests/support/Thread.h.)
+// threads are PinnedThread; ImageTool's, the tests' and stand-ins' platform/Thread.h.)
 // AfxBeginThread runs `procedure(parameter)` on a new thread and
 // returns its CWinThread. With m_bAutoDelete (the default) the object deletes
 // itself, closing its thread handle, when the procedure returns: the pointer is
