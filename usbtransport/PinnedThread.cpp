@@ -6,7 +6,7 @@
 namespace wirrow {
 namespace {
 
-struct Launch {
+struct Handover {
     std::function<void()> body;
     HANDLE began;
     HANDLE ended;
@@ -15,7 +15,7 @@ struct Launch {
 
 }  // namespace
 
-DWORD PinnedThread::Start(std::function<void()> body) {
+DWORD PinnedThread::Launch(std::function<void()> body) {
     UniqueHandle ended = MakeEvent(true, false);
     UniqueHandle began = MakeEvent(true, false);
     if (!ended || !began) return ::GetLastError();
@@ -26,7 +26,7 @@ DWORD PinnedThread::Start(std::function<void()> body) {
                               &library))
         return ::GetLastError();
     Library pin(library);  // handed to the thread, or let go again on failure
-    std::unique_ptr<Launch> launch(new (std::nothrow) Launch{std::move(body), began.Get(), ended.Get(), library});
+    std::unique_ptr<Handover> launch(new (std::nothrow) Handover{std::move(body), began.Get(), ended.Get(), library});
     if (!launch) return ERROR_NOT_ENOUGH_MEMORY;
     DWORD id = 0;
     // Started suspended so that the owner knows the thread's id before the thread can ask IsCurrent.
@@ -42,8 +42,11 @@ DWORD PinnedThread::Start(std::function<void()> body) {
     began_ = std::move(began);
     id_ = id;
     ::ResumeThread(thread.Get());
-    ::WaitForSingleObject(began_.Get(), kThreadBeginWaitMs);
     return ERROR_SUCCESS;
+}
+
+void PinnedThread::WaitBegan() const {
+    if (began_) ::WaitForSingleObject(began_.Get(), kThreadBeginWaitMs);
 }
 
 bool PinnedThread::WaitEnded(DWORD timeoutMs) const {
@@ -54,7 +57,7 @@ DWORD WINAPI PinnedThread::Entry(void *parameter) {
     HANDLE ended;
     HMODULE library;
     {
-        std::unique_ptr<Launch> launch(static_cast<Launch *>(parameter));
+        std::unique_ptr<Handover> launch(static_cast<Handover *>(parameter));
         ended = launch->ended;
         library = launch->library;
         // Past the platform's per-thread attach: the thread no longer needs the loader lock to run.

@@ -30,7 +30,15 @@ public:
     // has begun to run (or after kThreadBeginWaitMs): a thread begins only after the platform's
     // per-thread attach, under the loader lock, so a stop that runs under that lock (a host's
     // FreeLibrary right after the start) would otherwise wait for an end that cannot come.
-    DWORD Start(std::function<void()> body);
+    DWORD Start(std::function<void()> body) {
+        const DWORD error = Launch(std::move(body));
+        if (error == ERROR_SUCCESS) WaitBegan();
+        return error;
+    }
+    // Start in two halves, so that several threads begin at the same time: Launch returns at once,
+    // and WaitBegan must follow before anything can stop the thread under the loader lock.
+    DWORD Launch(std::function<void()> body);
+    void WaitBegan() const;
     // True when the body has returned (or the thread never started) within timeoutMs.
     bool WaitEnded(DWORD timeoutMs) const;
     bool Started() const { return static_cast<bool>(ended_); }

@@ -1,6 +1,7 @@
 #include "UsbLink.h"
 #include "MemoryAccess.h"
 #include <cstring>
+#include <initializer_list>
 #include <new>
 
 namespace wirrow {
@@ -135,9 +136,12 @@ DWORD UsbLink::StartWorkers() {
     }
     lastWriteWasReply_ = 1;
     replyPacket_ = LinkHeader{};
-    if (!error) error = StartWorker(readWorker_, &UsbLink::ReadWorker);
-    if (!error) error = StartWorker(sendWorker_, &UsbLink::SendWorker);
-    if (!error) error = StartWorker(assembleWorker_, &UsbLink::AssembleWorker);
+    // Launched together and then waited for: each thread's start costs the platform's per-thread
+    // attach, which three threads pay at the same time rather than one after another.
+    if (!error) error = LaunchWorker(readWorker_, &UsbLink::ReadWorker);
+    if (!error) error = LaunchWorker(sendWorker_, &UsbLink::SendWorker);
+    if (!error) error = LaunchWorker(assembleWorker_, &UsbLink::AssembleWorker);
+    for (const PinnedThread *worker : {&readWorker_, &sendWorker_, &assembleWorker_}) worker->WaitBegan();
     if (error) {
         StopWorkers();
         return error ? error : ERROR_NOT_ENOUGH_MEMORY;
@@ -152,9 +156,9 @@ DWORD UsbLink::StartWorkers() {
     return ERROR_DEVICE_NOT_CONNECTED;
 }
 
-DWORD UsbLink::StartWorker(PinnedThread &worker, void (UsbLink::*body)()) {
+DWORD UsbLink::LaunchWorker(PinnedThread &worker, void (UsbLink::*body)()) {
     try {
-        return worker.Start([this, body] { (this->*body)(); });
+        return worker.Launch([this, body] { (this->*body)(); });
     } catch (...) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }

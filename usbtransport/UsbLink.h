@@ -134,7 +134,7 @@ private:
 
     // Engine operations (UsbLink.cpp).
     DWORD StartWorkers();
-    DWORD StartWorker(PinnedThread &worker, void (UsbLink::*body)());
+    DWORD LaunchWorker(PinnedThread &worker, void (UsbLink::*body)());
     void StopWorkers();
     void CloseDevice();
     void ReleaseDeviceObjects();
