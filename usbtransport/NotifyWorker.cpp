@@ -109,6 +109,7 @@ void NotifyWorker::MakeRequestedWindows() {
     while (watch) {
         RemovalWatch *next = std::exchange(watch->next_, nullptr);
         watch->MakeWindow();
+        madeAWatch_ = true;
         SettleLetGo();
         watch = next;
     }

@@ -7,7 +7,8 @@
 // kNotifyWorkerIdleMs, at CommCleanup, or with the process. Until it ends it holds a
 // reference to the library, as every thread of the library does.
 //
-// Watches ask for their window with Request and wait for it on their own condition.
+// Watches ask for their window with Request and do not wait for it: the caller goes on
+// using its handle while the window is made.
 // A watch is settled only once the worker has returned from the message (or the
 // request) in which its window went: the removal handler runs inside a window message,
 // and the link may be freed as soon as its watch is settled. No allocation: requests
@@ -16,6 +17,7 @@
 #include "CriticalSection.h"
 #include "PinnedThread.h"
 #include <windows.h>
+#include <atomic>
 
 namespace wirrow {
 
@@ -39,6 +41,9 @@ public:
     // worker is back from what it is doing now.
     void LetGoOf(RemovalWatch *watch);
     bool IsCurrent() const { return thread_.IsCurrent(); }
+    // A watch has been made (its window, registration and first look at the board) in this load of
+    // the library: the platform's libraries for them are loaded.
+    bool HasMadeAWatch() const { return madeAWatch_.load(); }
     // The end of CommCleanup: the thread ends once it has no window, and is waited for within the time.
     void Shutdown(DWORD timeoutMs);
 
@@ -55,6 +60,7 @@ private:
     bool shuttingDown_ = false;
     // Only on the worker: watches let go of during the current message or request, linked by next_.
     RemovalWatch *letGo_ = nullptr;
+    std::atomic<bool> madeAWatch_{false};
     PinnedThread thread_;
 };
 

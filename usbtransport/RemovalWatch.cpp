@@ -1,5 +1,6 @@
 #include "RemovalWatch.h"
 #include "BoardInterfaceGuid.h"
+#include "InterfacePresence.h"
 #include "NotifyWorker.h"
 #include <cstddef>
 #include <cstring>
@@ -8,8 +9,8 @@
 namespace wirrow {
 
 const char kNotifyWindowClass[] = "WIRROW";
-// How long Start waits for the window to watch.
-constexpr DWORD kNotifyReadyWaitMs = 10000;
+// How long Start waits for the first watch of the library.
+constexpr DWORD kFirstWatchWaitMs = 10000;
 
 #ifndef _WIN64
 static_assert(sizeof(WNDCLASSEXA) == 48, "window class record of the 32-bit platform");
@@ -42,11 +43,7 @@ bool IsRemovalOf(WPARAM event, const DEV_BROADCAST_HDR *broadcast, const std::st
     if (broadcast->dbch_size <= nameOffset) return false;
     const size_t room = broadcast->dbch_size - nameOffset;
     const char *name = interfaceBroadcast->dbcc_name;
-    const size_t nameLength = strnlen(name, room);
-    if (path.empty() || nameLength > 0x7FFFFFFF || path.size() > 0x7FFFFFFF) return false;
-    // The platform's comparison ignores case as the system's code page defines it, multibyte characters included.
-    return ::CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, name, static_cast<int>(nameLength), path.c_str(),
-                            static_cast<int>(path.size())) == CSTR_EQUAL;
+    return SameInterfaceName(name, strnlen(name, room), path);
 }
 
 bool RemovalWatch::Start(const std::string &path, const void *owner, std::function<void()> onRemoved) {
@@ -58,13 +55,19 @@ bool RemovalWatch::Start(const std::string &path, const void *owner, std::functi
         phase_ = Phase::Requested;
     }
     // Not under guard_: the worker's lock is never taken while a watch's is held.
-    const bool requested = TheNotifyWorker().Request(this);
+    NotifyWorker &worker = TheNotifyWorker();
+    const bool platformReady = worker.HasMadeAWatch();
+    const bool requested = worker.Request(this);
     SectionHold hold(guard_);
     if (!requested) {
         phase_ = Phase::Settled;
         return false;
     }
-    changed_.Wait(guard_, nullptr, kNotifyReadyWaitMs, [this] { return phase_ != Phase::Requested; });
+    // The first window and registration of a process load the platform's window and notification
+    // libraries, under the loader lock. A host that released the library right after this open would
+    // hold that lock while its teardown waits for the watch, so the first watch is waited for here.
+    if (!platformReady)
+        changed_.Wait(guard_, nullptr, kFirstWatchWaitMs, [this] { return phase_ != Phase::Requested; });
     return true;
 }
 
@@ -121,7 +124,6 @@ void RemovalWatch::MakeWindow() {
                                     CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, NotifyWindowInstance(), nullptr);
     HDEVNOTIFY registration = nullptr;
     if (window) {
-        ::SetWindowLongPtrA(window, 0, reinterpret_cast<LONG_PTR>(owner_));
         ::SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
         DEV_BROADCAST_DEVICEINTERFACE_A filter{};
         filter.dbcc_size = sizeof(filter);
@@ -129,20 +131,35 @@ void RemovalWatch::MakeWindow() {
         filter.dbcc_reserved = 0;
         filter.dbcc_classguid = BoardInterfaceGuid;
         registration = ::RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+        ::SetWindowLongPtrA(window, 0, reinterpret_cast<LONG_PTR>(owner_));
     }
     {
         SectionHold hold(guard_);
         window_ = window;
         registration_ = registration;
-        // Without a window the link works on without removal reports; a link closed while the
-        // window was being made has nothing to watch.
-        if (window && !ending_) {
-            phase_ = Phase::Watching;
-            changed_.WakeAll();
-            return;
-        }
     }
-    LetGo();
+    // Without a window the link works on without removal reports; a link closed while the window
+    // was being made has nothing to watch.
+    if (!window || !Watching()) {
+        LetGo();
+        return;
+    }
+    // The window is made while the caller may already use its handle: a board that went before the
+    // registration stood reported its removal to no one, so device setup is asked once. A removal
+    // reported from here on reaches the window as well; the second report finds the watch ended.
+    if (BoardInterfacePresence(path_) == InterfacePresence::Absent) ReportRemoval();
+    SectionHold hold(guard_);
+    if (phase_ == Phase::Requested) phase_ = Phase::Watching;
+    changed_.WakeAll();
+}
+
+void RemovalWatch::ReportRemoval() {
+    bool watching;
+    {
+        SectionHold hold(guard_);
+        watching = !ending_;
+    }
+    if (watching) onRemoved_();
 }
 
 // The one place where the registration and the window go, in that order; on the NotifyWorker.
@@ -180,14 +197,8 @@ LRESULT CALLBACK RemovalWatch::WindowProcedure(HWND window, UINT message, WPARAM
         ::SetWindowLongPtrA(window, GWLP_USERDATA, 0);
         return 0;
     case WM_DEVICECHANGE:
-        if (watch && IsRemovalOf(first, reinterpret_cast<const DEV_BROADCAST_HDR *>(second), watch->path_)) {
-            bool watching;
-            {
-                SectionHold hold(watch->guard_);
-                watching = !watch->ending_;
-            }
-            if (watching) watch->onRemoved_();
-        }
+        if (watch && IsRemovalOf(first, reinterpret_cast<const DEV_BROADCAST_HDR *>(second), watch->path_))
+            watch->ReportRemoval();
         return 0;
     default:
         return ::DefWindowProcA(window, message, first, second);

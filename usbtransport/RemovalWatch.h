@@ -35,13 +35,13 @@ public:
     RemovalWatch(const RemovalWatch &) = delete;
     RemovalWatch &operator=(const RemovalWatch &) = delete;
 
-    // Asks the NotifyWorker for a window watching the board at `path`. `owner` goes into the
+    // Asks the NotifyWorker for a window watching the board at `path`, and returns without waiting
+    // for it: the window and its registration come a moment later (under Wine a thread's first
+    // window takes tens of milliseconds), after which the watch asks device setup whether the board
+    // is still there, so a board that goes in between is noticed too. `owner` goes into the
     // window's extra bytes (the link's address); `onRemoved` runs on the NotifyWorker when the
-    // board goes. Returns once the window watches, or the worker could not make it, or after
-    // kNotifyReadyWaitMs: a worker just started needs the loader lock to begin, so a host that
-    // releases the library right after opening would otherwise wait for it forever. False when
-    // no worker could be started: the link then works without removal reports, and the next
-    // transfer notices a lost board through its ERROR_DEVICE_NOT_CONNECTED.
+    // board goes. False when no worker could be started: the link then works without removal
+    // reports, and the next transfer notices a lost board through its ERROR_DEVICE_NOT_CONNECTED.
     bool Start(const std::string &path, const void *owner, std::function<void()> onRemoved);
     // Asks for the window and registration to go. Any thread (the NotifyWorker too), any number
     // of times; a window still to be made is not made.
@@ -62,6 +62,8 @@ private:
 
     // On the NotifyWorker.
     void MakeWindow();
+    // The board has gone: the removal handler runs unless the watch is ending.
+    void ReportRemoval();
     void LetGo();
     void Settle();
     static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM first, LPARAM second);

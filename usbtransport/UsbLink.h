@@ -19,7 +19,9 @@
 //   transfer waits.
 // - RemovalWatch: the link's hidden window and its registration, made and served on the
 //   library's one NotifyWorker (NotifyWorker.*), which stays from one link to the next; reports
-//   the board's removal, on which the link stops and closes its device.
+//   the board's removal, on which the link stops and closes its device. The window comes while
+//   the caller already uses the handle; a board gone before its registration is found by asking
+//   device setup once (InterfacePresence.*).
 // - The link itself (UsbLink.cpp): open, connect and StartWorkers, StopWorkers, CloseDevice and
 //   Teardown, each in one commented order; options in LinkOptions.cpp; the library-wide list of
 //   handles in HandleRegistry.
@@ -77,7 +79,7 @@ public:
     // found on the registry's list.
     static UsbLink *FromHandle(HCOMM handle);
 
-    // Opens the device, starts the removal watch and makes the two transfer blocks: state Opened.
+    // Opens the device, asks for the removal watch and makes the two transfer blocks: state Opened.
     // 0 or the platform's code (the caller then runs Teardown).
     DWORD Open(const std::string &path);
     // The common end of CommClose and CommCleanup: stops, closes and waits, within the allowances,

@@ -270,10 +270,8 @@ TEST(SimBoardProgram, UnplugClosesAWirrowHandleInAnotherProcess) {
     ASSERT_TRUE(child.WaitLine("ready ", &line));
     HCOMM handle = nullptr;
     ASSERT_EQ(0u, open(boardsim::BoardInterfacePath(instance).c_str(), 0, &handle, nullptr, 0));
-    // CommOpen returns once the handle's window watches.
-    const std::vector<HWND> windows = LinkWindows();
-    ASSERT_FALSE(windows.empty());
-    const HWND window = windows.front();
+    const HWND window = WaitLinkWindow(handle);
+    ASSERT_NE(nullptr, window) << "the handle's window watches";
     ASSERT_TRUE(child.Command("unplug"));
     // The board reports the removal before it answers.
     ASSERT_TRUE(child.WaitLine("ok unplug", &line));

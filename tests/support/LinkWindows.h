@@ -21,3 +21,15 @@ inline std::vector<HWND> LinkWindows() {
     ::EnumWindows(&CollectLinkWindow, reinterpret_cast<LPARAM>(&found));
     return found;
 }
+
+// The window of a handle: the one whose extra bytes hold the handle's address. CommOpen returns
+// before the window is made, so it is waited for (bounded); null when none came in time.
+inline HWND WaitLinkWindow(const void *handle, DWORD timeoutMs = 10000) {
+    const DWORD start = ::GetTickCount();
+    for (;;) {
+        for (HWND window : LinkWindows())
+            if (::GetWindowLongPtrA(window, 0) == reinterpret_cast<LONG_PTR>(handle)) return window;
+        if (::GetTickCount() - start >= timeoutMs) return nullptr;
+        ::Sleep(5);
+    }
+}

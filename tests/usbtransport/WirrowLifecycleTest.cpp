@@ -1,6 +1,7 @@
 // Wirrow's handle lifecycle against simulated boards: the registry of open handles,
 // CommStartup/CommCleanup, the removal watch of each handle (its hidden window and
 // what a removal report does), and resource counts over many opens and closes.
+#include "BoardInterface.h"
 #include "LinkTestSupport.h"
 #include "LinkWindows.h"
 #include "SimulatedBoard.h"
@@ -25,13 +26,7 @@ bool LinkWindowsGone(DWORD timeoutMs = kWait) {
     return true;
 }
 
-// The handle's window: the one whose extra bytes hold the handle's address. CommOpen returns only
-// once the window watches, so it is there at once.
-HWND WindowOf(HCOMM handle) {
-    for (HWND window : LinkWindows())
-        if (::GetWindowLongPtrA(window, 0) == reinterpret_cast<LONG_PTR>(handle)) return window;
-    return nullptr;
-}
+HWND WindowOf(HCOMM handle) { return WaitLinkWindow(handle); }
 
 // Open handles of this process; Wine's GetProcessHandleCount reports 0, so values are probed.
 DWORD ProbeHandleCount() {
@@ -175,6 +170,26 @@ TEST_F(LifecycleTest, UnplugOfAnOpenedHandleClosesIt) {
     ASSERT_EQ(0u, board.Unplug());
     EXPECT_EQ(1167u, Connect(handle)) << "the device is closed";
     EXPECT_EQ(0u, CommClose(handle));
+}
+
+// CommOpen returns before the window is made: a board that went before its registration stood
+// sent its report to no one, and device setup is asked instead. Here the interface is marked gone
+// and no report is sent at all; the device itself still opens. The NotifyWorker makes windows in
+// the order of the opens, so once the second handle's window is there the first one's check is done.
+TEST_F(LifecycleTest, ABoardGoneBeforeItsWindowWatchesIsNoticed) {
+    auto &gone = StartBoard();
+    auto &present = StartBoard();
+    ASSERT_EQ(0u, boardsim::SetInterfacePresent(gone.InterfacePath(), false));
+    HCOMM handle = Open(gone.InterfacePath());
+    HCOMM kept = Open(present.InterfacePath());
+    const HWND keptWindow = WindowOf(kept);
+    ASSERT_NE(nullptr, keptWindow);
+    EXPECT_EQ(std::vector<HWND>{keptWindow}, LinkWindows()) << "the gone board's watch ended";
+    EXPECT_EQ(1167u, Connect(handle)) << "the device is closed";
+    EXPECT_EQ(0u, CommClose(handle));
+    ASSERT_EQ(0u, Connect(kept));
+    EXPECT_TRUE(CarriesMessage(kept, present)) << "a present board keeps its link";
+    EXPECT_EQ(0u, CommClose(kept));
 }
 
 TEST_F(LifecycleTest, ReportsForOtherDevicesOrEventsChangeNothing) {

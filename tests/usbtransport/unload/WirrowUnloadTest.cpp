@@ -5,6 +5,7 @@
 // are copied beside each other into a fresh folder; this program's own folder holds
 // no DLL of the build.
 #include "CommApi.h"
+#include "LinkWindows.h"
 #include "SimulatedBoard.h"
 #include "Thread.h"
 #include "UniqueHandle.h"
@@ -75,17 +76,6 @@ bool WirrowUnloaded(DWORD timeoutMs = kWait) {
         ::Sleep(10);
     }
     return true;
-}
-
-// A "WIRROW" window of this process.
-bool HasLinkWindow() {
-    for (HWND found = ::FindWindowExA(nullptr, nullptr, "WIRROW", nullptr); found;
-         found = ::FindWindowExA(nullptr, found, "WIRROW", nullptr)) {
-        DWORD owner = 0;
-        ::GetWindowThreadProcessId(found, &owner);
-        if (owner == ::GetCurrentProcessId()) return true;
-    }
-    return false;
 }
 
 class WirrowUnload : public ::testing::Test {
@@ -186,7 +176,7 @@ TEST_F(WirrowUnload, WirrowReleasedAndLoadedAgainWatchesRemovalsAgain) {
             received = receive(handle, buffer, &length, nullptr, nullptr);
             ::SetEvent(done.Get());
         }));
-        ASSERT_TRUE(HasLinkWindow()) << "CommOpen returns once the handle's window watches";
+        ASSERT_NE(nullptr, WaitLinkWindow(handle)) << "the handle's window watches";
         ASSERT_EQ(0u, board_->Unplug());
         ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(done.Get(), kWait));
         EXPECT_EQ(1167u, received);
