@@ -3,6 +3,7 @@
 #include "MemoryAccess.h"
 #include "NotifyWorker.h"
 #include "UsbLink.h"
+#include "WorkerPool.h"
 #include <mbstring.h>
 #include <algorithm>
 #include <memory>
@@ -38,8 +39,10 @@ CommResult HandleRegistry::Cleanup() {
         }
         Destroy(link);
     }
-    // The windows have gone with their links: the NotifyWorker need not wait for its idle end.
+    // The windows and the link work have gone with their links: the NotifyWorker and the pool's
+    // threads need not wait for their idle end.
     TheNotifyWorker().Shutdown(kWorkerStopAllowanceMs);
+    TheWorkerPool().Shutdown(kWorkerStopAllowanceMs);
     started_ = false;
     return COMM_SUCCESS;
 }

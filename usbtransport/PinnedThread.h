@@ -1,6 +1,6 @@
 // A thread of this library that keeps the library loaded while it runs and
 // signals an "ended" event as its very last touch of its owner's memory: Wirrow's
-// link and removal-watch threads. (CWinThread serves Flashwell's update worker,
+// WorkerPool and NotifyWorker threads. (CWinThread serves Flashwell's update worker,
 // platform/Thread.h ImageTool's sessions, the tests and stand-ins.)
 //
 // Stops wait on that event, never on the thread handle: a stop can run inside a

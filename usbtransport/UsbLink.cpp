@@ -141,7 +141,7 @@ DWORD UsbLink::StartWorkers() {
     if (!error) error = LaunchWorker(readWorker_, &UsbLink::ReadWorker);
     if (!error) error = LaunchWorker(sendWorker_, &UsbLink::SendWorker);
     if (!error) error = LaunchWorker(assembleWorker_, &UsbLink::AssembleWorker);
-    for (const PinnedThread *worker : {&readWorker_, &sendWorker_, &assembleWorker_}) worker->WaitBegan();
+    for (PooledWorker *worker : {&readWorker_, &sendWorker_, &assembleWorker_}) worker->WaitBegan();
     if (error) {
         StopWorkers();
         return error ? error : ERROR_NOT_ENOUGH_MEMORY;
@@ -156,7 +156,7 @@ DWORD UsbLink::StartWorkers() {
     return ERROR_DEVICE_NOT_CONNECTED;
 }
 
-DWORD UsbLink::LaunchWorker(PinnedThread &worker, void (UsbLink::*body)()) {
+DWORD UsbLink::LaunchWorker(PooledWorker &worker, void (UsbLink::*body)()) {
     try {
         return worker.Launch([this, body] { (this->*body)(); });
     } catch (...) {
@@ -169,7 +169,7 @@ namespace {
 // Waits the stop allowance. Every wait of a worker includes the stop event and every transfer is
 // bounded, so only a device that does not let go of a cancelled transfer can hold it beyond
 // that; the worker then keeps running on the link's memory and the caller leaves the link be.
-bool JoinWorker(PinnedThread &worker) {
+bool JoinWorker(PooledWorker &worker) {
     if (!worker.WaitEnded(kWorkerStopAllowanceMs)) return false;
     worker.Reset();
     return true;

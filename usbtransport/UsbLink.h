@@ -11,7 +11,9 @@
 //   board's data packets and hands them to the ring, and passes answers to the sender; the
 //   SendWorker cuts queued messages into packets and waits for their answers; the
 //   AssembleWorker puts packets from the ring together into the callers' buffers. The
-//   connect exchange runs on the caller's thread before any worker exists.
+//   connect exchange runs on the caller's thread before any worker exists. Each worker runs on a
+//   thread of the library's WorkerPool, which keeps a thread whose work has ended for the next
+//   connect of any handle.
 // - Hand-offs between threads, all in user space (condition variables under critical
 //   sections, no kernel object): RequestQueue (callers to workers and back), PacketRing
 //   (ReadWorker to AssembleWorker), WriteLock (one writer on the device, held through a
@@ -28,9 +30,10 @@
 // The locks are critical sections held for a few fields, taken only in this order:
 // startStopSerial_ (starts and stops one at a time), deviceGuard_ (closing the device once),
 // requestGate_ (state checks against a stop), then a hand-off's or the removal watch's own
-// lock, which are never held while anything else is taken. The registry's lock (the list of open
-// links, and the count of a call as it enters) and the NotifyWorker's (its requests and count of
-// windows) are never held together with any of them.
+// lock, which are never held while anything else is taken. The WorkerPool's lock (its threads and
+// the workers' phases) is taken with startStopSerial_ held or alone, and nothing under it. The
+// registry's lock (the list of open links, and the count of a call as it enters) and the
+// NotifyWorker's (its requests and count of windows) are never held together with any of them.
 #pragma once
 #include "CommApi.h"
 #include "CriticalSection.h"
@@ -44,6 +47,7 @@
 #include "RequestQueue.h"
 #include "TimedTransfer.h"
 #include "UniqueHandle.h"
+#include "WorkerPool.h"
 #include "WriteLock.h"
 #include <windows.h>
 #include <atomic>
@@ -136,7 +140,7 @@ private:
 
     // Engine operations (UsbLink.cpp).
     DWORD StartWorkers();
-    DWORD LaunchWorker(PinnedThread &worker, void (UsbLink::*body)());
+    DWORD LaunchWorker(PooledWorker &worker, void (UsbLink::*body)());
     void StopWorkers();
     void CloseDevice();
     void ReleaseDeviceObjects();
@@ -182,7 +186,7 @@ private:
     RequestQueue<SendRequest> sendDone_;
     WriteLock writeLock_;
     IoBlock writeIo_;
-    PinnedThread sendWorker_;
+    PooledWorker sendWorker_;
     LinkHeader replyPacket_{};
     PacketRing ring_;
     RequestQueue<ReceiveRequest> receiveQueue_;
@@ -190,8 +194,8 @@ private:
     std::unique_ptr<uint8_t[]> payloadBuffer_;
     IoBlock headerIo_;
     IoBlock payloadIo_;
-    PinnedThread readWorker_;
-    PinnedThread assembleWorker_;
+    PooledWorker readWorker_;
+    PooledWorker assembleWorker_;
     volatile uint32_t lastWriteWasReply_ = 1;
     RemovalWatch removalWatch_;  // the window and registration on the NotifyWorker
 

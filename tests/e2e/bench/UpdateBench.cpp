@@ -17,6 +17,7 @@
 #include "DialogUpdateView.h"
 #include "FlashwellDriver.h"
 #include "Library.h"
+#include "LinkWindows.h"
 #include "Median.h"
 #include "Payloads.h"
 #include "ProgramFolder.h"
@@ -276,15 +277,37 @@ double ProgramUpdate(FlashwellDriver &app, SimulatedBoard &board) {
 
 // What every update pays once, step by step, on a fresh board: the search for the board, the
 // raw loop's open and connect, then Wirrow's open (device, removal watch), connect (exchange and
-// the three workers) and disconnect with close. Wirrow's open is timed twice: first right after a
-// CommCleanup and CommStartup, as the first open of a process meets it (the NotifyWorker starts and
-// makes its first window), then right after a close, as the next update of a series meets it.
-enum Step { kSearch, kRawOpenConnect, kFirstOpen, kOpen, kConnect, kDisconnectClose, kSteps };
-const char *const kStepWhat[kSteps] = {"search for the board (SetupAPI)", "raw loop: open and connect",
-                                       "Wirrow: CommOpen, first (NotifyWorker starts)",
-                                       "Wirrow: CommOpen, next (NotifyWorker runs)",
-                                       "Wirrow: CommConnect (exchange, three workers)",
-                                       "Wirrow: CommDisconnect and CommClose"};
+// the three workers) and disconnect with close, twice: first right after a CommCleanup and
+// CommStartup, as the first update of a process meets them (the NotifyWorker and the link workers'
+// threads start), then again, as the next update of a series meets them. Before each disconnect the
+// handle's window is waited for: an update's packets take longer than the window to be made.
+enum Step { kSearch, kRawOpenConnect, kFirstOpen, kFirstConnect, kFirstClose, kOpen, kConnect, kClose, kSteps };
+const char *const kStepWhat[kSteps] = {"search for the board (SetupAPI)",
+                                       "raw loop: open and connect",
+                                       "Wirrow, first: CommOpen",
+                                       "Wirrow, first: CommConnect",
+                                       "Wirrow, first: CommDisconnect and CommClose",
+                                       "Wirrow, next: CommOpen",
+                                       "Wirrow, next: CommConnect",
+                                       "Wirrow, next: CommDisconnect and CommClose"};
+
+// Open, connect, disconnect and close, timed into seconds[open], [open + 1] and [open + 2].
+bool TimedCycle(const CommFunctions &wirrow, SimulatedBoard &board, Step open, double (&seconds)[kSteps]) {
+    HCOMM handle = nullptr;
+    Clock::time_point start = Clock::now();
+    if (wirrow.open(board.InterfacePath().c_str(), 0, &handle, nullptr, 26214) != 0) return false;
+    seconds[open] = SecondsSince(start);
+    start = Clock::now();
+    const uint8_t subchannel = 1;
+    const bool connected = wirrow.connect(handle, 66, &subchannel, nullptr, nullptr) == 0;
+    seconds[open + 1] = SecondsSince(start);
+    const bool watched = WaitLinkWindow(handle, 5000) != nullptr;
+    start = Clock::now();
+    wirrow.disconnect(handle);
+    wirrow.close(handle);
+    seconds[open + 2] = SecondsSince(start);
+    return connected && watched && board.WaitListening(5000);
+}
 
 bool OnceCosts(const CommFunctions &wirrow, const Library &wirrowLibrary, SimulatedBoard &board,
                double (&seconds)[kSteps]) {
@@ -301,28 +324,11 @@ bool OnceCosts(const CommFunctions &wirrow, const Library &wirrowLibrary, Simula
     }
     // The board takes the next host once the raw one has gone.
     if (!board.WaitListening(5000)) return false;
-    // No handle is open here (Communicator's included): the cleanup ends the NotifyWorker.
+    // No handle is open here (Communicator's included): the cleanup ends the library's threads.
     auto cleanup = wirrowLibrary.Symbol<PFN_CommCleanup>("CommCleanup");
     auto startup = wirrowLibrary.Symbol<PFN_CommStartup>("CommStartup");
     if (!cleanup || !startup || cleanup() != 0 || startup() != 0) return false;
-    HCOMM handle = nullptr;
-    start = Clock::now();
-    if (wirrow.open(board.InterfacePath().c_str(), 0, &handle, nullptr, 26214) != 0) return false;
-    seconds[kFirstOpen] = SecondsSince(start);
-    wirrow.close(handle);
-    if (!board.WaitListening(5000)) return false;
-    start = Clock::now();
-    if (wirrow.open(board.InterfacePath().c_str(), 0, &handle, nullptr, 26214) != 0) return false;
-    seconds[kOpen] = SecondsSince(start);
-    start = Clock::now();
-    const uint8_t subchannel = 1;
-    const bool connected = wirrow.connect(handle, 66, &subchannel, nullptr, nullptr) == 0;
-    seconds[kConnect] = SecondsSince(start);
-    start = Clock::now();
-    wirrow.disconnect(handle);
-    wirrow.close(handle);
-    seconds[kDisconnectClose] = SecondsSince(start);
-    return connected;
+    return TimedCycle(wirrow, board, kFirstOpen, seconds) && TimedCycle(wirrow, board, kOpen, seconds);
 }
 
 struct SizeFigures {
@@ -461,9 +467,10 @@ int main(int argc, char **argv) {
         stepMs[step] = Median(once[step]) * 1000;
         std::printf("  %-46s %8.1f ms\n", kStepWhat[step], stepMs[step]);
     }
-    const double rest = stepMs[kSearch] + stepMs[kConnect] + stepMs[kDisconnectClose];
-    std::printf("  %-46s %8.1f ms\n", "search, next open, connect, disconnect, close", rest + stepMs[kOpen]);
-    std::printf("  %-46s %8.1f ms\n", "search, first open, connect, disconnect, close", rest + stepMs[kFirstOpen]);
+    std::printf("  %-46s %8.1f ms\n", "search, next open, connect, disconnect, close",
+                stepMs[kSearch] + stepMs[kOpen] + stepMs[kConnect] + stepMs[kClose]);
+    std::printf("  %-46s %8.1f ms\n", "search, first open, connect, disconnect, close",
+                stepMs[kSearch] + stepMs[kFirstOpen] + stepMs[kFirstConnect] + stepMs[kFirstClose]);
     if (onceFailures) std::printf("  [%d rounds failed]\n", onceFailures);
     return 0;
 }
