@@ -139,9 +139,16 @@ void SimulatedBoard::Stop() {
 void SimulatedBoard::Record(const BoardEvent &event) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        events_.push_back(event);
+        PushEvent(event);
     }
     changed_.notify_all();
+}
+
+void SimulatedBoard::PushEvent(BoardEvent event) {
+    LARGE_INTEGER now;
+    ::QueryPerformanceCounter(&now);
+    event.time = now.QuadPart;
+    events_.push_back(event);
 }
 
 FaultDecision SimulatedBoard::Decide(FaultPoint point) {
@@ -154,7 +161,7 @@ FaultDecision SimulatedBoard::Decide(FaultPoint point) {
             event.kind = BoardEventKind::Fault;
             event.letter = static_cast<std::uint8_t>(point);
             event.value = static_cast<std::uint32_t>(decision.action);
-            events_.push_back(event);
+            PushEvent(event);
         }
     }
     return decision;
@@ -293,7 +300,7 @@ void SimulatedBoard::EndSession() {
             answerLetter_ = 0;
             ::SetEvent(answerEvent_.Get());
         }
-        events_.push_back({BoardEventKind::SessionEnded, 0, 0, 0, 0, 0, 0});
+        PushEvent({BoardEventKind::SessionEnded, 0, 0, 0, 0, 0, 0});
     }
     changed_.notify_all();
     if (notifyUnplugAfterDrop_) {
@@ -498,7 +505,7 @@ bool SimulatedBoard::DeliverHostMessage(std::uint8_t channel, std::uint8_t subch
         {
             std::lock_guard<std::mutex> lock(mutex_);
             hostMessages_.push_back({channel, subchannel, std::move(data)});
-            events_.push_back(event);
+            PushEvent(event);
         }
         changed_.notify_all();
         return true;
@@ -543,7 +550,7 @@ void SimulatedBoard::TakeHostAnswer(const LinkFrame &frame) {
             event.value = 1;
             ::SetEvent(answerEvent_.Get());
         }
-        events_.push_back(event);
+        PushEvent(event);
     }
     changed_.notify_all();
 }
@@ -557,10 +564,10 @@ void SimulatedBoard::FinishOutgoing(const Outgoing &message, DWORD result) {
         if (message.updateReply) {
             if (result == ERROR_SUCCESS) ++updateReplies_;
             std::uint16_t status = ReadU16(&message.data[4], LittleEndian());
-            events_.push_back({BoardEventKind::UpdateReply, 0, message.channel, message.subchannel, 0,
+            PushEvent({BoardEventKind::UpdateReply, 0, message.channel, message.subchannel, 0,
                                static_cast<std::uint32_t>(message.data.size()), status});
         }
-        events_.push_back({BoardEventKind::BoardMessageDone, 0, message.channel, message.subchannel, 0,
+        PushEvent({BoardEventKind::BoardMessageDone, 0, message.channel, message.subchannel, 0,
                            static_cast<std::uint32_t>(message.data.size()), result});
     }
     changed_.notify_all();
@@ -600,7 +607,7 @@ void SimulatedBoard::SenderMain() {
                 std::lock_guard<std::mutex> lock(mutex_);
                 flash_ = std::move(message.flashImage);
                 ++flashWrites_;
-                events_.push_back({BoardEventKind::FlashWritten, 0, 0, 0, 0, static_cast<std::uint32_t>(flash_.size()), 0});
+                PushEvent({BoardEventKind::FlashWritten, 0, 0, 0, 0, static_cast<std::uint32_t>(flash_.size()), 0});
             }
             changed_.notify_all();
         }

@@ -55,6 +55,8 @@ struct BoardEvent {
     std::uint32_t sequence = 0;
     std::uint32_t length = 0;
     std::uint32_t value = 0;
+    // QueryPerformanceCounter when the board recorded the event; for timings, not compared.
+    std::int64_t time = 0;
 
     bool operator==(const BoardEvent &o) const {
         return kind == o.kind && letter == o.letter && channel == o.channel && subchannel == o.subchannel &&
@@ -181,6 +183,7 @@ private:
     DWORD WriteAll(const std::uint8_t *bytes, std::size_t count);
     DWORD WriteAnswer(std::uint8_t letter, std::uint8_t channel, std::uint8_t subchannel, std::uint32_t sequence);
     void Record(const BoardEvent &event);
+    void PushEvent(BoardEvent event);  // under mutex_: stamps the time
     bool WaitStop(DWORD ms) const;  // true when stopped during the wait
     DWORD RequestDrop(DWORD timeoutMs);
     void Unlist();

@@ -291,6 +291,33 @@ TEST_F(LifecycleTest, RemovalRacingAConnectLeavesAClosedHandleWithoutWorkers) {
     EXPECT_LE(ProbeHandleCount(), handlesBefore + kPlatformHandleSlack) << handlesBefore << " before";
 }
 
+// ---- The WorkerPool: link workers' threads kept for the next connect -----------------------------
+
+TEST_F(LifecycleTest, ALinksWorkerThreadsServeTheNextHandleAndEndWithCleanup) {
+    auto &first = StartBoard();
+    auto &second = StartBoard();
+    HCOMM handle = Open(first.InterfacePath());
+    ASSERT_NE(nullptr, WindowOf(handle));
+    ASSERT_EQ(0u, Connect(handle));
+    std::vector<DWORD> running = ProcessThreadIds();
+    EXPECT_EQ(0u, CommClose(handle));
+
+    HCOMM next = Open(second.InterfacePath());
+    ASSERT_NE(nullptr, WindowOf(next));
+    ASSERT_EQ(0u, Connect(next));
+    EXPECT_TRUE(CarriesMessage(next, second));
+    std::sort(running.begin(), running.end());
+    for (DWORD id : ProcessThreadIds())
+        EXPECT_TRUE(std::binary_search(running.begin(), running.end(), id)) << "thread " << id << " started anew";
+    EXPECT_EQ(0u, CommClose(next));
+
+    const DWORD withoutLinks = ProcessThreadCount() - 4;  // the three waiting threads and the NotifyWorker
+    EXPECT_EQ(0u, CommCleanup());
+    // Well before the 5 s after which the waiting threads end by themselves.
+    EXPECT_TRUE(ThreadCountFallsTo(withoutLinks, 2000)) << "the cleanup ends the waiting threads";
+    ASSERT_EQ(0u, CommStartup());
+}
+
 // ---- The NotifyWorker: one thread for the windows of every handle ------------------------------
 
 DWORD WindowThread(HWND window) { return ::GetWindowThreadProcessId(window, nullptr); }

@@ -28,6 +28,7 @@
 #include "UniqueHandle.h"
 #include "UniqueName.h"
 #include "UpdateSession.h"
+#include "WholeFile.h"
 #include <windows.h>
 #include <commctrl.h>
 #include <algorithm>
@@ -40,6 +41,8 @@
 #include <vector>
 
 using boardsim::BoardConfig;
+using boardsim::BoardEvent;
+using boardsim::BoardEventKind;
 using boardsim::SimulatedBoard;
 using flashwelltest::FlashwellDriver;
 using flashwelltest::WaitUntil;
@@ -51,9 +54,10 @@ constexpr uint32_t kMaxPayload = 16384;
 constexpr int IDC_UPDATE = 1001, IDC_SELECT_IMAGE = 1003;
 constexpr DWORD kUpdateWaitMs = 120000;
 
-enum Layer { kRaw, kWirrow, kFront, kSession, kView, kConsole, kProgram, kLayers };
-const char *const kLayerNames[kLayers] = {"raw", "Wirrow", "front", "session", "view", "console", "program"};
+enum Layer { kRaw, kRawProcess, kWirrow, kFront, kSession, kView, kConsole, kProgram, kLayers };
+const char *const kLayerNames[kLayers] = {"raw", "rawproc", "Wirrow", "front", "session", "view", "console", "program"};
 const char *const kLayerWhat[kLayers] = {"packets by hand on the device path",
+                                         "the same, another process",
                                          "Wirrow.dll's exports",
                                          "Communicator.dll's exports",
                                          "update session, silent view",
@@ -75,11 +79,13 @@ struct Workspace {
     std::vector<uint8_t> payload;
     std::string image;
 
+    std::string payloadPath;
+
     bool Make(size_t bytes) {
         for (const char *name : {"Flashwell.exe", "Communicator.dll", "Hivekey.dll", "Wirrow.dll"})
             if (!folder.CopyIn(ProgramFolder(), name)) return false;
         payload = PatternPayload(bytes, static_cast<uint32_t>(bytes));
-        const std::string payloadPath = folder.Write("payload.bin", payload);
+        payloadPath = folder.Write("payload.bin", payload);
         image = folder.File("firmware.img");
         return !payloadPath.empty() &&
                RunImageTool("make --model KV-220 --version 3.1.4 \"" + payloadPath + "\" \"" + image + "\"");
@@ -87,8 +93,12 @@ struct Workspace {
 
     // The tool's report goes to files of the folder, not among the figures.
     bool RunImageTool(const std::string &arguments, DWORD timeoutMs = 30000) const {
+        return Run("ImageTool.exe", arguments, timeoutMs);
+    }
+    // A program of the build folder, run in this workspace; true when it exits with 0.
+    bool Run(const std::string &program, const std::string &arguments, DWORD timeoutMs) const {
         ToolRun run;
-        return run.Start(ProgramFolder() + "\\ImageTool.exe", arguments, folder.Path()) && run.Finish(timeoutMs) == 0;
+        return run.Start(ProgramFolder() + "\\" + program, arguments, folder.Path()) && run.Finish(timeoutMs) == 0;
     }
 };
 
@@ -101,12 +111,11 @@ std::unique_ptr<SimulatedBoard> StartBoard() {
     return board;
 }
 
-// The raw loop: open, connect, every packet and its reply by hand, close.
-double RawUpdate(const std::vector<uint8_t> &payload, SimulatedBoard &board) {
-    const Clock::time_point start = Clock::now();
+// The raw loop: open, connect, every packet and its reply by hand, close. False on any failure.
+bool RawLoop(const std::string &path, const std::vector<uint8_t> &payload) {
     rawhost::Host host;
     rawhost::Header reply;
-    if (host.Open(board.InterfacePath()) || host.Connect(&reply)) return -1;
+    if (host.Open(path) || host.Connect(&reply)) return false;
     const bool le = (reply.bytes[7] & 0x10) != 0;
     const size_t chunk = kMaxPayload - 16;
     uint32_t sum = 0;
@@ -118,11 +127,14 @@ double RawUpdate(const std::vector<uint8_t> &payload, SimulatedBoard &board) {
         uint16_t status = 0xFFFF;
         if (host.UpdateExchange(rawhost::UpdatePacket(piece, offset == payload.size(), sum, le), le, &status) ||
             status)
-            return -1;
+            return false;
     }
-    const double seconds = SecondsSince(start);
-    host.Close();
-    return seconds;
+    return true;
+}
+
+double RawUpdate(const std::vector<uint8_t> &payload, SimulatedBoard &board) {
+    const Clock::time_point start = Clock::now();
+    return RawLoop(board.InterfacePath(), payload) ? SecondsSince(start) : -1;
 }
 
 // The update loop on a Comm API table, as a host program would write it.
@@ -331,16 +343,35 @@ bool OnceCosts(const CommFunctions &wirrow, const Library &wirrowLibrary, Simula
     return TimedCycle(wirrow, board, kFirstOpen, seconds) && TimedCycle(wirrow, board, kOpen, seconds);
 }
 
+// What the board saw of an update: from the host's open of the device to the last update reply;
+// negative when it saw no open or no reply.
+double SecondsAtBoard(const SimulatedBoard &board) {
+    int64_t opened = -1, replied = -1;
+    for (const BoardEvent &event : board.Events()) {
+        if (event.kind == BoardEventKind::ClientConnected && opened < 0) opened = event.time;
+        if (event.kind == BoardEventKind::UpdateReply) replied = event.time;
+    }
+    LARGE_INTEGER frequency;
+    ::QueryPerformanceFrequency(&frequency);
+    return opened < 0 || replied < opened ? -1 : double(replied - opened) / double(frequency.QuadPart);
+}
+
 struct SizeFigures {
     size_t bytes = 0;
     uint32_t packets = 0;
     std::vector<double> seconds[kLayers];
+    std::vector<double> atBoard[kLayers];
     int failures[kLayers] = {};
 };
 
 }  // namespace
 
 int main(int argc, char **argv) {
+    // The raw loop as another process runs it: update_bench.exe --raw-host PATH PAYLOAD-FILE.
+    if (argc == 4 && std::strcmp(argv[1], "--raw-host") == 0) {
+        const std::string payload = ReadWholeFile(argv[3]);
+        return !payload.empty() && RawLoop(argv[2], std::vector<uint8_t>(payload.begin(), payload.end())) ? 0 : 1;
+    }
     int rounds = 5;
     for (int i = 1; i < argc; ++i)
         if (std::strncmp(argv[i], "--rounds=", 9) == 0) rounds = std::max(1, std::atoi(argv[i] + 9));
@@ -386,6 +417,15 @@ int main(int argc, char **argv) {
                 if (board) {
                     switch (layer) {
                     case kRaw: seconds = RawUpdate(workspace.payload, *board); break;
+                    case kRawProcess: {
+                        // Includes starting the process: the board's own figure leaves that out.
+                        const Clock::time_point start = Clock::now();
+                        if (workspace.Run("update_bench.exe",
+                                          "--raw-host \"" + board->InterfacePath() + "\" \"" + workspace.payloadPath + "\"",
+                                          kUpdateWaitMs))
+                            seconds = SecondsSince(start);
+                        break;
+                    }
                     case kWirrow: seconds = CommUpdate(wirrow, workspace.payload, *board); break;
                     case kFront: seconds = CommUpdate(front, workspace.payload, *board); break;
                     case kSession: {
@@ -414,10 +454,13 @@ int main(int argc, char **argv) {
                     if (seconds >= 0 && !WaitUntil([&] { return board->FlashImage() == workspace.payload; }, 5000))
                         seconds = -1;
                 }
-                if (seconds < 0)
+                const double atBoard = seconds < 0 ? -1 : SecondsAtBoard(*board);
+                if (seconds < 0 || atBoard < 0) {
                     ++figures.failures[layer];
-                else
+                } else {
                     figures.seconds[layer].push_back(seconds);
+                    figures.atBoard[layer].push_back(atBoard);
+                }
             }
         }
     }
@@ -461,6 +504,21 @@ int main(int argc, char **argv) {
     std::printf("\n  ratio: time of the layer over the raw loop's time in the same run; ms/packet: the\n"
                 "  difference of the two sizes over the difference of their packet counts; +layer: what\n"
                 "  the layer adds per packet to the one above it in the table.\n");
+    std::printf("\nAt the board: from the host's open of the device to the last update reply, as the board\n"
+                "sees it (medians of the same runs):\n\n");
+    std::printf("  %-8s", "layer");
+    for (const SizeFigures &figures : sizes) std::printf("  %2zu MiB at board  ratio  /rawproc", figures.bytes / kMiB);
+    std::printf("\n");
+    double boardMedian[2][kLayers];
+    for (int s = 0; s < 2; ++s)
+        for (int layer = 0; layer < kLayers; ++layer) boardMedian[s][layer] = Median(sizes[s].atBoard[layer]);
+    for (int layer = 0; layer < kLayers; ++layer) {
+        std::printf("  %-8s", kLayerNames[layer]);
+        for (int s = 0; s < 2; ++s)
+            std::printf("  %13.3f s  %6.2f  %8.2f", boardMedian[s][layer], boardMedian[s][layer] / boardMedian[s][kRaw],
+                        boardMedian[s][layer] / boardMedian[s][kRawProcess]);
+        std::printf("\n");
+    }
     std::printf("\nWhat every update pays once (medians of %d rounds, fresh board each):\n\n", rounds);
     double stepMs[kSteps];
     for (int step = 0; step < kSteps; ++step) {
