@@ -109,7 +109,6 @@ void NotifyWorker::MakeRequestedWindows() {
     while (watch) {
         RemovalWatch *next = std::exchange(watch->next_, nullptr);
         watch->MakeWindow();
-        madeAWatch_ = true;
         SettleLetGo();
         watch = next;
     }
@@ -123,7 +122,7 @@ void NotifyWorker::SettleLetGo() {
             SectionHold hold(lock_);
             --windows_;
         }
-        watch->Settle();  // from here on the watch may be freed
+        watch->Settle();  // from here on the watch may be freed (a watch handed over is freed by Settle)
     }
 }
 

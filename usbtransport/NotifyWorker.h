@@ -17,7 +17,6 @@
 #include "CriticalSection.h"
 #include "PinnedThread.h"
 #include <windows.h>
-#include <atomic>
 
 namespace wirrow {
 
@@ -41,9 +40,7 @@ public:
     // worker is back from what it is doing now.
     void LetGoOf(RemovalWatch *watch);
     bool IsCurrent() const { return thread_.IsCurrent(); }
-    // A watch has been made (its window, registration and first look at the board) in this load of
-    // the library: the platform's libraries for them are loaded.
-    bool HasMadeAWatch() const { return madeAWatch_.load(); }
+
     // The end of CommCleanup: the thread ends once it has no window, and is waited for within the time.
     void Shutdown(DWORD timeoutMs);
 
@@ -60,7 +57,6 @@ private:
     bool shuttingDown_ = false;
     // Only on the worker: watches let go of during the current message or request, linked by next_.
     RemovalWatch *letGo_ = nullptr;
-    std::atomic<bool> madeAWatch_{false};
     PinnedThread thread_;
 };
 

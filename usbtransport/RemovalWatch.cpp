@@ -9,8 +9,6 @@
 namespace wirrow {
 
 const char kNotifyWindowClass[] = "WIRROW";
-// How long Start waits for the first watch of the library.
-constexpr DWORD kFirstWatchWaitMs = 10000;
 
 #ifndef _WIN64
 static_assert(sizeof(WNDCLASSEXA) == 48, "window class record of the 32-bit platform");
@@ -55,20 +53,10 @@ bool RemovalWatch::Start(const std::string &path, const void *owner, std::functi
         phase_ = Phase::Requested;
     }
     // Not under guard_: the worker's lock is never taken while a watch's is held.
-    NotifyWorker &worker = TheNotifyWorker();
-    const bool platformReady = worker.HasMadeAWatch();
-    const bool requested = worker.Request(this);
+    if (TheNotifyWorker().Request(this)) return true;
     SectionHold hold(guard_);
-    if (!requested) {
-        phase_ = Phase::Settled;
-        return false;
-    }
-    // The first window and registration of a process load the platform's window and notification
-    // libraries, under the loader lock. A host that released the library right after this open would
-    // hold that lock while its teardown waits for the watch, so the first watch is waited for here.
-    if (!platformReady)
-        changed_.Wait(guard_, nullptr, kFirstWatchWaitMs, [this] { return phase_ != Phase::Requested; });
-    return true;
+    phase_ = Phase::Settled;
+    return false;
 }
 
 void RemovalWatch::End() {
@@ -82,7 +70,7 @@ void RemovalWatch::End() {
             return;
         }
     }
-    LetGo();  // the removal handler, on the NotifyWorker itself
+    LetGoOfWindow();  // the removal handler, on the NotifyWorker itself
 }
 
 bool RemovalWatch::Watching() {
@@ -90,11 +78,17 @@ bool RemovalWatch::Watching() {
     return (phase_ == Phase::Requested || phase_ == Phase::Watching) && !ending_;
 }
 
-bool RemovalWatch::WaitEnded(DWORD timeoutMs) {
-    SectionHold hold(guard_);
-    return changed_.Wait(guard_, nullptr, timeoutMs, [this] {
-        return phase_ == Phase::Unstarted || phase_ == Phase::Settled;
-    }) == Waited::Ready;
+RemovalWatch::LetGo RemovalWatch::LetGoOf(RemovalWatch *watch, DWORD timeoutMs) {
+    SectionHold hold(watch->guard_);
+    const Waited waited = watch->changed_.Wait(watch->guard_, nullptr, timeoutMs, [watch] {
+        return watch->phase_ == Phase::Unstarted || watch->phase_ == Phase::Settled ||
+               (watch->phase_ == Phase::Requested && !watch->inHandler_);
+    });
+    if (waited != Waited::Ready) return LetGo::TimedOut;
+    if (watch->phase_ != Phase::Requested) return LetGo::Settled;
+    // Still to be made or being made: End has been called, so the handler will not run again.
+    watch->handedOver_ = true;
+    return LetGo::HandedOver;
 }
 
 void RemovalWatch::RegisterWindowClass() {
@@ -141,7 +135,7 @@ void RemovalWatch::MakeWindow() {
     // Without a window the link works on without removal reports; a link closed while the window
     // was being made has nothing to watch.
     if (!window || !Watching()) {
-        LetGo();
+        LetGoOfWindow();
         return;
     }
     // The window is made while the caller may already use its handle: a board that went before the
@@ -154,17 +148,20 @@ void RemovalWatch::MakeWindow() {
 }
 
 void RemovalWatch::ReportRemoval() {
-    bool watching;
     {
         SectionHold hold(guard_);
-        watching = !ending_;
+        if (ending_) return;
+        inHandler_ = true;
     }
-    if (watching) onRemoved_();
+    onRemoved_();
+    SectionHold hold(guard_);
+    inHandler_ = false;
+    changed_.WakeAll();
 }
 
 // The one place where the registration and the window go, in that order; on the NotifyWorker.
 // The watch is settled once the worker is back from what called this.
-void RemovalWatch::LetGo() {
+void RemovalWatch::LetGoOfWindow() {
     HWND window;
     HDEVNOTIFY registration;
     {
@@ -181,9 +178,13 @@ void RemovalWatch::LetGo() {
 }
 
 void RemovalWatch::Settle() {
-    SectionHold hold(guard_);
-    phase_ = Phase::Settled;
-    changed_.WakeAll();
+    {
+        SectionHold hold(guard_);
+        phase_ = Phase::Settled;
+        changed_.WakeAll();
+        if (!handedOver_) return;
+    }
+    delete this;  // its owner has gone
 }
 
 LRESULT CALLBACK RemovalWatch::WindowProcedure(HWND window, UINT message, WPARAM first, LPARAM second) {
@@ -191,7 +192,7 @@ LRESULT CALLBACK RemovalWatch::WindowProcedure(HWND window, UINT message, WPARAM
     switch (message) {
     case WM_CLOSE:
         // End's request from another thread.
-        if (watch) watch->LetGo();
+        if (watch) watch->LetGoOfWindow();
         return 0;
     case WM_DESTROY:
         ::SetWindowLongPtrA(window, GWLP_USERDATA, 0);

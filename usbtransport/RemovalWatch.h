@@ -30,7 +30,7 @@ bool IsRemovalOf(WPARAM event, const DEV_BROADCAST_HDR *broadcast, const std::st
 class RemovalWatch {
 public:
     RemovalWatch() = default;
-    // The owner has ended the watch and waited for it (WaitEnded) before.
+    // The owner has ended the watch and let go of it (LetGoOf) before.
     ~RemovalWatch() = default;
     RemovalWatch(const RemovalWatch &) = delete;
     RemovalWatch &operator=(const RemovalWatch &) = delete;
@@ -44,13 +44,20 @@ public:
     // reports, and the next transfer notices a lost board through its ERROR_DEVICE_NOT_CONNECTED.
     bool Start(const std::string &path, const void *owner, std::function<void()> onRemoved);
     // Asks for the window and registration to go. Any thread (the NotifyWorker too), any number
-    // of times; a window still to be made is not made.
+    // of times; a window still to be made is not made, and the removal handler no longer runs.
     void End();
     // Started and not yet asked to end.
     bool Watching();
-    // True when the watch has let go of its window (or never had one) within the time, and the
-    // NotifyWorker runs nothing of it any more.
-    bool WaitEnded(DWORD timeoutMs);
+
+    enum class LetGo { Settled, HandedOver, TimedOut };
+    // After End: waits, at most timeoutMs, until nothing of the owner runs on the NotifyWorker any
+    // more. Settled: the watch has let go of its window (or never had one) and may be freed.
+    // HandedOver: the window is still being made, and the watch now belongs to the NotifyWorker,
+    // which frees it once the window has come and gone; the owner must let go of it without freeing
+    // it. The first window and registration of a process load the platform's libraries under the
+    // loader lock, so a host's FreeLibrary right after its first open would otherwise wait for a
+    // worker that waits for it. TimedOut: the removal handler still runs.
+    static LetGo LetGoOf(RemovalWatch *watch, DWORD timeoutMs);
 
     // The window class, registered by the NotifyWorker as it starts; later registrations meet it
     // already there, which is fine.
@@ -64,20 +71,22 @@ private:
     void MakeWindow();
     // The board has gone: the removal handler runs unless the watch is ending.
     void ReportRemoval();
-    void LetGo();
+    void LetGoOfWindow();
     void Settle();
     static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM first, LPARAM second);
 
     std::string path_;
     const void *owner_ = nullptr;
     std::function<void()> onRemoved_;
-    // Over the five below: End, the waits and the NotifyWorker may meet.
+    // Over the seven below: End, the waits and the NotifyWorker may meet.
     CriticalSection guard_;
     Condition changed_;  // the phase moved on
     Phase phase_ = Phase::Unstarted;
     HWND window_ = nullptr;
     HDEVNOTIFY registration_ = nullptr;
     bool ending_ = false;
+    bool inHandler_ = false;   // the removal handler runs
+    bool handedOver_ = false;  // the NotifyWorker frees the watch once settled
     RemovalWatch *next_ = nullptr;  // the NotifyWorker's lists (requests, then watches let go of)
 };
 

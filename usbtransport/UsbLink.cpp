@@ -27,8 +27,13 @@ DWORD UsbLink::Open(const std::string &path) {
     if (!connectCancel_ || !callsLeft_) return ::GetLastError();
     DWORD error = device_.Open(path);
     if (error) return error;
+    // The threads for the connect's workers start while the watch's window is made: under Wine the
+    // first window of a process loads the platform's window libraries under the loader lock, which
+    // a thread's start needs as well.
+    TheWorkerPool().Prepare(kLinkWorkerCount);
     // A watch that cannot start leaves the handle working without removal reports.
-    removalWatch_.Start(device_.Path(), this, [this] { OnBoardRemoved(); });
+    removalWatch_.reset(new (std::nothrow) RemovalWatch);
+    if (removalWatch_) removalWatch_->Start(device_.Path(), this, [this] { OnBoardRemoved(); });
     if ((error = writeIo_.Create()) != 0 || (error = headerIo_.Create()) != 0) {
         writeIo_.Close();
         headerIo_.Close();
@@ -54,8 +59,16 @@ bool UsbLink::Teardown() {
         channel_ = 0;
         state_ = LinkState::Opened;
     }
-    if (device_.IsOpen() || removalWatch_.Watching() || writeIo_.Exists() || headerIo_.Exists()) CloseDevice();
-    bool settled = removalWatch_.WaitEnded(kWorkerStopAllowanceMs);
+    if (device_.IsOpen() || (removalWatch_ && removalWatch_->Watching()) || writeIo_.Exists() || headerIo_.Exists())
+        CloseDevice();
+    bool settled = true;
+    if (removalWatch_) {
+        switch (RemovalWatch::LetGoOf(removalWatch_.get(), kWorkerStopAllowanceMs)) {
+        case RemovalWatch::LetGo::Settled: break;
+        case RemovalWatch::LetGo::HandedOver: removalWatch_.release(); break;
+        case RemovalWatch::LetGo::TimedOut: settled = false; break;
+        }
+    }
     // Callers woken by the stop still step out of their requests on the link's queues.
     const DWORD start = ::GetTickCount();
     while (settled) {
@@ -240,7 +253,7 @@ void UsbLink::CloseDevice() {
         state_ = LinkState::Closed;
     }
     if (stop_.Exists()) RaiseStop();
-    removalWatch_.End();
+    if (removalWatch_) removalWatch_->End();
     if (workersExist_) {
         // Workers may still be inside a transfer on these objects: wake them and let the stop that
         // joins them close the objects.

@@ -68,6 +68,8 @@ constexpr DWORD kWorkerStopAllowanceMs = 3000;
 // Longest wait of the ReadWorker to write one answer or repeat (the write lock, then the write).
 // An answer that cannot go out in time is given up: the board asks for it again ('e').
 constexpr DWORD kAnswerWriteWaitMs = 3000;
+// The reader, the sender and the assembler.
+constexpr unsigned kLinkWorkerCount = 3;
 // Headers other than the connect reply accepted in one connect attempt before it counts as failed.
 constexpr int kStrayHeadersPerConnectAttempt = 64;
 
@@ -197,7 +199,9 @@ private:
     PooledWorker readWorker_;
     PooledWorker assembleWorker_;
     volatile uint32_t lastWriteWasReply_ = 1;
-    RemovalWatch removalWatch_;  // the window and registration on the NotifyWorker
+    // The window and registration on the NotifyWorker; null when the watch could not be made, or
+    // once handed over to the NotifyWorker at the teardown.
+    std::unique_ptr<RemovalWatch> removalWatch_;
 
     // Guards added to the layout above:
     // requestGate_ orders the callers' state check and queueing against a stop, so that no

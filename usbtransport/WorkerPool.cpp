@@ -32,6 +32,7 @@ void PooledWorker::Reset() {
 DWORD WorkerPool::Hand(PooledWorker &worker, std::function<void()> body) {
     SectionHold hold(lock_);
     ForgetLeft();
+    shuttingDown_ = false;
     worker.body_ = std::move(body);
     worker.phase_ = PooledWorker::Phase::Handed;
     for (Seat &seat : seats_) {
@@ -40,20 +41,40 @@ DWORD WorkerPool::Hand(PooledWorker &worker, std::function<void()> body) {
         seat.called.WakeAll();
         return ERROR_SUCCESS;
     }
-    DWORD error = ERROR_NOT_ENOUGH_MEMORY;
-    try {
-        seats_.emplace_back();
-        Seat &seat = seats_.back();
-        seat.worker = &worker;
-        // The thread takes lock_ once it has begun, after this hold has ended.
-        error = seat.thread.Launch([this, &seat] { Serve(seat); });
-        if (error) seats_.pop_back();
-    } catch (...) {
-    }
+    const DWORD error = AddSeat(&worker);
     if (error) {
         worker.body_ = nullptr;
         worker.phase_ = PooledWorker::Phase::Idle;
     }
+    return error;
+}
+
+void WorkerPool::Prepare(unsigned count) {
+    SectionHold hold(lock_);
+    ForgetLeft();
+    shuttingDown_ = false;
+    unsigned waiting = 0;
+    for (const Seat &seat : seats_)
+        if (!seat.worker && !seat.leaving) ++waiting;
+    // A thread that cannot be started now is started by the connect, which reports the failure.
+    while (waiting < count && AddSeat(nullptr) == ERROR_SUCCESS) ++waiting;
+}
+
+DWORD WorkerPool::AddSeat(PooledWorker *worker) {
+    try {
+        seats_.emplace_back();
+    } catch (...) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    Seat &seat = seats_.back();
+    seat.worker = worker;
+    DWORD error = ERROR_NOT_ENOUGH_MEMORY;
+    try {
+        // The thread takes lock_ once it has begun, after the caller's hold has ended.
+        error = seat.thread.Launch([this, &seat] { Serve(seat); });
+    } catch (...) {
+    }
+    if (error) seats_.pop_back();
     return error;
 }
 
@@ -63,6 +84,7 @@ void WorkerPool::Serve(Seat &seat) {
         std::function<void()> body;
         {
             SectionHold hold(lock_);
+            seat.begun = true;
             seat.called.Wait(lock_, nullptr, kPooledThreadIdleMs, [&] { return seat.worker || shuttingDown_; });
             if (!seat.worker) {
                 // Waited long enough, or the library is cleaned up: the thread ends.
@@ -105,9 +127,11 @@ void WorkerPool::Shutdown(DWORD timeoutMs) {
     SectionHold hold(lock_);
     shuttingDown_ = true;
     for (Seat &seat : seats_) seat.called.WakeAll();
+    // A thread not begun yet may need the loader lock to begin, which this call may hold: it is not
+    // waited for, and leaves as soon as it begins.
     changed_.Wait(lock_, nullptr, timeoutMs, [this] {
         for (const Seat &seat : seats_)
-            if (!seat.leaving && !seat.worker) return false;
+            if (seat.begun && !seat.leaving && !seat.worker) return false;
         return true;
     });
     // A leaving thread needs neither lock_ nor the loader lock to set its ended event.
@@ -117,7 +141,6 @@ void WorkerPool::Shutdown(DWORD timeoutMs) {
         seat.thread.WaitEnded(elapsed >= timeoutMs ? 0 : static_cast<DWORD>(timeoutMs - elapsed));
     }
     ForgetLeft();
-    shuttingDown_ = false;
 }
 
 }  // namespace wirrow

@@ -55,8 +55,13 @@ public:
     WorkerPool(const WorkerPool &) = delete;
     WorkerPool &operator=(const WorkerPool &) = delete;
 
+    // Starts threads, without waiting for them, until `count` wait for work (or are starting): an
+    // opened handle's connect then finds its three. Their start (the platform's per-thread attach)
+    // then runs beside the rest of the open instead of inside the connect.
+    void Prepare(unsigned count);
     // The end of CommCleanup: waiting threads end and are waited for within the time; a thread
-    // still serving a link that did not let go in time stays with it.
+    // still serving a link that did not let go in time stays with it, and one that has not begun
+    // yet (the loader lock may be held here) ends as soon as it begins.
     void Shutdown(DWORD timeoutMs);
 
 private:
@@ -65,11 +70,15 @@ private:
     struct Seat {
         PinnedThread thread;
         PooledWorker *worker = nullptr;
+        bool begun = false;    // the thread has begun to serve
         bool leaving = false;  // the thread has stopped waiting and is on its way out
         Condition called;      // a worker was handed to this seat, or the pool shuts down
     };
 
     DWORD Hand(PooledWorker &worker, std::function<void()> body);
+    // Under lock_: a new seat with its thread launched for `worker` (null: none yet). 0 or the
+    // platform's error code; nothing is left behind on failure.
+    DWORD AddSeat(PooledWorker *worker);
     void Serve(Seat &seat);
     // Under lock_: forgets the seats whose thread has ended.
     void ForgetLeft();
@@ -77,7 +86,7 @@ private:
     CriticalSection lock_;  // over everything below and every PooledWorker's phase
     Condition changed_;     // a worker began or ended, a seat left
     std::list<Seat> seats_;
-    bool shuttingDown_ = false;
+    bool shuttingDown_ = false;  // from a Shutdown to the next Hand or Prepare
 };
 
 WorkerPool &TheWorkerPool();

@@ -93,6 +93,25 @@ protected:
     LibraryFolder folder_;
 };
 
+// First in this program, so that its open makes the process's first window: the platform loads its
+// window and notification libraries for it, under the loader lock, on the NotifyWorker. The release
+// right after the open holds that lock while it tears the handle down, so the teardown must not wait
+// for a window still being made (a wait that gives up takes the 3 s allowance and keeps Wirrow).
+TEST_F(WirrowUnload, FreeLibraryOfCommunicatorRightAfterTheFirstOpenReturnsAtOnce) {
+    HMODULE communicator =
+        ::LoadLibraryExA(folder_.File("Communicator.dll").c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    ASSERT_NE(nullptr, communicator);
+    auto open = Export<PFN_CommOpen>(communicator, "CommOpen");
+    ASSERT_TRUE(open);
+    HCOMM handle = nullptr;
+    ASSERT_EQ(0u, open(board_->InterfacePath().c_str(), 0, &handle, nullptr, 26214));
+    const ULONGLONG start = ::GetTickCount64();
+    ::FreeLibrary(communicator);
+    EXPECT_LT(::GetTickCount64() - start, 2000u) << "the release waited for the window";
+    EXPECT_TRUE(board_->WaitListening(kWait)) << "the board sees the host leave";
+    EXPECT_TRUE(WirrowUnloaded()) << "Wirrow stays loaded";
+}
+
 TEST_F(WirrowUnload, FreeLibraryOfCommunicatorWithConnectedHandlesReturnsAndDropsTheLink) {
     // Hivekey.dll, which Communicator imports, is found beside it.
     HMODULE communicator =
@@ -131,7 +150,8 @@ TEST_F(WirrowUnload, FreeLibraryOfCommunicatorRightAfterConnectOnTheSameThreadRe
     const std::string boardPath = board_->InterfacePath();
     Thread host;
     ASSERT_TRUE(host.Start([&] {
-        HMODULE communicator = ::LoadLibraryA(communicatorPath.c_str());
+        // Hivekey.dll, which Communicator imports, is found beside it.
+        HMODULE communicator = ::LoadLibraryExA(communicatorPath.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
         if (!communicator) return;
         auto open = Export<PFN_CommOpen>(communicator, "CommOpen");
         auto connect = Export<PFN_CommConnect>(communicator, "CommConnect");
