@@ -22,8 +22,11 @@ bool NotifyWorker::Request(RemovalWatch *watch) {
         }
         shuttingDown_ = false;
         DWORD started = ERROR_NOT_ENOUGH_MEMORY;
+        // Not waited for: nothing waits for this thread's end before it has served the watch
+        // requested now (Shutdown waits only once no window is left, a teardown hands a watch still
+        // to be made over to it), so a start under a held loader lock cannot block a stop.
         try {
-            started = thread_.Start([this] { Run(); });
+            started = thread_.Launch([this] { Run(); });
         } catch (...) {
         }
         if (started != ERROR_SUCCESS) return false;
