@@ -125,7 +125,6 @@ void RemovalWatch::MakeWindow() {
         filter.dbcc_reserved = 0;
         filter.dbcc_classguid = BoardInterfaceGuid;
         registration = ::RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
-        ::SetWindowLongPtrA(window, 0, reinterpret_cast<LONG_PTR>(owner_));
     }
     {
         SectionHold hold(guard_);
@@ -143,7 +142,12 @@ void RemovalWatch::MakeWindow() {
     // reported from here on reaches the window as well; the second report finds the watch ended.
     if (BoardInterfacePresence(path_) == InterfacePresence::Absent) ReportRemoval();
     SectionHold hold(guard_);
-    if (phase_ == Phase::Requested) phase_ = Phase::Watching;
+    if (phase_ == Phase::Requested) {
+        // From here on a teardown waits for the window to go: a window that shows its link's address
+        // is gone before that link's CommClose returns.
+        ::SetWindowLongPtrA(window, 0, reinterpret_cast<LONG_PTR>(owner_));
+        phase_ = Phase::Watching;
+    }
     changed_.WakeAll();
 }
 
