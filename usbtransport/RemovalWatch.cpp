@@ -78,17 +78,16 @@ bool RemovalWatch::Watching() {
     return (phase_ == Phase::Requested || phase_ == Phase::Watching) && !ending_;
 }
 
-RemovalWatch::LetGo RemovalWatch::LetGoOf(RemovalWatch *watch, DWORD timeoutMs) {
-    SectionHold hold(watch->guard_);
-    const Waited waited = watch->changed_.Wait(watch->guard_, nullptr, timeoutMs, [watch] {
-        return watch->phase_ == Phase::Unstarted || watch->phase_ == Phase::Settled ||
-               (watch->phase_ == Phase::Requested && !watch->inHandler_);
+RemovalWatch::Released RemovalWatch::Release(DWORD timeoutMs) {
+    SectionHold hold(guard_);
+    const Waited waited = changed_.Wait(guard_, nullptr, timeoutMs, [this] {
+        return phase_ == Phase::Unstarted || phase_ == Phase::Settled || (phase_ == Phase::Requested && !inHandler_);
     });
-    if (waited != Waited::Ready) return LetGo::TimedOut;
-    if (watch->phase_ != Phase::Requested) return LetGo::Settled;
+    if (waited != Waited::Ready) return Released::TimedOut;
+    if (phase_ != Phase::Requested) return Released::Settled;
     // Still to be made or being made: End has been called, so the handler will not run again.
-    watch->handedOver_ = true;
-    return LetGo::HandedOver;
+    handedOver_ = true;
+    return Released::HandedOver;
 }
 
 void RemovalWatch::RegisterWindowClass() {

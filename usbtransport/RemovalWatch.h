@@ -5,7 +5,7 @@
 // it return COMM_ERROR_DEVICE_NOT_CONNECTED instead of hanging.
 //
 // The window and the registration are made and let go of on the NotifyWorker (a window
-// can only be destroyed by its own thread), in one place (LetGo): at once when End runs
+// can only be destroyed by its own thread), in one place (LetGoOfWindow): at once when End runs
 // there (the removal handler), after a close message when it runs elsewhere.
 #pragma once
 #include "Condition.h"
@@ -30,7 +30,7 @@ bool IsRemovalOf(WPARAM event, const DEV_BROADCAST_HDR *broadcast, const std::st
 class RemovalWatch {
 public:
     RemovalWatch() = default;
-    // The owner has ended the watch and let go of it (LetGoOf) before.
+    // The owner has ended the watch and released it (Release) before.
     ~RemovalWatch() = default;
     RemovalWatch(const RemovalWatch &) = delete;
     RemovalWatch &operator=(const RemovalWatch &) = delete;
@@ -49,7 +49,7 @@ public:
     // Started and not yet asked to end.
     bool Watching();
 
-    enum class LetGo { Settled, HandedOver, TimedOut };
+    enum class Released { Settled, HandedOver, TimedOut };
     // After End: waits, at most timeoutMs, until nothing of the owner runs on the NotifyWorker any
     // more. Settled: the watch has let go of its window (or never had one) and may be freed.
     // HandedOver: the window is still being made, and the watch now belongs to the NotifyWorker,
@@ -57,7 +57,7 @@ public:
     // it. The first window and registration of a process load the platform's libraries under the
     // loader lock, so a host's FreeLibrary right after its first open would otherwise wait for a
     // worker that waits for it. TimedOut: the removal handler still runs.
-    static LetGo LetGoOf(RemovalWatch *watch, DWORD timeoutMs);
+    Released Release(DWORD timeoutMs);
 
     // The window class, registered by the NotifyWorker as it starts; later registrations meet it
     // already there, which is fine.

@@ -63,10 +63,10 @@ bool UsbLink::Teardown() {
         CloseDevice();
     bool settled = true;
     if (removalWatch_) {
-        switch (RemovalWatch::LetGoOf(removalWatch_.get(), kWorkerStopAllowanceMs)) {
-        case RemovalWatch::LetGo::Settled: break;
-        case RemovalWatch::LetGo::HandedOver: removalWatch_.release(); break;
-        case RemovalWatch::LetGo::TimedOut: settled = false; break;
+        switch (removalWatch_->Release(kWorkerStopAllowanceMs)) {
+        case RemovalWatch::Released::Settled: break;
+        case RemovalWatch::Released::HandedOver: removalWatch_.release(); break;  // the NotifyWorker frees it
+        case RemovalWatch::Released::TimedOut: settled = false; break;
         }
     }
     // Callers woken by the stop still step out of their requests on the link's queues.
