@@ -33,3 +33,14 @@ inline HWND WaitLinkWindow(const void *handle, DWORD timeoutMs = 10000) {
         ::Sleep(5);
     }
 }
+
+// A window asked to close by another thread goes on its own thread, a moment later: waits (bounded)
+// until this process has no "WIRROW" window left.
+inline bool LinkWindowsGone(DWORD timeoutMs = 10000) {
+    const DWORD start = ::GetTickCount();
+    while (!LinkWindows().empty()) {
+        if (::GetTickCount() - start >= timeoutMs) return false;
+        ::Sleep(10);
+    }
+    return true;
+}

@@ -16,17 +16,6 @@ namespace {
 
 constexpr DWORD kWait = 10000;
 
-// A window asked to close by another thread goes on its own thread, a moment later: waits (bounded).
-bool LinkWindowsGone(DWORD timeoutMs = kWait) {
-    const DWORD start = ::GetTickCount();
-    while (!LinkWindows().empty()) {
-        if (::GetTickCount() - start >= timeoutMs) return false;
-        ::Sleep(10);
-    }
-    return true;
-}
-
-HWND WindowOf(HCOMM handle) { return WaitLinkWindow(handle); }
 
 // Open handles of this process; Wine's GetProcessHandleCount reports 0, so values are probed.
 DWORD ProbeHandleCount() {
@@ -106,7 +95,7 @@ protected:
 TEST_F(LifecycleTest, EachHandleHasAHiddenWindowOfTheWirrowClass) {
     auto &board = StartBoard();
     HCOMM handle = Open(board.InterfacePath());
-    HWND window = WindowOf(handle);
+    HWND window = WaitLinkWindow(handle);
     ASSERT_NE(nullptr, window);
     EXPECT_FALSE(::IsWindowVisible(window));
     EXPECT_EQ(nullptr, ::GetParent(window));
@@ -132,7 +121,7 @@ TEST_F(LifecycleTest, UnplugEndsAWaitingReceiveAndLeavesTheHandleUntilClosed) {
     auto &board = StartBoard();
     const std::string path = board.InterfacePath();
     HCOMM handle = Open(path);
-    ASSERT_NE(nullptr, WindowOf(handle));
+    ASSERT_NE(nullptr, WaitLinkWindow(handle));
     ASSERT_EQ(0u, Connect(handle));
     std::vector<uint8_t> buffer(256);
     uint32_t length = 256;
@@ -166,7 +155,7 @@ TEST_F(LifecycleTest, UnplugEndsAWaitingReceiveAndLeavesTheHandleUntilClosed) {
 TEST_F(LifecycleTest, UnplugOfAnOpenedHandleClosesIt) {
     auto &board = StartBoard();
     HCOMM handle = Open(board.InterfacePath());
-    ASSERT_NE(nullptr, WindowOf(handle));
+    ASSERT_NE(nullptr, WaitLinkWindow(handle));
     ASSERT_EQ(0u, board.Unplug());
     EXPECT_EQ(1167u, Connect(handle)) << "the device is closed";
     EXPECT_EQ(0u, CommClose(handle));
@@ -182,7 +171,7 @@ TEST_F(LifecycleTest, ABoardGoneBeforeItsWindowWatchesIsNoticed) {
     ASSERT_EQ(0u, boardsim::SetInterfacePresent(gone.InterfacePath(), false));
     HCOMM handle = Open(gone.InterfacePath());
     HCOMM kept = Open(present.InterfacePath());
-    const HWND keptWindow = WindowOf(kept);
+    const HWND keptWindow = WaitLinkWindow(kept);
     ASSERT_NE(nullptr, keptWindow);
     EXPECT_EQ(std::vector<HWND>{keptWindow}, LinkWindows()) << "the gone board's watch ended";
     EXPECT_EQ(1167u, Connect(handle)) << "the device is closed";
@@ -196,7 +185,7 @@ TEST_F(LifecycleTest, ReportsForOtherDevicesOrEventsChangeNothing) {
     auto &board = StartBoard();
     const std::string path = board.InterfacePath();
     HCOMM handle = Open(path);
-    HWND window = WindowOf(handle);
+    HWND window = WaitLinkWindow(handle);
     ASSERT_NE(nullptr, window);
     ASSERT_EQ(0u, Connect(handle));
 
@@ -218,7 +207,7 @@ TEST_F(LifecycleTest, ARemovalReportInOtherLetterCaseCounts) {
     auto &board = StartBoard();
     const std::string path = board.InterfacePath();
     HCOMM handle = Open(path);
-    HWND window = WindowOf(handle);
+    HWND window = WaitLinkWindow(handle);
     ASSERT_NE(nullptr, window);
     ASSERT_EQ(0u, Connect(handle));
     uint32_t length = 16;
@@ -238,7 +227,7 @@ TEST_F(LifecycleTest, RemovalRacingACallersDisconnectAndCloseClosesEverythingOnc
     for (int round = 0; round < 13; ++round) {
         if (round == 1) handlesBefore = ProbeHandleCount();  // after the first open set up the process's share
         HCOMM handle = Open(board.InterfacePath());
-        HWND window = WindowOf(handle);
+        HWND window = WaitLinkWindow(handle);
         ASSERT_NE(nullptr, window);
         ASSERT_EQ(0u, Connect(handle));
         // The report is delivered on the window's own thread while this thread stops the link.
@@ -263,7 +252,7 @@ TEST_F(LifecycleTest, RemovalRacingAConnectLeavesAClosedHandleWithoutWorkers) {
     DWORD threadsBefore = 0;
     for (int round = 0; round < 24; ++round) {
         HCOMM handle = Open(board.InterfacePath());
-        HWND window = WindowOf(handle);
+        HWND window = WaitLinkWindow(handle);
         ASSERT_NE(nullptr, window);
         if (round == 1) {
             handlesBefore = ProbeHandleCount();
@@ -297,13 +286,13 @@ TEST_F(LifecycleTest, ALinksWorkerThreadsServeTheNextHandleAndEndWithCleanup) {
     auto &first = StartBoard();
     auto &second = StartBoard();
     HCOMM handle = Open(first.InterfacePath());
-    ASSERT_NE(nullptr, WindowOf(handle));
+    ASSERT_NE(nullptr, WaitLinkWindow(handle));
     ASSERT_EQ(0u, Connect(handle));
     std::vector<DWORD> running = ProcessThreadIds();
     EXPECT_EQ(0u, CommClose(handle));
 
     HCOMM next = Open(second.InterfacePath());
-    ASSERT_NE(nullptr, WindowOf(next));
+    ASSERT_NE(nullptr, WaitLinkWindow(next));
     ASSERT_EQ(0u, Connect(next));
     EXPECT_TRUE(CarriesMessage(next, second));
     std::sort(running.begin(), running.end());
@@ -326,7 +315,7 @@ TEST_F(LifecycleTest, WindowsOfHandlesOpenAtOnceShareOneThreadThatEndsWithCleanu
     std::vector<HWND> windows;
     for (int i = 0; i < 3; ++i) {
         auto &board = StartBoard();
-        windows.push_back(WindowOf(Open(board.InterfacePath())));
+        windows.push_back(WaitLinkWindow(Open(board.InterfacePath())));
         ASSERT_NE(nullptr, windows.back());
     }
     const DWORD worker = WindowThread(windows[0]);
@@ -345,7 +334,7 @@ TEST_F(LifecycleTest, WindowsOfHandlesOpenAtOnceShareOneThreadThatEndsWithCleanu
 TEST_F(LifecycleTest, AHandleOpenedRightAfterACloseHasItsWindowOnTheSameThread) {
     auto &board = StartBoard();
     HCOMM first = Open(board.InterfacePath());
-    HWND firstWindow = WindowOf(first);
+    HWND firstWindow = WaitLinkWindow(first);
     ASSERT_NE(nullptr, firstWindow);
     const DWORD worker = WindowThread(firstWindow);
     EXPECT_EQ(0u, CommClose(first));
@@ -353,7 +342,7 @@ TEST_F(LifecycleTest, AHandleOpenedRightAfterACloseHasItsWindowOnTheSameThread) 
     ASSERT_TRUE(board.WaitListening(kWait));
 
     HCOMM second = Open(board.InterfacePath());
-    HWND secondWindow = WindowOf(second);
+    HWND secondWindow = WaitLinkWindow(second);
     ASSERT_NE(nullptr, secondWindow);
     EXPECT_EQ(worker, WindowThread(secondWindow)) << "the worker stays from one handle to the next";
     EXPECT_EQ(0u, CommClose(second));
@@ -364,8 +353,8 @@ TEST_F(LifecycleTest, ARemovalLeavesTheOtherHandlesWatching) {
     auto &staying = StartBoard();
     HCOMM goneHandle = Open(gone.InterfacePath());
     HCOMM stayingHandle = Open(staying.InterfacePath());
-    HWND stayingWindow = WindowOf(stayingHandle);
-    ASSERT_NE(nullptr, WindowOf(goneHandle));
+    HWND stayingWindow = WaitLinkWindow(stayingHandle);
+    ASSERT_NE(nullptr, WaitLinkWindow(goneHandle));
     ASSERT_NE(nullptr, stayingWindow);
     ASSERT_EQ(0u, Connect(goneHandle));
     ASSERT_EQ(0u, Connect(stayingHandle));
@@ -379,7 +368,7 @@ TEST_F(LifecycleTest, ARemovalLeavesTheOtherHandlesWatching) {
     EXPECT_EQ(1167u, goneReceive.Result());
     EXPECT_FALSE(stayingReceive.Finished(0)) << "the other link still waits for its board";
     EXPECT_TRUE(::IsWindow(stayingWindow));
-    EXPECT_EQ(stayingWindow, WindowOf(stayingHandle));
+    EXPECT_EQ(stayingWindow, WaitLinkWindow(stayingHandle));
 
     ASSERT_EQ(0u, staying.Unplug());
     ASSERT_TRUE(stayingReceive.Finished(kWait)) << "the other window still hears of its board's removal";
@@ -405,7 +394,7 @@ TEST_F(LifecycleTest, CleanupTearsDownEveryHandleAndStartupStartsAfresh) {
     for (int i = 0; i < 3; ++i) {
         auto &board = StartBoard();
         handles.push_back(Open(board.InterfacePath()));
-        ASSERT_NE(nullptr, WindowOf(handles.back()));
+        ASSERT_NE(nullptr, WaitLinkWindow(handles.back()));
     }
     ASSERT_EQ(0u, Connect(handles[1]));
     uint32_t length = 16;
@@ -436,7 +425,7 @@ TEST_F(LifecycleTest, SamePathGivesTheSameHandleButOtherLetterCaseDoesNot) {
     auto &board = StartBoard();
     const std::string path = board.InterfacePath();
     HCOMM handle = Open(path);
-    ASSERT_NE(nullptr, WindowOf(handle));
+    ASSERT_NE(nullptr, WaitLinkWindow(handle));
     DWORD lastError = 0;
     EXPECT_EQ(handle, Open(path, &lastError));
     EXPECT_EQ(183u, lastError);
@@ -491,7 +480,7 @@ TEST_F(LifecycleTest, HandlesAndThreadsStayLevelOverManyOpensAndCloses) {
     auto &board = StartBoard();
     auto cycle = [&] {
         HCOMM handle = Open(board.InterfacePath());
-        ASSERT_NE(nullptr, WindowOf(handle));
+        ASSERT_NE(nullptr, WaitLinkWindow(handle));
         ASSERT_EQ(0u, Connect(handle));
         ASSERT_EQ(0u, CommClose(handle));
         ASSERT_TRUE(board.WaitListening(kWait));
