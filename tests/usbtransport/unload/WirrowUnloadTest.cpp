@@ -146,13 +146,18 @@ TEST_F(WirrowUnload, FreeLibraryOfCommunicatorRightAfterConnectOnTheSameThreadRe
     UniqueHandle released = MakeEvent(true, false);
     std::atomic<CommResult> opened{0xBAD0BAD0u};
     std::atomic<CommResult> connected{0xBAD0BAD0u};
+    std::atomic<bool> loaded{false};
     const std::string communicatorPath = folder_.File("Communicator.dll");
     const std::string boardPath = board_->InterfacePath();
     Thread host;
     ASSERT_TRUE(host.Start([&] {
         // Hivekey.dll, which Communicator imports, is found beside it.
         HMODULE communicator = ::LoadLibraryExA(communicatorPath.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-        if (!communicator) return;
+        loaded = communicator != nullptr;
+        if (!communicator) {
+            ::SetEvent(released.Get());
+            return;
+        }
         auto open = Export<PFN_CommOpen>(communicator, "CommOpen");
         auto connect = Export<PFN_CommConnect>(communicator, "CommConnect");
         HCOMM handle = nullptr;
@@ -163,6 +168,7 @@ TEST_F(WirrowUnload, FreeLibraryOfCommunicatorRightAfterConnectOnTheSameThreadRe
         ::SetEvent(released.Get());
     }));
     ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(released.Get(), kUnloadBoundMs)) << "FreeLibrary hangs";
+    ASSERT_TRUE(loaded.load()) << "Communicator.dll did not load";
     EXPECT_EQ(0u, opened.load());
     EXPECT_EQ(0u, connected.load());
     EXPECT_TRUE(host.Join(kWait));
