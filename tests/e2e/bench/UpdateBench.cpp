@@ -12,7 +12,8 @@
 // last reply. The cost per packet of each layer is taken from the difference of
 // the two image sizes, which leaves out what every update pays once (search,
 // library loading, connect).
-//   tools/sandbox.sh wine build/x86_64/bin/update_bench.exe [--rounds=N]
+//   tools/sandbox.sh wine build/x86_64/bin/update_bench.exe [--rounds=N] [--layers=view,program,...]
+// (the raw loop and rawproc, the ratios' baselines, always run).
 #include "CommApi.h"
 #include "DialogUpdateView.h"
 #include "FlashwellDriver.h"
@@ -343,17 +344,39 @@ bool OnceCosts(const CommFunctions &wirrow, const Library &wirrowLibrary, Simula
     return TimedCycle(wirrow, board, kFirstOpen, seconds) && TimedCycle(wirrow, board, kOpen, seconds);
 }
 
-// What the board saw of an update: from the host's open of the device to the last update reply;
-// negative when it saw no open or no reply.
-double SecondsAtBoard(const SimulatedBoard &board) {
-    int64_t opened = -1, replied = -1;
-    for (const BoardEvent &event : board.Events()) {
-        if (event.kind == BoardEventKind::ClientConnected && opened < 0) opened = event.time;
-        if (event.kind == BoardEventKind::UpdateReply) replied = event.time;
-    }
+// What the board saw of an update: from the host's open of the device to the last update reply
+// (seconds, negative when it saw no open or no reply), and per packet of the image, the medians of
+// the two halves of its round: from the board's reply being answered to the host's next packet
+// (the host's turn), and from that packet to the host's answer to its reply (the reply's round).
+struct AtBoard {
+    double seconds = -1;
+    double turnMs = -1;
+    double replyMs = -1;
+};
+
+AtBoard FiguresAtBoard(const SimulatedBoard &board) {
     LARGE_INTEGER frequency;
     ::QueryPerformanceFrequency(&frequency);
-    return opened < 0 || replied < opened ? -1 : double(replied - opened) / double(frequency.QuadPart);
+    const double ticksPerMs = double(frequency.QuadPart) / 1000;
+    int64_t opened = -1, replied = -1, packet = -1;
+    std::vector<double> turns, replies;
+    for (const BoardEvent &event : board.Events()) {
+        if (event.kind == BoardEventKind::ClientConnected && opened < 0) opened = event.time;
+        if (event.kind == BoardEventKind::HostPacket) {
+            if (replied >= 0) turns.push_back(double(event.time - replied) / ticksPerMs);
+            packet = event.time;
+        }
+        if (event.kind == BoardEventKind::UpdateReply) {
+            if (packet >= 0) replies.push_back(double(event.time - packet) / ticksPerMs);
+            replied = event.time;
+        }
+    }
+    AtBoard figures;
+    if (opened < 0 || replied < opened) return figures;
+    figures.seconds = double(replied - opened) / double(frequency.QuadPart);
+    figures.turnMs = Median(turns);
+    figures.replyMs = Median(replies);
+    return figures;
 }
 
 struct SizeFigures {
@@ -361,6 +384,8 @@ struct SizeFigures {
     uint32_t packets = 0;
     std::vector<double> seconds[kLayers];
     std::vector<double> atBoard[kLayers];
+    std::vector<double> turnMs[kLayers];
+    std::vector<double> replyMs[kLayers];
     int failures[kLayers] = {};
 };
 
@@ -373,8 +398,17 @@ int main(int argc, char **argv) {
         return !payload.empty() && RawLoop(argv[2], std::vector<uint8_t>(payload.begin(), payload.end())) ? 0 : 1;
     }
     int rounds = 5;
-    for (int i = 1; i < argc; ++i)
+    bool chosen[kLayers];
+    std::fill(std::begin(chosen), std::end(chosen), true);
+    for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--rounds=", 9) == 0) rounds = std::max(1, std::atoi(argv[i] + 9));
+        if (std::strncmp(argv[i], "--layers=", 9) == 0) {
+            // The raw loop, in this process and in another, is the ratios' baseline: it always runs.
+            const std::string names = std::string(",") + (argv[i] + 9) + ",";
+            for (int layer = kRawProcess + 1; layer < kLayers; ++layer)
+                chosen[layer] = names.find(std::string(",") + kLayerNames[layer] + ",") != std::string::npos;
+        }
+    }
 
     Library wirrowLibrary(::LoadLibraryA("Wirrow.dll"));
     Library communicatorLibrary(::LoadLibraryA("Communicator.dll"));
@@ -404,10 +438,12 @@ int main(int argc, char **argv) {
             return 1;
         }
         FlashwellDriver app;
-        const bool programReady = app.Start(workspace.folder.Path()) && app.ChooseImage(workspace.image) &&
+        const bool programReady = chosen[kProgram] && app.Start(workspace.folder.Path()) &&
+                                  app.ChooseImage(workspace.image) &&
                                   WaitUntil([&] { return app.Enabled(IDC_UPDATE); }, 10000);
         for (int round = 0; round < rounds; ++round) {
             for (int layer = 0; layer < kLayers; ++layer) {
+                if (!chosen[layer]) continue;
                 if (layer == kProgram && !programReady) {
                     ++figures.failures[layer];
                     continue;
@@ -454,12 +490,14 @@ int main(int argc, char **argv) {
                     if (seconds >= 0 && !WaitUntil([&] { return board->FlashImage() == workspace.payload; }, 5000))
                         seconds = -1;
                 }
-                const double atBoard = seconds < 0 ? -1 : SecondsAtBoard(*board);
-                if (seconds < 0 || atBoard < 0) {
+                const AtBoard atBoard = seconds < 0 ? AtBoard{} : FiguresAtBoard(*board);
+                if (seconds < 0 || atBoard.seconds < 0) {
                     ++figures.failures[layer];
                 } else {
                     figures.seconds[layer].push_back(seconds);
-                    figures.atBoard[layer].push_back(atBoard);
+                    figures.atBoard[layer].push_back(atBoard.seconds);
+                    figures.turnMs[layer].push_back(atBoard.turnMs);
+                    figures.replyMs[layer].push_back(atBoard.replyMs);
                 }
             }
         }
@@ -491,6 +529,7 @@ int main(int argc, char **argv) {
     const double extraPackets = double(sizes[1].packets) - double(sizes[0].packets);
     double below = 0;
     for (int layer = 0; layer < kLayers; ++layer) {
+        if (!chosen[layer]) continue;
         std::printf("  %-8s %-38s", kLayerNames[layer], kLayerWhat[layer]);
         for (int s = 0; s < 2; ++s)
             std::printf("  %10.3f s  %6.2f", median[s][layer], median[s][layer] / median[s][kRaw]);
@@ -505,19 +544,22 @@ int main(int argc, char **argv) {
                 "  difference of the two sizes over the difference of their packet counts; +layer: what\n"
                 "  the layer adds per packet to the one above it in the table.\n");
     std::printf("\nAt the board: from the host's open of the device to the last update reply, as the board\n"
-                "sees it (medians of the same runs):\n\n");
+                "sees it, and per packet of the larger image the host's turn (from its answer to the\n"
+                "board's reply to its next packet) and the reply's round (from that packet to the host's\n"
+                "answer to the reply); medians of the same runs:\n\n");
     std::printf("  %-8s", "layer");
     for (const SizeFigures &figures : sizes) std::printf("  %2zu MiB at board  ratio  /rawproc", figures.bytes / kMiB);
-    std::printf("\n");
+    std::printf("   turn ms  reply ms\n");
     double boardMedian[2][kLayers];
     for (int s = 0; s < 2; ++s)
         for (int layer = 0; layer < kLayers; ++layer) boardMedian[s][layer] = Median(sizes[s].atBoard[layer]);
     for (int layer = 0; layer < kLayers; ++layer) {
+        if (!chosen[layer]) continue;
         std::printf("  %-8s", kLayerNames[layer]);
         for (int s = 0; s < 2; ++s)
             std::printf("  %13.3f s  %6.2f  %8.2f", boardMedian[s][layer], boardMedian[s][layer] / boardMedian[s][kRaw],
                         boardMedian[s][layer] / boardMedian[s][kRawProcess]);
-        std::printf("\n");
+        std::printf("  %8.3f  %8.3f\n", Median(sizes[1].turnMs[layer]), Median(sizes[1].replyMs[layer]));
     }
     std::printf("\nWhat every update pays once (medians of %d rounds, fresh board each):\n\n", rounds);
     double stepMs[kSteps];
