@@ -33,6 +33,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -294,9 +295,21 @@ double ProgramUpdate(FlashwellDriver &app, SimulatedBoard &board) {
 // CommStartup, as the first update of a process meets them (the NotifyWorker and the link workers'
 // threads start), then again, as the next update of a series meets them. Before each disconnect the
 // handle's window is waited for: an update's packets take longer than the window to be made.
-enum Step { kSearch, kRawOpenConnect, kFirstOpen, kFirstConnect, kFirstClose, kOpen, kConnect, kClose, kSteps };
+enum Step {
+    kSearch,
+    kRawOpenConnect,
+    kThreadStarts,
+    kFirstOpen,
+    kFirstConnect,
+    kFirstClose,
+    kOpen,
+    kConnect,
+    kClose,
+    kSteps
+};
 const char *const kStepWhat[kSteps] = {"search for the board (SetupAPI)",
                                        "raw loop: open and connect",
+                                       "four bare threads started (their floor)",
                                        "Wirrow, first: CommOpen",
                                        "Wirrow, first: CommConnect",
                                        "Wirrow, first: CommDisconnect and CommClose",
@@ -322,6 +335,34 @@ bool TimedCycle(const CommFunctions &wirrow, SimulatedBoard &board, Step open, d
     return connected && watched && board.WaitListening(5000);
 }
 
+// The platform's own price of what Wirrow's first update starts: the NotifyWorker and three link
+// workers. Seconds from the first CreateThread until the fourth thread's body runs; negative on failure.
+struct ThreadStarts {
+    std::atomic<int> begun{0};
+    UniqueHandle allBegun = MakeEvent(true, false);
+    UniqueHandle release = MakeEvent(true, false);
+};
+
+DWORD WINAPI StartedThread(LPVOID parameter) {
+    auto *starts = static_cast<ThreadStarts *>(parameter);
+    if (++starts->begun == 4) ::SetEvent(starts->allBegun.Get());
+    ::WaitForSingleObject(starts->release.Get(), 10000);
+    return 0;
+}
+
+double FourThreadStarts() {
+    ThreadStarts starts;
+    const Clock::time_point begin = Clock::now();
+    std::vector<UniqueHandle> threads;
+    for (int i = 0; i < 4; ++i) threads.emplace_back(::CreateThread(nullptr, 0, &StartedThread, &starts, 0, nullptr));
+    const bool begunAll = ::WaitForSingleObject(starts.allBegun.Get(), 5000) == WAIT_OBJECT_0;
+    const double seconds = SecondsSince(begin);
+    ::SetEvent(starts.release.Get());
+    for (const UniqueHandle &thread : threads)
+        if (thread) ::WaitForSingleObject(thread.Get(), 10000);
+    return begunAll ? seconds : -1;
+}
+
 bool OnceCosts(const CommFunctions &wirrow, const Library &wirrowLibrary, SimulatedBoard &board,
                double (&seconds)[kSteps]) {
     Clock::time_point start = Clock::now();
@@ -337,6 +378,7 @@ bool OnceCosts(const CommFunctions &wirrow, const Library &wirrowLibrary, Simula
     }
     // The board takes the next host once the raw one has gone.
     if (!board.WaitListening(5000)) return false;
+    if ((seconds[kThreadStarts] = FourThreadStarts()) < 0) return false;
     // No handle is open here (Communicator's included): the cleanup ends the library's threads.
     auto cleanup = wirrowLibrary.Symbol<PFN_CommCleanup>("CommCleanup");
     auto startup = wirrowLibrary.Symbol<PFN_CommStartup>("CommStartup");
