@@ -309,7 +309,7 @@ enum Step {
 };
 const char *const kStepWhat[kSteps] = {"search for the board (SetupAPI)",
                                        "raw loop: open and connect",
-                                       "four bare threads started (their floor)",
+                                       "four bare threads started (platform floor)",
                                        "Wirrow, first: CommOpen",
                                        "Wirrow, first: CommConnect",
                                        "Wirrow, first: CommDisconnect and CommClose",
