@@ -89,6 +89,11 @@ protected:
         ASSERT_EQ(0u, board_->Start());
         ASSERT_EQ(nullptr, ::GetModuleHandleA("Wirrow.dll"));
     }
+    // Communicator.dll of the fresh folder, Hivekey.dll (which it imports) found beside it. The test
+    // frees it: its release is what the cases check.
+    HMODULE LoadCommunicator() const {
+        return ::LoadLibraryExA(folder_.File("Communicator.dll").c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    }
     std::unique_ptr<boardsim::SimulatedBoard> board_;
     LibraryFolder folder_;
 };
@@ -98,8 +103,7 @@ protected:
 // right after the open holds that lock while it tears the handle down, so the teardown must not wait
 // for a window still being made (a wait that gives up takes the 3 s allowance and keeps Wirrow).
 TEST_F(WirrowUnload, FreeLibraryOfCommunicatorRightAfterTheFirstOpenReturnsAtOnce) {
-    HMODULE communicator =
-        ::LoadLibraryExA(folder_.File("Communicator.dll").c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    HMODULE communicator = LoadCommunicator();
     ASSERT_NE(nullptr, communicator);
     auto open = Export<PFN_CommOpen>(communicator, "CommOpen");
     ASSERT_TRUE(open);
@@ -113,9 +117,7 @@ TEST_F(WirrowUnload, FreeLibraryOfCommunicatorRightAfterTheFirstOpenReturnsAtOnc
 }
 
 TEST_F(WirrowUnload, FreeLibraryOfCommunicatorWithConnectedHandlesReturnsAndDropsTheLink) {
-    // Hivekey.dll, which Communicator imports, is found beside it.
-    HMODULE communicator =
-        ::LoadLibraryExA(folder_.File("Communicator.dll").c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    HMODULE communicator = LoadCommunicator();
     ASSERT_NE(nullptr, communicator);
     auto open = Export<PFN_CommOpen>(communicator, "CommOpen");
     auto connect = Export<PFN_CommConnect>(communicator, "CommConnect");
@@ -147,12 +149,10 @@ TEST_F(WirrowUnload, FreeLibraryOfCommunicatorRightAfterConnectOnTheSameThreadRe
     std::atomic<CommResult> opened{0xBAD0BAD0u};
     std::atomic<CommResult> connected{0xBAD0BAD0u};
     std::atomic<bool> loaded{false};
-    const std::string communicatorPath = folder_.File("Communicator.dll");
     const std::string boardPath = board_->InterfacePath();
     Thread host;
     ASSERT_TRUE(host.Start([&] {
-        // Hivekey.dll, which Communicator imports, is found beside it.
-        HMODULE communicator = ::LoadLibraryExA(communicatorPath.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+        HMODULE communicator = LoadCommunicator();
         loaded = communicator != nullptr;
         if (!communicator) {
             ::SetEvent(released.Get());
